@@ -1,0 +1,105 @@
+#include "link/vexod_rpc1.h"
+
+#include <utility>
+
+#include "link/utility.h"
+#include "platform/log.h"
+
+namespace vgps {
+
+std::atomic<uint32_t> msgids{0};
+
+namespace {
+vexod_peer_disconnect_handler g_peer_disconnect;
+}
+
+vexod_msg_header vexod_header_load(const uint8_t* bytes) {
+    return {get_le32(bytes), get_le32(bytes + 4), get_le32(bytes + 8), get_le32(bytes + 12),
+            get_le32(bytes + 16)};
+}
+
+void vexod_header_store(uint8_t* bytes, const vexod_msg_header& header) {
+    put_le32(bytes, header.magic);
+    put_le32(bytes + 4, header.msgsize);
+    put_le32(bytes + 8, header.resp);
+    put_le32(bytes + 12, header.msgid);
+    put_le32(bytes + 16, header.funcid);
+}
+
+void vexod_peer_disconnected(int fd) {
+    // Copy first: the reaction may install another handler.
+    vexod_peer_disconnect_handler handler = g_peer_disconnect;
+    if (handler) handler(fd);
+}
+
+vexod_peer_disconnect_handler vexod_set_peer_disconnect_handler(vexod_peer_disconnect_handler handler) {
+    return std::exchange(g_peer_disconnect, std::move(handler));
+}
+
+int vexod_xsend(int fd, uint8_t* msg) {
+    put_le32(msg, VEXOD_MAGIC);
+    const uint32_t msgsize = get_le32(msg + 4);
+    if (msgsize < VEXOD_HEADER_SIZE || msgsize > VEXOD_MAX_MSGSIZE) {
+        log_error("<%s> msgsize %u out of range", "vexod_xsend", msgsize);
+        return -1;
+    }
+    const int written = writen(fd, msg, static_cast<int32_t>(msgsize));
+    return written - static_cast<int>(msgsize);
+}
+
+int vexod_read_msg(const char* who, int fd, vexod_msg* out) {
+    uint8_t header[VEXOD_HEADER_SIZE];
+    if (readn(fd, header, VEXOD_HEADER_SIZE) != static_cast<int>(VEXOD_HEADER_SIZE)) {
+        log_error("<%s> read msg hdr of %u byte failed", who, VEXOD_HEADER_SIZE);
+        vexod_peer_disconnected(fd);
+        return 1;
+    }
+    const vexod_msg_header h = vexod_header_load(header);
+    // After a bad magic or size the rest of the stream cannot be framed any
+    // more: the connection is given up like a lost daemon rather than read
+    // from the middle of a message.
+    if (h.magic != VEXOD_MAGIC) {
+        log_error("<%s> invalid magic 0x%08x", who, h.magic);
+        vexod_peer_disconnected(fd);
+        return 2;
+    }
+    if (h.msgsize < VEXOD_HEADER_SIZE) {
+        log_error("<%s> msgsize is too small", who);
+        vexod_peer_disconnected(fd);
+        return 3;
+    }
+    if (h.msgsize > VEXOD_MAX_MSGSIZE) {
+        log_error("<%s> msgsize is too big", who);
+        vexod_peer_disconnected(fd);
+        return 4;
+    }
+    vexod_msg msg = std::make_unique_for_overwrite<uint8_t[]>(h.msgsize);
+    std::copy(header, header + VEXOD_HEADER_SIZE, msg.get());
+    const uint32_t body = h.msgsize - VEXOD_HEADER_SIZE;
+    if (readn(fd, msg.get() + VEXOD_HEADER_SIZE, body) != static_cast<int>(body)) {
+        log_error("<%s> failed to read msg body of %u bytes", who, body);
+        vexod_peer_disconnected(fd);
+        return 5;
+    }
+    *out = std::move(msg);
+    return 0;
+}
+
+int vexod_xrecv(uint32_t msgid, vexod_rpc_ctx* ctx) {
+    vexod_msg msg;
+    const int rc = vexod_read_msg("vexod_xrecv", ctx->fd, &msg);
+    if (rc != 0) return rc;
+    const vexod_msg_header h = vexod_header_load(msg.get());
+    if (h.resp == 0) {
+        log_error("<%s> msg is not a resp", "vexod_xrecv");
+        return 6;
+    }
+    if (h.msgid != msgid) {
+        log_error("<%s> msgid mismatch", "vexod_xrecv");
+        return 7;
+    }
+    ctx->msg = std::move(msg);
+    return 0;
+}
+
+}  // namespace vgps

@@ -1,0 +1,92 @@
+#include "platform/log.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+
+namespace vgps {
+namespace {
+
+std::mutex sink_mutex;
+LogSink current_sink;
+
+void write_stderr(std::string_view line) {
+    std::string out(line);
+    out.push_back('\n');
+    // One write per line keeps lines from concurrent writers whole.
+    const char* p = out.data();
+    size_t left = out.size();
+    while (left > 0) {
+        ssize_t n = ::write(STDERR_FILENO, p, left);
+        if (n <= 0) return;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+}  // namespace
+
+void log_error(const char* format, ...) {
+    char small[512];
+    std::string text;
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int needed = std::vsnprintf(small, sizeof small, format, args);
+    va_end(args);
+    if (needed < 0) {
+        va_end(again);
+        return;
+    }
+    if (static_cast<size_t>(needed) < sizeof small) {
+        text.assign(small, static_cast<size_t>(needed));
+    } else {
+        text.resize(static_cast<size_t>(needed));
+        std::vsnprintf(text.data(), text.size() + 1, format, again);
+    }
+    va_end(again);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+
+    std::lock_guard<std::mutex> lock(sink_mutex);
+    if (current_sink) {
+        current_sink(text);
+    } else {
+        write_stderr(text);
+    }
+}
+
+LogSink set_log_sink(LogSink sink) {
+    std::lock_guard<std::mutex> lock(sink_mutex);
+    LogSink previous = std::move(current_sink);
+    current_sink = std::move(sink);
+    return previous;
+}
+
+LogCapture::LogCapture() {
+    previous_ = set_log_sink([this](std::string_view line) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.emplace_back(line);
+    });
+}
+
+LogCapture::~LogCapture() { set_log_sink(std::move(previous_)); }
+
+std::vector<std::string> LogCapture::lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+}
+
+void LogCapture::clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.clear();
+}
+
+bool LogCapture::contains(std::string_view line) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::find(lines_.begin(), lines_.end(), line) != lines_.end();
+}
+
+}  // namespace vgps

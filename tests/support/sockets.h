@@ -1,0 +1,59 @@
+// Real socket plumbing for tests: connected pairs, blocking exact reads and
+// writes on the test's side, and a peer thread that plays the other end.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vgps::test {
+
+using Bytes = std::vector<uint8_t>;
+
+// A connected AF_UNIX stream pair; both ends closed on destruction unless
+// released. fds[0] is the application's end, fds[1] the peer's.
+struct SocketPair {
+    SocketPair();
+    ~SocketPair();
+    SocketPair(const SocketPair&) = delete;
+    SocketPair& operator=(const SocketPair&) = delete;
+
+    int app() const { return fds[0]; }
+    int peer() const { return fds[1]; }
+    void close_peer();
+    void close_app();
+
+    int fds[2] = {-1, -1};
+};
+
+// Reads exactly n bytes (blocking, polling a non-blocking descriptor);
+// returns fewer only when the other side closed.
+Bytes read_exact(int fd, size_t n);
+// Writes every byte; false when the other side has gone.
+bool write_all(int fd, const Bytes& bytes);
+
+// Little-endian helpers for building frames by hand.
+void put32(Bytes& out, uint32_t v);
+uint32_t get32(const Bytes& in, size_t at);
+
+// A frame with the given header fields and payload; msgsize defaults to the
+// real size.
+Bytes frame(uint32_t funcid, uint32_t msgid, uint32_t resp, const Bytes& payload = {},
+            uint32_t magic = 0x12345678, int64_t msgsize = -1);
+
+// Runs `body` on its own thread; joined on destruction.
+class PeerThread {
+public:
+    explicit PeerThread(std::function<void()> body) : thread_(std::move(body)) {}
+    ~PeerThread() { join(); }
+    void join() {
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    std::thread thread_;
+};
+
+}  // namespace vgps::test
