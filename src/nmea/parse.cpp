@@ -19,26 +19,55 @@ int64_t gsv_sats_in_sentence(int msg_index, int inview) {
 
 inline int text_length(const char* text) { return static_cast<int>(std::strlen(text)); }
 
+// True when some byte of the word equals b.
+inline bool has_byte(uint64_t word, unsigned char b) {
+    const uint64_t x = word ^ (0x0101010101010101ull * b);
+    return ((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) != 0;
+}
+
+// The running checksum of the bytes gathered in the lanes of crc: their
+// exclusive-or, as a signed byte widened to int.
+inline int fold_checksum(uint64_t crc) {
+    crc ^= crc >> 32;
+    crc ^= crc >> 16;
+    crc ^= crc >> 8;
+    return static_cast<int>(static_cast<signed char>(static_cast<unsigned char>(crc)));
+}
+
 }  // namespace
 
 int nmea_find_tail(const char* buff, int buff_sz, int* res_crc) {
     VGPS_FATAL_ASSERT(buff && res_crc);
     *res_crc = -1;
-    int crc = 0;
-    for (int pos = 0; pos < buff_sz; ++pos) {
+    // Bytes enter the checksum sign-extended, so an odd number of bytes of
+    // 0x80 or above sets the high bits and no "*hh" matches. The exclusive-or
+    // of sign-extended bytes is the exclusive-or of the bytes, sign-extended
+    // once at the end: the bytes are gathered unsigned, eight at a time where
+    // neither "$" nor "*" is among them.
+    uint64_t crc = 0;
+    int pos = 0;
+    while (pos < buff_sz) {
+        if (pos > 0 && buff_sz - pos >= 8) {
+            uint64_t word;
+            std::memcpy(&word, buff + pos, 8);
+            if (!has_byte(word, '$') && !has_byte(word, '*')) {
+                crc ^= word;
+                pos += 8;
+                continue;
+            }
+        }
         const char c = buff[pos];
         if (c == '$') {
             if (pos > 0) return pos;  // everything before this "$" is skipped
         } else if (c == '*') {
             if (buff_sz - pos < 5 || buff[pos + 3] != '\r' || buff[pos + 4] != '\n') return 0;
             *res_crc = nmea_atoi(buff + pos + 1, 2, 16);
-            if (*res_crc != crc) *res_crc = -1;
+            if (*res_crc != fold_checksum(crc)) *res_crc = -1;
             return pos + 5;
         } else if (pos > 0) {
-            // Bytes enter the checksum sign-extended: an odd number of bytes
-            // of 0x80 or above sets the high bits, which no "*hh" matches.
-            crc ^= static_cast<int>(static_cast<signed char>(c));
+            crc ^= static_cast<unsigned char>(c);
         }
+        ++pos;
     }
     return 0;
 }

@@ -104,46 +104,50 @@ int nmea_atoi(const char* str, int str_sz, int radix) {
     return static_cast<int>(value);
 }
 
+namespace {
+
+// nmea_atoi(s, len, 10) for the usual field of up to nine plain digits,
+// without the call; every other text goes to nmea_atoi.
+inline int decimal_field(const char* s, int len) {
+    if (len <= 9) {
+        unsigned value = 0;
+        int i = 0;
+        for (; i < len && is_digit(s[i]); ++i) value = value * 10 + static_cast<unsigned>(s[i] - '0');
+        if (i > 0) return static_cast<int>(value);
+    }
+    return nmea_atoi(s, len, 10);
+}
+
+}  // namespace
+
 int nmea_scanf(const char* buff, int buff_sz, const char* format, ...) {
-    enum { COMPARE, PERCENT, WIDTH, TYPE } state = COMPARE;
     const char* const end_buf = buff + (buff_sz > 0 ? buff_sz : 0);
-    const char* beg_fmt = nullptr;
-    int width = 0;
     int tok_count = 0;
 
     va_list arg_ptr;
     va_start(arg_ptr, format);
 
-    for (; *format && buff < end_buf; ++format) {
-        switch (state) {
-        case COMPARE:
-            if (*format == '%') {
-                state = PERCENT;
-            } else if (*buff++ != *format) {
-                goto done;
-            }
+    // Each round starts at a format character with input left to read.
+    while (*format && buff < end_buf) {
+        if (*format != '%') {
+            if (*buff++ != *format++) break;  // literals must match
             continue;
-        case PERCENT:
-            width = 0;
-            beg_fmt = format;
-            state = WIDTH;
-            [[fallthrough]];
-        case WIDTH:
-            if (is_digit(*format)) continue;
-            if (format > beg_fmt)
-                width = nmea_atoi(beg_fmt, static_cast<int>(format - beg_fmt), 10);
-            state = TYPE;
-            [[fallthrough]];
-        case TYPE:
-            break;
         }
 
-        // The conversion letter: find the field that starts at buff.
+        // A directive: optional decimal width, then the conversion letter.
+        const char* const beg_fmt = ++format;
+        while (is_digit(*format)) ++format;
+        if (!*format) break;
+        int width = 0;
+        if (format > beg_fmt) width = decimal_field(beg_fmt, static_cast<int>(format - beg_fmt));
+        const char letter = *format++;
+        const char next = *format;  // the format character after the letter
+
+        // The field: width bytes, or up to the next occurrence of `next`.
         const char* const beg_tok = buff;
-        const char next = format[1];
-        if (!width && (*format == 'c' || *format == 'C') && *buff != next) width = 1;
+        if (!width && (letter == 'c' || letter == 'C') && *buff != next) width = 1;
         if (width > 0) {
-            if (end_buf - buff < width) goto done;
+            if (end_buf - buff < width) break;
             buff += width;
         } else if (!next) {
             buff = end_buf;
@@ -151,10 +155,10 @@ int nmea_scanf(const char* buff, int buff_sz, const char* format, ...) {
             while (buff < end_buf && *buff != next) ++buff;
         }
         ++tok_count;
-        state = COMPARE;
         const int tok_len = static_cast<int>(buff - beg_tok);
 
-        switch (*format) {
+        // Empty fields take their destination but store nothing.
+        switch (letter) {
         case 'c':
         case 'C': {
             char* target = va_arg(arg_ptr, char*);
@@ -183,12 +187,12 @@ int nmea_scanf(const char* buff, int buff_sz, const char* format, ...) {
         case 'd':
         case 'i': {
             int* target = va_arg(arg_ptr, int*);
-            if (tok_len) *target = nmea_atoi(beg_tok, tok_len, 10);
+            if (tok_len) *target = decimal_field(beg_tok, tok_len);
             break;
         }
         case 'u': {
             unsigned int* target = va_arg(arg_ptr, unsigned int*);
-            if (tok_len) *target = static_cast<unsigned int>(nmea_atoi(beg_tok, tok_len, 10));
+            if (tok_len) *target = static_cast<unsigned int>(decimal_field(beg_tok, tok_len));
             break;
         }
         case 'x':
