@@ -194,8 +194,8 @@ int main(int argc, char** argv) {
             };
             long long number;
             if (name == "--block") {
-                if (!take_value() || !parse_integer(value.c_str(), 1, 1 << 30, &number))
-                    return usage_error("--block needs a number of bytes from 1 up");
+                if (!take_value() || !parse_integer(value.c_str(), 1, 1 << 24, &number))
+                    return usage_error("--block needs a number of bytes from 1 to 16777216");
                 block_size = number;
             } else if (name == "--clock") {
                 if (!take_value() ||
