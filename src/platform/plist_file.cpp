@@ -115,6 +115,78 @@ std::shared_ptr<void> own_copy(plist_t node) {
     return std::shared_ptr<void>(plist_copy(node), NodeDeleter{});
 }
 
+uint64_t read_be(const unsigned char* p, size_t n) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < n; ++i) v = (v << 8) | p[i];
+    return v;
+}
+
+// libplist stops the process (an assertion) when it hands out a dictionary
+// key holding a NUL character, which only the binary form can carry. Walk
+// the binary object table first and refuse any file with a string that holds
+// a NUL (or whose table cannot be walked): such a file is not ours, and must
+// neither stop the program nor be rewritten.
+bool binary_strings_are_clean(std::string_view bytes) {
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t size = bytes.size();
+    if (size < 8 + 32) return false;
+    const unsigned char* trailer = data + size - 32;
+    const size_t offset_size = trailer[6];
+    const uint64_t count = read_be(trailer + 8, 8);
+    const uint64_t table = read_be(trailer + 24, 8);
+    if (offset_size < 1 || offset_size > 8) return false;
+    if (table >= size || count > (size - table) / offset_size) return false;
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint64_t at = read_be(data + table + i * offset_size, offset_size);
+        if (at >= size) return false;
+        const unsigned type = data[at] >> 4;
+        if (type != 0x5 && type != 0x6 && type != 0x7) continue;
+        uint64_t length = data[at] & 0x0f;
+        uint64_t start = at + 1;
+        if (length == 0x0f) {
+            if (start >= size || (data[start] >> 4) != 0x1) return false;
+            const size_t int_size = size_t{1} << (data[start] & 0x0f);
+            if (int_size > 8 || start + 1 + int_size > size) return false;
+            length = read_be(data + start + 1, int_size);
+            start += 1 + int_size;
+        }
+        const uint64_t unit = type == 0x6 ? 2 : 1;
+        if (length > (size - start) / unit) return false;
+        for (uint64_t j = 0; j < length; ++j) {
+            const unsigned char* c = data + start + j * unit;
+            if (c[0] == 0 && (unit == 1 || c[1] == 0)) return false;
+        }
+    }
+    return true;
+}
+
+// True when libplist writes the date in the one XML form every reader takes:
+// "YYYY-MM-DDTHH:MM:SSZ" with a four-digit year.
+bool date_has_xml_form(plist_t node) {
+    plist_t wrapper = plist_new_array();
+    plist_array_append_item(wrapper, plist_copy(node));
+    char* xml = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(wrapper, &xml, &length);
+    bool ok = false;
+    if (xml) {
+        const std::string_view text(xml, length);
+        const size_t open = text.find("<date>");
+        const size_t close = text.find("</date>");
+        if (open != std::string_view::npos && close != std::string_view::npos && close > open) {
+            const std::string_view date = text.substr(open + 6, close - open - 6);
+            constexpr std::string_view shape = "dddd-dd-ddTdd:dd:ddZ";
+            ok = date.size() == shape.size();
+            for (size_t i = 0; ok && i < shape.size(); ++i) {
+                ok = shape[i] == 'd' ? (date[i] >= '0' && date[i] <= '9') : date[i] == shape[i];
+            }
+        }
+        plist_to_xml_free(xml);
+    }
+    plist_free(wrapper);
+    return ok;
+}
+
 bool to_value(plist_t node, int depth, PlistValue* out);
 
 bool to_dictionary(plist_t node, int depth, PlistDictionary* out) {
@@ -177,6 +249,13 @@ bool to_value(plist_t node, int depth, PlistValue* out) {
             *out = PlistValue(std::move(dictionary));
             return true;
         }
+        case PLIST_DATE:
+            // A binary file can hold a date too far out for the XML form,
+            // which libplist would then write as an empty element that other
+            // readers reject. Such a file is refused rather than damaged.
+            if (!date_has_xml_form(node)) return false;
+            *out = PlistValue::other(own_copy(node));
+            return true;
         default:
             *out = PlistValue::other(own_copy(node));
             return true;
@@ -259,6 +338,10 @@ PlistReadResult plist_parse_dictionary(std::string_view bytes) {
     PlistReadResult result;
     result.status = PlistReadStatus::Unreadable;
     if (bytes.empty() || bytes.size() > kPlistMaxFileSize) return result;
+    if (plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size())) &&
+        !binary_strings_are_clean(bytes)) {
+        return result;
+    }
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     if (!root) return result;

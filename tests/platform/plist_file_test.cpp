@@ -83,7 +83,8 @@ TEST(PlistFile, MissingAndUnreadableAreTold) {
     EXPECT_EQ(plist_read_dictionary(dir.file("no-folder/none.plist")).status, PlistReadStatus::Missing);
     EXPECT_FALSE(plist_file_exists(dir.file("none.plist")));
 
-    for (const char* name : {"garbage", "truncated-binary", "truncated-xml", "array-root", "empty"}) {
+    for (const char* name : {"garbage", "truncated-binary", "truncated-xml", "array-root", "empty",
+                             "nul-key-binary", "far-date-binary"}) {
         const std::string path = kPrefs + "/unreadable/" + name + "/" + kMain;
         EXPECT_TRUE(plist_file_exists(path)) << name;
         EXPECT_EQ(plist_read_dictionary(path).status, PlistReadStatus::Unreadable) << name;

@@ -14,6 +14,7 @@ import datetime
 import pathlib
 import plistlib
 import shutil
+import struct
 
 HERE = pathlib.Path(__file__).resolve().parent
 MAIN = "com.quiloe.vexod.plist"
@@ -107,6 +108,17 @@ def main():
         "array-root": plistlib.dumps([A, B]),
         "empty": b"",
     }
+    # Keys holding a NUL character (only the binary form can carry one): in
+    # UTF-16 (libplist stops the process on it) and in ASCII (libplist cuts
+    # the key short).
+    samples["nul-key-binary"] = plistlib.dumps(
+        {"remembered": [A], "\u00e9\x00b": 1, "a\x00b": 2}, fmt=plistlib.FMT_BINARY)
+    # A date some 300,000 years out, beyond what the XML form can write.
+    dated = plistlib.dumps({"remembered": [A], "when": datetime.datetime(2001, 1, 1)},
+                           fmt=plistlib.FMT_BINARY)
+    zero_date = b"\x33" + struct.pack(">d", 0.0)
+    assert dated.count(zero_date) == 1
+    samples["far-date-binary"] = dated.replace(zero_date, b"\x33" + struct.pack(">d", 1e13))
     for name, data in samples.items():
         (bad / name).mkdir(parents=True, exist_ok=True)
         (bad / name / MAIN).write_bytes(data)
