@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libbluetooth-dev libplist-dev
   clang libclang-rt-14-dev
+  valgrind
 )
 
 missing=()

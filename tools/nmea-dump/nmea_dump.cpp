@@ -1,0 +1,285 @@
+// nmea-dump: feeds a receiver's byte stream through one NMEA parser in
+// blocks, as the data link does, and prints the decoded nmeaINFO after each
+// block as one line of JSON (or, with --summary, one line of totals).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "nmea/context.h"
+#include "nmea/info.h"
+#include "nmea/parser.h"
+#include "nmea/time.h"
+
+namespace {
+
+using namespace vgps;
+
+constexpr const char* kUsage =
+    "usage: nmea-dump [--block N] [--clock SECONDS] [--errors] [--summary] [FILE|-]\n"
+    "  Feeds FILE (or stdin) to the NMEA parser in blocks of at most N bytes\n"
+    "  (default 1023) and prints the decoded record after each block as JSON.\n"
+    "  --clock SECONDS  the time (seconds since 1970, UTC) the record is reset to\n"
+    "  --errors         print decoder errors and traced sentences on stderr\n"
+    "  --summary        print only {\"bytes\":..,\"blocks\":..,\"packs\":..} at the end\n";
+
+int usage_error(const char* what) {
+    if (what) std::fprintf(stderr, "nmea-dump: %s\n", what);
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+bool parse_integer(const char* text, long long min, long long max, long long* out) {
+    const char* end = text + std::strlen(text);
+    long long value = 0;
+    auto [ptr, ec] = std::from_chars(text, end, value);
+    if (ec != std::errc{} || ptr != end || text == end || value < min || value > max)
+        return false;
+    *out = value;
+    return true;
+}
+
+void print_error(const char* str, int str_size) {
+    std::fprintf(stderr, "error: %.*s\n", str_size, str);
+}
+
+void print_trace(const char* str, int str_size) {
+    // The sentence without its line end.
+    while (str_size > 0 && (str[str_size - 1] == '\n' || str[str_size - 1] == '\r')) --str_size;
+    std::fprintf(stderr, "trace: %.*s\n", str_size, str);
+}
+
+void put_int(std::string& out, const char* key, int value) {
+    out += '"';
+    out += key;
+    out += "\":";
+    out += std::to_string(value);
+}
+
+// Shortest text that reads back to the same double; NaN and infinities
+// as NaN, Infinity, -Infinity.
+void put_double(std::string& out, const char* key, double value) {
+    out += '"';
+    out += key;
+    out += "\":";
+    if (std::isnan(value)) {
+        out += "NaN";
+    } else if (std::isinf(value)) {
+        out += value < 0 ? "-Infinity" : "Infinity";
+    } else {
+        char text[64];
+        auto [ptr, ec] = std::to_chars(text, text + sizeof text, value);
+        (void)ec;
+        out.append(text, ptr);
+    }
+}
+
+void put_info(std::string& out, const nmeaINFO& info) {
+    out += '{';
+    put_int(out, "smask", info.smask);
+    out += ",\"utc\":{";
+    put_int(out, "year", info.utc.year);
+    out += ',';
+    put_int(out, "mon", info.utc.mon);
+    out += ',';
+    put_int(out, "day", info.utc.day);
+    out += ',';
+    put_int(out, "hour", info.utc.hour);
+    out += ',';
+    put_int(out, "min", info.utc.min);
+    out += ',';
+    put_int(out, "sec", info.utc.sec);
+    out += ',';
+    put_int(out, "hsec", info.utc.hsec);
+    out += "},";
+    put_int(out, "sig", info.sig);
+    out += ',';
+    put_int(out, "fix", info.fix);
+    out += ',';
+    put_double(out, "PDOP", info.PDOP);
+    out += ',';
+    put_double(out, "HDOP", info.HDOP);
+    out += ',';
+    put_double(out, "VDOP", info.VDOP);
+    out += ',';
+    put_double(out, "lat", info.lat);
+    out += ',';
+    put_double(out, "lon", info.lon);
+    out += ',';
+    put_double(out, "elv", info.elv);
+    out += ',';
+    put_double(out, "speed", info.speed);
+    out += ',';
+    put_double(out, "direction", info.direction);
+    out += ',';
+    put_double(out, "declination", info.declination);
+    out += ",\"satinfo\":{";
+    put_int(out, "inuse", info.satinfo.inuse);
+    out += ',';
+    put_int(out, "inview", info.satinfo.inview);
+    out += ",\"sat\":[";
+    for (int i = 0; i < NMEA_MAXSAT; ++i) {
+        const nmeaSATELLITE& sat = info.satinfo.sat[i];
+        if (i) out += ',';
+        out += '{';
+        put_int(out, "id", sat.id);
+        out += ',';
+        put_int(out, "in_use", sat.in_use);
+        out += ',';
+        put_int(out, "elv", sat.elv);
+        out += ',';
+        put_int(out, "azimuth", sat.azimuth);
+        out += ',';
+        put_int(out, "sig", sat.sig);
+        out += '}';
+    }
+    out += "]}}\n";
+}
+
+// Fills the block up to its size, so the output does not depend on how a
+// pipe happens to deliver the bytes. Returns the bytes read, -1 on error.
+ssize_t read_block(int fd, char* block, size_t size) {
+    size_t got = 0;
+    while (got < size) {
+        ssize_t n = ::read(fd, block + got, size - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+bool write_all(const std::string& text) {
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    long long block_size = 1023;
+    bool have_clock = false;
+    std::time_t clock_value = 0;
+    bool errors = false;
+    bool summary = false;
+    const char* path = nullptr;
+    bool options_done = false;
+
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (!options_done && arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+            std::string value;
+            bool has_value = false;
+            const size_t eq = arg.find('=');
+            std::string name = arg.substr(0, eq);
+            if (eq != std::string::npos) {
+                value = arg.substr(eq + 1);
+                has_value = true;
+            }
+            auto take_value = [&]() -> bool {
+                if (has_value) return true;
+                if (i + 1 >= argc) return false;
+                value = argv[++i];
+                return true;
+            };
+            long long number;
+            if (name == "--block") {
+                if (!take_value() || !parse_integer(value.c_str(), 1, 1 << 24, &number))
+                    return usage_error("--block needs a number of bytes from 1 to 16777216");
+                block_size = number;
+            } else if (name == "--clock") {
+                if (!take_value() ||
+                    !parse_integer(value.c_str(), -(1LL << 40), 1LL << 40, &number))
+                    return usage_error("--clock needs a whole number of seconds");
+                have_clock = true;
+                clock_value = static_cast<std::time_t>(number);
+            } else if (name == "--errors" && !has_value) {
+                errors = true;
+            } else if (name == "--summary" && !has_value) {
+                summary = true;
+            } else if (name == "--help" && !has_value) {
+                std::fputs(kUsage, stdout);
+                return 0;
+            } else {
+                return usage_error(("unknown option " + arg).c_str());
+            }
+        } else if (!options_done && arg == "--") {
+            options_done = true;
+        } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
+            return usage_error(("unknown option " + arg).c_str());
+        } else if (path) {
+            return usage_error("only one input file");
+        } else {
+            path = argv[i];
+        }
+    }
+
+    int fd = STDIN_FILENO;
+    const char* name = "stdin";
+    if (path && std::strcmp(path, "-") != 0) {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            std::fprintf(stderr, "nmea-dump: cannot open %s: %s\n", path, std::strerror(errno));
+            return 2;
+        }
+        name = path;
+    }
+
+    if (have_clock) nmea_time_set_clock(&clock_value);
+    if (errors) {
+        nmea_property()->error_cb = print_error;
+        nmea_property()->trace_cb = print_trace;
+    }
+
+    nmeaPARSER parser;
+    nmeaINFO info;
+    if (!nmea_parser_init(&parser)) {
+        std::fprintf(stderr, "nmea-dump: cannot allocate the parser\n");
+        return 2;
+    }
+    nmea_zero_INFO(&info);
+
+    std::vector<char> block(static_cast<size_t>(block_size));
+    std::string line;
+    long long bytes = 0;
+    long long blocks = 0;
+    long long packs = 0;
+    int status = 0;
+    for (;;) {
+        const ssize_t n = read_block(fd, block.data(), block.size());
+        if (n < 0) {
+            std::fprintf(stderr, "nmea-dump: cannot read %s: %s\n", name, std::strerror(errno));
+            status = 2;
+            break;
+        }
+        if (n == 0) break;
+        packs += nmea_parse(&parser, block.data(), static_cast<int>(n), &info);
+        bytes += n;
+        ++blocks;
+        if (!summary) {
+            line.clear();
+            put_info(line, info);
+            if (!write_all(line)) break;
+        }
+    }
+    if (summary && status == 0) {
+        std::printf("{\"bytes\":%lld,\"blocks\":%lld,\"packs\":%lld}\n", bytes, blocks, packs);
+    }
+    if (fd != STDIN_FILENO) ::close(fd);
+    nmea_parser_destroy(&parser);
+    if (std::fflush(stdout) != 0 && status == 0) {
+        std::fprintf(stderr, "nmea-dump: cannot write the output: %s\n", std::strerror(errno));
+        status = 2;
+    }
+    return status;
+}
