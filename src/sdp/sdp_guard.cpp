@@ -1,5 +1,7 @@
 #include "sdp/sdp_guard.h"
 
+#include <bitset>
+
 namespace vgps {
 namespace {
 
@@ -111,10 +113,11 @@ void release_alternatives(void* attr, void*) {
     alternatives_to_sequences(static_cast<sdp_data_t*>(attr));
 }
 
-}  // namespace
-
-size_t sdp_check_element(const uint8_t* p, size_t avail, unsigned depth) {
-    if (avail < 1) return 0;
+// Byte count of the well-formed data element at p (at most `avail` bytes,
+// `depth` sequences deep), or 0 when it is not one libbluetooth decodes
+// exactly. Counts the elements into `elements` and fails beyond the limit.
+size_t check_element(const uint8_t* p, size_t avail, unsigned depth, size_t* elements) {
+    if (avail < 1 || ++*elements > kSdpMaxElements) return 0;
     const uint8_t dtd = p[0];
     if (size_t n = fixed_size(dtd)) return n <= avail ? n : 0;
 
@@ -130,13 +133,15 @@ size_t sdp_check_element(const uint8_t* p, size_t avail, unsigned depth) {
         size_t at = header;
         const size_t end = header + length;
         while (at < end) {
-            size_t n = sdp_check_element(p + at, end - at, depth + 1);
+            size_t n = check_element(p + at, end - at, depth + 1, elements);
             if (n == 0) return 0;
             at += n;
         }
     }
     return header + length;
 }
+
+}  // namespace
 
 SdpRecordCheck sdp_check_record(const uint8_t* p, size_t avail) {
     const SdpRecordCheck no_header{SdpRecordShape::kNoHeader, 0};
@@ -147,14 +152,20 @@ SdpRecordCheck sdp_check_record(const uint8_t* p, size_t avail) {
     const size_t length = header_length(p, header);
     if (length > avail - header) return malformed;
 
+    std::bitset<0x10000> seen;
+    size_t elements = 0;
     size_t at = header;
     const size_t end = header + length;
     while (at < end) {
-        // Attribute ID: a 16-bit unsigned integer element.
+        // Attribute ID: a 16-bit unsigned integer element, each ID once (a
+        // repeated one makes libbluetooth free the first value, and an ALT
+        // there keeps its children).
         if (end - at < 3 || p[at] != SDP_UINT16) return malformed;
         const uint32_t id = be16(p + at + 1);
+        if (seen[id]) return malformed;
+        seen[id] = true;
         at += 3;
-        const size_t n = sdp_check_element(p + at, end - at, 0);
+        const size_t n = check_element(p + at, end - at, 0, &elements);
         if (n == 0) return malformed;
         if (id == SDP_ATTR_RECORD_HANDLE && p[at] != SDP_UINT32) return malformed;
         at += n;

@@ -15,10 +15,12 @@
 //   sequence early and the decoding carries on misaligned, inside it;
 // - nesting depth is unbounded (it recurses once per level);
 // - the record handle is read as a 32-bit integer whatever its type;
-// - an alternative (ALT) element keeps its children when freed.
+// - an alternative (ALT) element keeps its children when freed, also when a
+//   repeated attribute ID replaces it during decoding.
 // So a record is handed to libbluetooth only when every element fits its
 // enclosing sequence exactly, is of a type the decoder handles, nests at
-// most kSdpMaxNesting deep, and the handle is a 32-bit unsigned integer.
+// most kSdpMaxNesting deep, no attribute ID repeats, the handle is a 32-bit
+// unsigned integer, and the record holds at most kSdpMaxElements elements.
 #pragma once
 
 #include <bluetooth/bluetooth.h>
@@ -34,6 +36,12 @@ namespace vgps {
 // records use three or four levels).
 inline constexpr unsigned kSdpMaxNesting = 32;
 
+// Most data elements accepted in one record. libbluetooth spends time
+// growing with the square of a record's attributes and of its UUIDs (sorted
+// and searched lists): a 64 KiB record of UUIDs alone blocks the caller for
+// more than a second. Real records hold a few dozen elements.
+inline constexpr size_t kSdpMaxElements = 1024;
+
 enum class SdpRecordShape {
     kNoHeader,    // no sequence header (or a cut one): libbluetooth yields an empty record
     kMalformed,   // a header, but the record does not fit or is not well formed
@@ -44,11 +52,6 @@ struct SdpRecordCheck {
     SdpRecordShape shape;
     size_t size;  // header plus content, when well formed
 };
-
-// Byte count of the well-formed data element at p (at most `avail` bytes,
-// `depth` sequences deep), or 0 when it is not one libbluetooth decodes
-// exactly.
-size_t sdp_check_element(const uint8_t* p, size_t avail, unsigned depth);
 
 // Checks the service record that starts at p (attribute ID / value pairs in
 // a sequence), with `avail` bytes left in the buffer.

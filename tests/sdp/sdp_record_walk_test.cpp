@@ -167,6 +167,9 @@ TEST(SdpWalk, HostileLengthsStopTheWalkBeforeLibbluetoothSeesThem) {
         {"unknown element type", "3508 3506 090100 2a 0000", "sdp_extract_pdu() failed"},
         {"attribute ID not a uint16", "3509 3507 0a00000000 0800", "sdp_extract_pdu() failed"},
         {"handle as a string", "350b 3509 090000 2504 41424344", "sdp_extract_pdu() failed"},
+        // libbluetooth frees the first value of a repeated ID, leaking an
+        // ALT's children.
+        {"repeated attribute ID", "350e 350c 090200 3d02 0801 090200 3d02 0802", "sdp_extract_pdu() failed"},
         {"not a sequence where a record starts", "3503 190003", "empty sdp record"},
         {"cut record header", "3501 36", "empty sdp record"},
     };
@@ -194,13 +197,35 @@ Bytes nested_record(size_t levels) {
     return seq16(content);
 }
 
-TEST(SdpWalk, DeepNestingIsRefused) {
+// A record holding attribute 0x0200 as a sequence of `count` UUIDs.
+Bytes uuid_record(size_t count) {
+    Bytes value;
+    for (size_t i = 0; i < count; ++i) {
+        value.push_back(SDP_UUID16);
+        value.push_back(static_cast<uint8_t>((i + 1) >> 8));
+        value.push_back(static_cast<uint8_t>(i + 1));
+    }
+    value = seq16(value);
+    Bytes content;
+    content.reserve(3 + value.size());
+    content.push_back(SDP_UINT16);
+    content.push_back(0x02);
+    content.push_back(0x00);
+    content.insert(content.end(), value.begin(), value.end());
+    return seq16(content);
+}
+
+TEST(SdpWalk, OversizedRecordsAreRefused) {
     // libbluetooth would recurse 20000 levels deep.
     Walk w = walk(response({nested_record(20000)}));
     EXPECT_EQ(w.own_lines, (Lines{"sdp_extract_pdu() failed", "No rfcomm channel found"}));
-
     EXPECT_EQ(walk(response({nested_record(kSdpMaxNesting)})).records, 1u);
     EXPECT_EQ(walk(response({nested_record(kSdpMaxNesting + 1)})).records, 0u);
+
+    // Thousands of UUIDs would keep libbluetooth busy for seconds; the
+    // attribute's sequence counts as one element.
+    EXPECT_EQ(walk(response({uuid_record(kSdpMaxElements - 1)})).records, 1u);
+    EXPECT_EQ(walk(response({uuid_record(kSdpMaxElements)})).records, 0u);
 }
 
 TEST(SdpWalk, OddButWellFormedRecords) {
