@@ -1,0 +1,174 @@
+#include "sdp/sdp_record_walk.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "platform/log.h"
+#include "sdp/sdp_guard.h"
+#include "sdp/sdp_parser.h"
+
+namespace vgps {
+namespace {
+
+// Longest record header: the type byte and a 32-bit length.
+constexpr size_t kMaxRecordHeader = 5;
+
+// True when the n bytes at s are well-formed UTF-8 (no overlong forms, no
+// surrogates, nothing above U+10FFFF).
+bool is_utf8(const unsigned char* s, size_t n) {
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t extra;
+        uint32_t cp;
+        uint32_t min;
+        if ((c & 0xE0) == 0xC0) {
+            extra = 1, cp = c & 0x1F, min = 0x80;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2, cp = c & 0x0F, min = 0x800;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3, cp = c & 0x07, min = 0x10000;
+        } else {
+            return false;
+        }
+        if (n - i <= extra) return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (s[i + k] & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+// The primary-language service name of a record as text: a text string
+// attribute 0x0100, up to its first zero byte, that is valid UTF-8.
+bool service_name(const sdp_record_t* rec, std::string* out) {
+    const sdp_data_t* d = sdp_data_get(rec, SDP_ATTR_SVCNAME_PRIMARY);
+    if (d == nullptr || d->val.str == nullptr) return false;
+    if (d->dtd != SDP_TEXT_STR8 && d->dtd != SDP_TEXT_STR16 && d->dtd != SDP_TEXT_STR32) {
+        return false;
+    }
+    const size_t bytes = d->unitSize > 0 ? d->unitSize - 1 : 0;
+    const size_t n = strnlen(d->val.str, bytes);
+    if (!is_utf8(reinterpret_cast<const unsigned char*>(d->val.str), n)) return false;
+    out->assign(d->val.str, n);
+    return true;
+}
+
+bool contains_gps(const std::string& name) {
+    for (size_t i = 0; i + 3 <= name.size(); ++i) {
+        if ((name[i] | 0x20) == 'g' && (name[i + 1] | 0x20) == 'p' && (name[i + 2] | 0x20) == 's') {
+            return true;
+        }
+    }
+    return false;
+}
+
+void free_inner_list(void* inner, void*) {
+    sdp_list_free(static_cast<sdp_list_t*>(inner), nullptr);
+}
+
+void release_record(void* rec) { sdp_release_record(static_cast<sdp_record_t*>(rec)); }
+
+}  // namespace
+
+int sdp_choose_rfcomm_channel(const uint8_t* attrs, uint32_t len, bdaddr addr) {
+    const char* const me = kServiceQueryResponseName;
+    // libbluetooth counts bytes in int.
+    const size_t length = attrs == nullptr ? 0 : std::min<size_t>(len, INT_MAX);
+
+    int first_channel = 0;
+    int gps_channel = 0;
+    int records_counted = 0;
+
+    uint8_t dtd = 0;
+    int content_size = 0;
+    const int header =
+        length == 0 ? 0 : sdp_extract_seqtype(attrs, static_cast<int>(length), &dtd, &content_size);
+    if (header > 0 && content_size != 0) {
+        const uint8_t* pos = attrs + header;
+        size_t remaining = length - static_cast<size_t>(header);
+        size_t total = static_cast<size_t>(header);
+        sdp_list_t* records = nullptr;
+        for (;;) {
+            const SdpRecordCheck check = sdp_check_record(pos, remaining);
+            if (check.shape == SdpRecordShape::kMalformed) {
+                log_error("<%s> sdp_extract_pdu() failed", me);
+                break;
+            }
+            // A well-formed record is decoded over its own bytes only;
+            // without a header libbluetooth reads no more than one.
+            const size_t bufsize = check.shape == SdpRecordShape::kWellFormed
+                                       ? check.size
+                                       : std::min(remaining, kMaxRecordHeader);
+            int consumed = 0;
+            sdp_record_t* rec = sdp_extract_pdu(pos, static_cast<int>(bufsize), &consumed);
+            if (rec == nullptr) {
+                log_error("<%s> sdp_extract_pdu() failed", me);
+                break;
+            }
+            if (consumed == 0) {
+                log_error("<%s> empty sdp record", me);
+                sdp_release_record(rec);
+                break;
+            }
+            if (consumed < 0 || static_cast<size_t>(consumed) > bufsize) {
+                // Never for a checked record; refuse rather than step
+                // outside the buffer.
+                log_error("<%s> sdp_extract_pdu() failed", me);
+                sdp_release_record(rec);
+                break;
+            }
+            remaining -= static_cast<size_t>(consumed);
+            print_service_attr(rec);
+            sdp_list_t* appended = sdp_list_append(records, rec);
+            sdp_record_t* unlisted = nullptr;
+            if (appended != nullptr) {
+                records = appended;
+            } else {
+                unlisted = rec;  // no memory for the list node: release it below
+            }
+            total += static_cast<size_t>(consumed);
+
+            sdp_list_t* protos = nullptr;
+            if (sdp_get_access_protos(rec, &protos) == 0) {
+                int channel = sdp_get_proto_port(protos, RFCOMM_UUID);
+                // The connect request carries the channel in 8 bits; a
+                // larger value would connect to another channel.
+                if (channel < 0 || channel > UINT8_MAX) channel = 0;
+                if (first_channel == 0) first_channel = channel;
+                std::string name;
+                if (service_name(rec, &name)) {
+                    log_error("<%s> Serial Port Service Name: [%s]", me, name.c_str());
+                    if (contains_gps(name)) gps_channel = channel;
+                }
+                ++records_counted;
+                sdp_list_foreach(protos, free_inner_list, nullptr);
+                sdp_list_free(protos, nullptr);
+            }
+            sdp_release_record(unlisted);
+
+            if (total >= length || remaining == 0) break;
+            pos += consumed;
+        }
+        sdp_list_free(records, release_record);
+    }
+
+    if (first_channel > 0 || gps_channel > 0) {
+        log_error("<%s> BD_ADDR: %02x:%02x:%02x:%02x:%02x:%02x", me, addr.addr[0], addr.addr[1],
+                  addr.addr[2], addr.addr[3], addr.addr[4], addr.addr[5]);
+        return gps_channel > 0 && records_counted > 1 ? gps_channel : first_channel;
+    }
+    log_error("<%s> No rfcomm channel found", me);
+    return 0;
+}
+
+}  // namespace vgps
