@@ -1,5 +1,6 @@
 #include "scenario.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -179,12 +180,23 @@ bool parse_scenario(const std::string& text, Scenario* out, std::string* error) 
     try {
         doc = json::parse(text);
     } catch (const json::parse_error& e) {
-        // The library's text names the line and column; its bracketed
-        // exception id is of no use to the reader.
+        // The position of the last character read, as a line and column:
+        // the library counts a newline it read as the start of the next
+        // line, which points people at the wrong one.
+        const size_t last = std::min<size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
+        size_t line = 1, column = 1;
+        for (size_t i = 0; i < last; ++i) {
+            if (text[i] == '\n') {
+                ++line;
+                column = 1;
+            } else {
+                ++column;
+            }
+        }
         std::string what = e.what();
-        const auto bracket = what.find("] ");
-        if (bracket != std::string::npos) what = what.substr(bracket + 2);
-        *error = what;
+        const auto colon = what.find(": ");
+        if (colon != std::string::npos) what = what.substr(colon + 2);
+        *error = "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + what;
         return false;
     }
     Checker c;
