@@ -230,7 +230,9 @@ TEST_F(DaemonManagerTest, NoDaemonListening) {
 }
 
 TEST_F(DaemonManagerTest, DaemonLostWhileConnectingFailsTheConnect) {
-    start_daemon(R"({"faults": {"drop_after_requests": 1}})");
+    // The daemon hangs up on the power-state request, after answering the
+    // registration.
+    start_daemon(R"({"faults": {"hang_up_at_request": 2}})");
     EXPECT_FALSE(manager->connectToDaemon());
     EXPECT_EQ(manager->state(), DaemonStateDisconnected);
     EXPECT_EQ(delegate.events, (std::vector<std::string>{"state 0->0"}));  // the loss, never a state 1

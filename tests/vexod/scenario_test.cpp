@@ -32,7 +32,7 @@ TEST(Scenario, DefaultsAndOptionalFields) {
                                                {"address": "00:00:00:00:00:01", "switched_off": true,
                                                 "nmea_file": "track.nmea", "link_faults": {}}],
                                    "inquiry": {"ends_with": "canceled"},
-                                   "faults": {"drop_after_requests": 0,
+                                   "faults": {"drop_after_requests": 0, "hang_up_at_request": 2,
                                               "malformed_frame": {"after_requests": 3, "kind": "truncated"}}})",
                                &s, &error))
         << error;
@@ -44,6 +44,7 @@ TEST(Scenario, DefaultsAndOptionalFields) {
     EXPECT_EQ(s.devices[0].repeat, 1u);
     EXPECT_TRUE(s.devices[1].switched_off);
     EXPECT_EQ(s.faults.drop_after_requests, 0u);
+    EXPECT_EQ(s.faults.hang_up_at_request, 2u);
     EXPECT_EQ(s.faults.malformed_after_requests, 3u);
     EXPECT_EQ(s.faults.malformed_kind, MalformedKind::Truncated);
 }

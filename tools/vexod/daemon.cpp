@@ -168,6 +168,11 @@ void Daemon::handle_request(const uint8_t* msg, uint32_t size) {
         return;
     }
     VLOG("request %u (%s), msgid %u", h.funcid, function_name(h.funcid), h.msgid);
+    ++client_.received;
+    if (scenario_.faults.hang_up_at_request && *scenario_.faults.hang_up_at_request == client_.received) {
+        drop_client("fault: hanging up without an answer");
+        return;
+    }
 
     uint32_t result = kResultSuccess;
     uint32_t value = 0;

@@ -41,6 +41,7 @@ private:
         uint64_t generation = 0;
         vgps::RunLoop::SourceId source = 0;
         std::vector<uint8_t> input;
+        uint32_t received = 0;
         uint32_t answered = 0;
         bool waiting = false;  // a delayed response is pending
         std::vector<vgps::RunLoop::TimerId> timers;

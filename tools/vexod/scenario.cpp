@@ -110,11 +110,16 @@ bool read_device(Checker& c, const json& d, const std::string& where, Device* ou
 }
 
 bool read_faults(Checker& c, const json& f, Faults* out) {
-    if (!c.known_keys(f, "faults", {"drop_after_requests", "delay_response", "malformed_frame"})) return false;
+    if (!c.known_keys(f, "faults", {"drop_after_requests", "hang_up_at_request", "delay_response", "malformed_frame"})) return false;
     if (f.contains("drop_after_requests")) {
         uint32_t n = 0;
         if (!c.get_uint(f, "drop_after_requests", "faults", 1000000, &n)) return false;
         out->drop_after_requests = n;
+    }
+    if (f.contains("hang_up_at_request")) {
+        uint32_t n = 0;
+        if (!c.get_uint(f, "hang_up_at_request", "faults", 1000000, &n)) return false;
+        out->hang_up_at_request = n;
     }
     if (f.contains("delay_response")) {
         if (!f["delay_response"].is_array()) return c.fail("faults.delay_response", "must be an array");

@@ -40,6 +40,9 @@ enum class MalformedKind { BadMagic, TooSmall, TooBig, Truncated };
 struct Faults {
     // Close each client connection once this many requests were answered.
     std::optional<uint32_t> drop_after_requests;
+    // Close each client connection on receiving its Nth request (1 is the
+    // first), leaving it unanswered.
+    std::optional<uint32_t> hang_up_at_request;
     std::vector<ResponseDelay> delay_response;
     // After answering this many requests, send one malformed frame.
     std::optional<uint32_t> malformed_after_requests;
