@@ -119,7 +119,7 @@ private:
     int32_t state_ = DaemonStateDisconnected;
     std::unique_ptr<Socket> rfcomm;  // the data socket of the GPS link
     // The link's NMEA parser and decoded state join here with the data link.
-    uint8_t nmeaBuffer[1024] = {};
+    [[maybe_unused]] uint8_t nmeaBuffer[1024] = {};
     std::string socketPath_ = kDaemonSocketPath;
 };
 

@@ -168,13 +168,6 @@ TEST_F(Notify, ShortOrOverlongNotificationsAreDroppedSilently) {
     EXPECT_EQ(rec.calls, (std::vector<std::string>{"inquiry done"}));
 }
 
-TEST_F(Notify, MinimumSizesAreComputedWithoutOverflow) {
-    EXPECT_EQ(vexod_notify_min_size(25, 0xFFFFFFFF, 0xFFFFFFFF), 38ull + 2 * 0xFFFFFFFFull);
-    EXPECT_EQ(vexod_notify_min_size(28, 5, 99), 44u);  // one variable field: the second is ignored
-    EXPECT_EQ(vexod_notify_min_size(33, 7, 7), 32u);
-    EXPECT_EQ(vexod_notify_min_size(35, 0, 0), 0u);
-}
-
 TEST_F(Notify, FramingErrorsRunThePeerDisconnectReaction) {
     int reactions = 0;
     auto previous = vexod_set_peer_disconnect_handler([&](int) { ++reactions; });

@@ -1,11 +1,9 @@
-// The small platform services: notifications, texts, device info, alerts.
+// The small platform services: notifications, texts, alerts.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 
 #include "platform/alert.h"
-#include "platform/device_info.h"
-#include "platform/localization.h"
 #include "platform/notification_center.h"
 #include "platform/text.h"
 #include "support/temp_dir.h"
@@ -26,17 +24,6 @@ TEST(NotificationCenter, DeliversSynchronouslyToObserversOfTheName) {
     center.postNotificationName("fix", nullptr, {{"UTC", std::string("12:00")}, {"FIX", int64_t{3}}, {"LAT", 4807.038}});
     EXPECT_EQ(seen, (std::vector<std::string>{"first 12:00"}));
     EXPECT_EQ(center.observerCount("fix"), 1u);
-}
-
-TEST(Localization, GivesBackTheKey) {
-    EXPECT_EQ(localized_string("Daemon disconnected", ""), "Daemon disconnected");
-    EXPECT_EQ(localized_string("", "fallback"), "fallback");
-}
-
-TEST(DeviceInfo, ModelCanBeSet) {
-    EXPECT_EQ(device_model(), "Linux");
-    set_device_model("iPhone Simulator");
-    EXPECT_EQ(device_model(), "iPhone Simulator");
 }
 
 TEST(Text, AcceptsOnlyWellFormedUtf8) {
