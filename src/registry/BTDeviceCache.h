@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/plist_file.h"
 #include "registry/BTDevice.h"
 
 namespace vgps {
@@ -32,6 +33,10 @@ public:
     std::vector<uint32_t> getUnsaved() const;
     void clearUnsaved();
     void clearAllDevices();
+    // The devices file's entry for an address text (matched character for
+    // character), read afresh on every call; none when the file is missing
+    // or unreadable, or the entry is absent or not a dictionary.
+    std::optional<PlistDictionary> getDeviceDictionary(const std::string& address) const;
 
 private:
     std::vector<std::shared_ptr<BTDevice>> deviceCache_;
@@ -40,6 +45,7 @@ private:
 // Where the two preference files live: the folder named by the environment
 // variable VEXOD_GPS_PREFS_DIR when it is set and not empty, else
 // "/var/mobile/Library/Preferences".
+inline constexpr char kPreferencesDirVariable[] = "VEXOD_GPS_PREFS_DIR";
 std::string preferences_dir();
 std::string main_preferences_path();     // <dir>/com.quiloe.vexod.plist
 std::string devices_preferences_path();  // <dir>/com.quiloe.vexod-devices.plist
