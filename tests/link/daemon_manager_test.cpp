@@ -75,6 +75,8 @@ const char* kThreeDevices = R"({
 class DaemonManagerTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The device list starts empty, whatever the machine remembers.
+        ::setenv(kPreferencesDirVariable, dir.path().c_str(), 1);
         manager = DaemonManager::sharedManager();
         manager->setDelegate(&delegate);
         previous_presenter = set_alert_presenter(&presenter);

@@ -12,6 +12,7 @@
 #include "platform/socket.h"
 #include "registry/BTDeviceCache.h"
 #include "support/sockets.h"
+#include "support/temp_dir.h"
 
 namespace vgps {
 namespace {
@@ -53,7 +54,10 @@ struct Recorder : VexodNotificationTarget {
 
 class Notify : public ::testing::Test {
 protected:
-    void SetUp() override { previous_ = vexod_set_notification_target(&rec); }
+    void SetUp() override {
+        ::setenv(kPreferencesDirVariable, prefs.path().c_str(), 1);  // an empty device list
+        previous_ = vexod_set_notification_target(&rec);
+    }
     void TearDown() override { vexod_set_notification_target(previous_); }
 
     // Sends one notification and serves it; returns the serve result.
@@ -62,6 +66,7 @@ protected:
         return vexod_rpc_serve(pair.app());
     }
 
+    test::TempDir prefs;
     Recorder rec;
     test::SocketPair pair;
     VexodNotificationTarget* previous_ = nullptr;
