@@ -33,7 +33,7 @@ for _ in $(seq 100); do
   sleep 0.05
 done
 
-echo "== vexod-gps --headless (one line per report; log lines in $work/vexod-gps.log)"
+echo "== vexod-gps --headless (one line per report on stdout)"
 status=0
 VEXOD_GPS_PREFS_DIR="$work" "$bin/src/app/vexod-gps" --headless --socket "$socket" --exit-when-done --timeout 30 \
   2>"$work/vexod-gps.log" || status=$?
