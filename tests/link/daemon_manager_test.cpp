@@ -213,6 +213,12 @@ TEST_F(DaemonManagerTest, ConnectWhileConnectedReplacesTheConnection) {
     EXPECT_EQ(delegate.events, (std::vector<std::string>{"initial 1", "initial 1"}));
     manager->startInquiry();
     EXPECT_EQ(count_lines("<-[DaemonManager startInquiry]> 0"), 1u);
+
+    // A replacement that fails leaves no connection, and says so.
+    manager->setDaemonSocketPath(dir.file("nobody"));
+    EXPECT_FALSE(manager->connectToDaemon());
+    EXPECT_FALSE(manager->isConnected());
+    EXPECT_EQ(delegate.events, (std::vector<std::string>{"initial 1", "initial 1", "state 1->0"}));
 }
 
 TEST_F(DaemonManagerTest, NoDaemonListening) {
