@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing and builds everything (release build), then says
-# what was built.
+# The main job: installs what is missing, builds everything (release build),
+# starts the vexod daemon with the example scenario (three receivers in
+# range, radio off) and runs the headless application against it. The
+# application connects, powers the radio on, searches once, resolves the
+# names of the devices it found and exits; the daemon is then stopped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,5 +11,33 @@ scripts/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/release -j "$jobs" >/dev/null
-echo "Built in build/release:"
-find build/release -maxdepth 3 -type f -executable ! -name '*.so*' ! -path '*/CMakeFiles/*' | sort | sed 's/^/  /'
+
+bin=build/release
+work=$(mktemp -d "${TMPDIR:-/tmp}/vexod-demo.XXXXXX")
+socket="$work/vexod.sock"
+daemon_pid=""
+cleanup() {
+  if [[ -n "$daemon_pid" ]] && kill -0 "$daemon_pid" 2>/dev/null; then
+    kill -TERM "$daemon_pid" 2>/dev/null || true
+    wait "$daemon_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== starting vexod with tools/vexod/scenarios/example.json on $socket"
+"$bin/tools/vexod/vexod" --socket "$socket" --scenario tools/vexod/scenarios/example.json 2>"$work/vexod.log" &
+daemon_pid=$!
+for _ in $(seq 100); do
+  grep -q "listening on" "$work/vexod.log" 2>/dev/null && break
+  sleep 0.05
+done
+
+echo "== vexod-gps --headless (one line per report on stdout)"
+status=0
+VEXOD_GPS_PREFS_DIR="$work" "$bin/src/app/vexod-gps" --headless --socket "$socket" --exit-when-done --timeout 30 \
+  2>"$work/vexod-gps.log" || status=$?
+
+echo "== what the daemon did"
+sed 's/^/  /' "$work/vexod.log"
+exit "$status"

@@ -1,0 +1,112 @@
+// vexod-gps: the application. This build has the headless front-end only.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/HeadlessFrontEnd.h"
+#include "platform/alert.h"
+#include "platform/run_loop.h"
+
+namespace {
+
+int g_signal_pipe[2] = {-1, -1};
+
+void on_signal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_signal_pipe[1], &byte, 1);
+    errno = saved;
+}
+
+void usage(FILE* out) {
+    std::fprintf(out,
+                 "usage: vexod-gps --headless [--socket PATH] [--exit-when-done] [--timeout SECONDS]\n"
+                 "\n"
+                 "Connects to the vexod daemon, searches for devices once and resolves the\n"
+                 "names of the new ones, printing every report as one line on stdout.\n"
+                 "\n"
+                 "  --headless         run without screens (the only front-end of this build)\n"
+                 "  --socket PATH      the daemon's socket (default /tmp/vexod)\n"
+                 "  --exit-when-done   exit once the names are resolved\n"
+                 "  --timeout SECONDS  exit with status 3 when still running after this long\n"
+                 "\n"
+                 "Exit status: 0 done or interrupted, 1 daemon not reachable or gone,\n"
+                 "2 bad arguments, 3 time-out. Log lines go to stderr.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool headless = false;
+    bool exit_when_done = false;
+    double timeout_s = 0;
+    std::string socket_path;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            usage(stdout);
+            return 0;
+        } else if (arg == "--headless") {
+            headless = true;
+        } else if (arg == "--exit-when-done") {
+            exit_when_done = true;
+        } else if (arg == "--socket" && i + 1 < argc) {
+            socket_path = argv[++i];
+        } else if (arg == "--timeout" && i + 1 < argc) {
+            char* end = nullptr;
+            timeout_s = std::strtod(argv[++i], &end);
+            if (*end != '\0' || timeout_s <= 0) {
+                std::fprintf(stderr, "vexod-gps: bad time-out: %s\n", argv[i]);
+                return 2;
+            }
+        } else {
+            std::fprintf(stderr, "vexod-gps: unknown or incomplete argument: %s\n", arg.c_str());
+            usage(stderr);
+            return 2;
+        }
+    }
+    if (!headless) {
+        std::fprintf(stderr, "vexod-gps: this build has no screens yet; run it with --headless\n");
+        return 2;
+    }
+
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+
+    vgps::HeadlessAlertPresenter alerts(stdout);
+    vgps::set_alert_presenter(&alerts);
+
+    vgps::DaemonManager* manager = vgps::DaemonManager::sharedManager();
+    if (!socket_path.empty()) manager->setDaemonSocketPath(socket_path);
+    vgps::HeadlessFrontEnd front(stdout, manager, vgps::BTDeviceCache::sharedCache());
+    front.printRemembered();
+    if (!front.start()) return 1;
+
+    vgps::RunLoop* loop = vgps::RunLoop::main();
+    bool interrupted = false;
+    loop->add_source(g_signal_pipe[0], [&] {
+        char byte;
+        while (::read(g_signal_pipe[0], &byte, 1) == 1) {
+        }
+        interrupted = true;
+    });
+    auto done = [&] { return interrupted || front.daemonGone() || (exit_when_done && front.namesDone()); };
+    const auto limit = timeout_s > 0 ? std::chrono::milliseconds(static_cast<int64_t>(timeout_s * 1000))
+                                     : std::chrono::milliseconds(std::chrono::hours(24 * 365));
+    const bool finished = loop->run_until(done, limit);
+
+    if (front.daemonGone()) return 1;
+    if (manager->isConnected()) manager->shutdownDaemon();
+    vgps::set_alert_presenter(nullptr);
+    return finished ? 0 : 3;
+}

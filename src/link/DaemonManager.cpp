@@ -1,0 +1,257 @@
+#include "link/DaemonManager.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/un.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "link/utility.h"
+#include "link/vexod_rpc1.h"
+#include "platform/alert.h"
+#include "platform/device_info.h"
+#include "platform/localization.h"
+#include "platform/log.h"
+#include "platform/text.h"
+#include "registry/BTDeviceCache.h"
+
+namespace vgps {
+namespace {
+
+DaemonManager* mgr = nullptr;
+
+// The loss of the daemon: drop the connection, then tell the user.
+void peer_disconnected(int /*fd*/) {
+    DaemonManager::sharedManager()->disconnectFromDaemon();
+    AlertView alert(localized_string("Daemon disconnected", ""), localized_string("The vexod daemon exited.", ""),
+                    nullptr, localized_string("Dismiss", ""));
+    alert.show();
+}
+
+// Logged in place of a request's result when there is no connection to
+// send it on.
+int not_connected(const char* who) {
+    log_error("<%s> not connected to the daemon", who);
+    return 1;
+}
+
+}  // namespace
+
+DaemonManager* DaemonManager::sharedManager() {
+    if (mgr == nullptr) {
+        mgr = new DaemonManager();
+        vexod_set_notification_target(mgr);
+        vexod_set_peer_disconnect_handler(peer_disconnected);
+    }
+    return mgr;
+}
+
+DaemonManager::DaemonManager() = default;
+
+DaemonManager::~DaemonManager() {
+    // Fresh managers made by tests must not leave a dangling target behind.
+    VexodNotificationTarget* previous = vexod_set_notification_target(nullptr);
+    if (previous != this) vexod_set_notification_target(previous);
+}
+
+int DaemonManager::daemonDescriptor() const { return isConnected() ? vexodPanSocket->native() : -1; }
+
+void DaemonManager::requestNameForDevice(const BTDevice& device) {
+    static const char* const who = "-[DaemonManager requestNameForDevice:]";
+    log_error("<%s> ", who);
+    bdaddr address;
+    std::memcpy(address.addr, device.getDeviceAddress()->addr, 6);
+    const int rc = isConnected() ? vexod_request_name(vexodPanSocket->native(), address, 0, 0, nullptr)
+                                 : not_connected(who);
+    log_error("<%s> %d", who, rc);
+}
+
+void DaemonManager::startInquiry() {
+    static const char* const who = "-[DaemonManager startInquiry]";
+    log_error("<%s> ", who);
+    const int rc = isConnected() ? vexod_start_inquiry(vexodPanSocket->native(), nullptr) : not_connected(who);
+    log_error("<%s> %d", who, rc);
+}
+
+void DaemonManager::shutdownDaemon() {
+    log_error("<%s> ", "-[DaemonManager shutdownDaemon]");
+    disconnectFromDaemon();
+}
+
+void DaemonManager::initializeDaemon() {
+    static const char* const who = "-[DaemonManager initializeDaemon]";
+    log_error("<%s> ", who);
+    if (!isConnected()) {
+        log_error("<%s> %d", who, not_connected(who));
+        return;
+    }
+    uint32_t power = 0;
+    const int rc = vexod_get_power_state(vexodPanSocket->native(), &power);
+    log_error("<%s> %d", who, rc);
+    // Power on only on a successful answer saying the radio is off: a
+    // failed request tells nothing about the radio (and may have dropped
+    // the connection).
+    if (rc == 0 && power == 0 && isConnected()) {
+        const int on = vexod_power_on(vexodPanSocket->native(), nullptr);
+        log_error("<%s> %d", who, on);
+    }
+}
+
+void DaemonManager::disconnectFromDaemon() {
+    if (isConnected()) {
+        vexodPanSocket->invalidate();
+    }
+    // Dropped also when already invalid, so no stale object is left.
+    vexodPanSocket.reset();
+    const int32_t old = state_;
+    state_ = DaemonStateDisconnected;
+    if (delegate_) delegate_->daemonManager_stateChangedFrom_To(this, old, DaemonStateDisconnected);
+}
+
+bool DaemonManager::isConnected() const { return vexodPanSocket != nullptr && vexodPanSocket->valid(); }
+
+bool DaemonManager::connectToDaemon() {
+    static const char* const who = "-[DaemonManager connectToDaemon]";
+    const std::string model = device_model();
+    log_error("<%s> Running on %s ...", who, model.c_str());
+
+    sockaddr_storage address{};
+    socklen_t address_len;
+    int family;
+    if (model == kSimulatorModel) {
+        auto* in = reinterpret_cast<sockaddr_in*>(&address);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(kDevelopmentPort);
+        in->sin_addr.s_addr = ::inet_addr(kDevelopmentHostAddress);
+        address_len = sizeof(sockaddr_in);
+        family = PF_INET;
+    } else {
+        auto* un = reinterpret_cast<sockaddr_un*>(&address);
+        un->sun_family = AF_UNIX;
+        address_len = sizeof(sockaddr_un);
+        family = PF_LOCAL;
+        if (socketPath_.size() >= sizeof un->sun_path) {
+            // Would not fit with its terminating zero: refused rather than
+            // cut short to some other path.
+            log_error("<%s> failed to connect: %s", who, std::strerror(ENAMETOOLONG));
+            return false;
+        }
+        std::memcpy(un->sun_path, socketPath_.c_str(), socketPath_.size() + 1);
+    }
+
+    // A second connect replaces the first: the old connection is closed
+    // first (silently: the new one reports the state) rather than left open
+    // behind the new one.
+    const bool had_connection = vexodPanSocket != nullptr;
+    if (had_connection) {
+        vexodPanSocket->invalidate();
+        vexodPanSocket.reset();
+    }
+    // When the replacement fails, the dropped connection is reported.
+    auto fail = [&] {
+        if (had_connection && state_ != DaemonStateDisconnected) disconnectFromDaemon();
+        return false;
+    };
+
+    std::unique_ptr<Socket> s = Socket::create(family, SOCK_STREAM, 0, kSocketReadCallBack, vexod_rpc_callback, nullptr);
+    if (!s) {
+        log_error("<%s> failed to create socket: %s", who, std::strerror(errno));
+        return fail();
+    }
+    s->schedule(RunLoop::main());
+    if (s->connect_to_address(reinterpret_cast<sockaddr*>(&address), address_len, kConnectTimeoutSeconds) !=
+        kSocketSuccess) {
+        log_error("<%s> failed to connect: %s", who, std::strerror(errno));
+        s->invalidate();
+        return fail();
+    }
+    set_nonblocking(s->native());
+    vexodPanSocket = std::move(s);
+
+    vexod_register_application(vexodPanSocket->native(), nullptr);
+    initializeDaemon();
+
+    // Losing the daemon during the requests has already closed the
+    // connection and reported state 0: connecting failed.
+    if (!isConnected()) {
+        log_error("<%s> daemon connection lost while connecting", who);
+        return false;
+    }
+    state_ = DaemonStateConnected;
+    if (delegate_) delegate_->daemonManager_initialStateReterived(this, DaemonStateConnected);
+    return true;
+}
+
+void DaemonManager::disconnectFromDevice() {
+    // The data link is left as it is: it ends when its peer closes it.
+    (void)daemonDescriptor();
+}
+
+bool DaemonManager::connectToDevice(const BTDevice& device) {
+    log_error("<%s> %s: the data link is not available in this build", "-[DaemonManager connectToDevice:]",
+              device.addressString().c_str());
+    return true;
+}
+
+void DaemonManager::connectWithSocketPath_status(const char* path, int32_t status) {
+    log_error("<%s> %s %d: the data link is not available in this build", "-[DaemonManager connectWithSocketPath:status:]",
+              path, status);
+}
+
+void DaemonManager::readNMEASentences() {
+    log_error("<%s> the data link is not available in this build", "-[DaemonManager readNMEASentences]");
+}
+
+void DaemonManager::serviceQueryResponse_remote_patten_patten_len_attribute_attribute_len_result(
+    int /*fd*/, bdaddr /*remote*/, const uint8_t* /*patten*/, uint32_t /*patten_len*/, const uint8_t* /*attribute*/,
+    uint32_t attribute_len, uint32_t result) {
+    static const char* const who = "-[DaemonManager serviceQueryResponse:remote:patten:patten_len:attribute:attribute_len:result:]";
+    log_error("<%s> ", who);
+    log_error("<%s> result %d, service_attributeCnt: %d", who, static_cast<int>(result), static_cast<int>(attribute_len));
+}
+
+void DaemonManager::stateChangedFrom_To(int32_t from, int32_t to) {
+    state_ = to;
+    if (!delegate_) return;
+    if (from != to) {
+        delegate_->daemonManager_stateChangedFrom_To(this, from, to);
+    } else {
+        delegate_->daemonManager_initialStateReterived(this, from);
+    }
+}
+
+void DaemonManager::foundNewDevice(std::shared_ptr<BTDevice> device) {
+    if (delegate_) delegate_->daemonManager_foundNewDevice(this, std::move(device));
+}
+
+void DaemonManager::inquiryCompleted() {
+    if (delegate_) delegate_->daemonManager_inquiryStopped(this, true);
+}
+
+void DaemonManager::getName_length_forDevice(const char* name, uint32_t length, bdaddr address) {
+    if (!delegate_) return;
+    std::shared_ptr<BTDevice> device = BTDeviceCache::sharedCache()->getBTDevice(&address);
+    if (!device) return;
+    if (length == 0) {
+        delegate_->daemonManager_getDeviceName_forDevice_withResult(this, std::nullopt, device, false);
+        return;
+    }
+    device->setDeviceName(string_from_utf8(name));
+    delegate_->daemonManager_getDeviceName_forDevice_withResult(this, device->deviceName(), device, true);
+}
+
+void DaemonManager::getStatus(const std::string& status) {
+    if (auto* receiver = dynamic_cast<DaemonManagerMessageReceiver*>(delegate_)) receiver->getStatus(status);
+}
+
+void DaemonManager::getMessage_withTitle(const std::string& message, const std::string& title) {
+    if (auto* receiver = dynamic_cast<DaemonManagerMessageReceiver*>(delegate_))
+        receiver->getMessage_withTitle(message, title);
+}
+
+void rfcomm_socket_callback(Socket* /*s*/, uint32_t type, const void*, const void*, void*) {
+    if (type == kSocketReadCallBack) DaemonManager::sharedManager()->readNMEASentences();
+}
+
+}  // namespace vgps

@@ -1,0 +1,129 @@
+// The one object through which the application uses the vexod daemon: it
+// owns the daemon connection and its state, turns the daemon's
+// notifications into calls on its delegate, and offers the operations the
+// main screen needs. It also owns the GPS data link to a connected device.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "link/vexod_notify.h"
+#include "platform/socket.h"
+#include "registry/BTDevice.h"
+#include "registry/bdaddr.h"
+
+namespace vgps {
+
+enum DaemonState : int32_t {
+    DaemonStateDisconnected = 0,  // no daemon connection
+    DaemonStateConnected = 1,     // connected and registered; no data link
+    DaemonStateConnecting = 2,    // never entered
+    DaemonStateLinked = 3,        // the data socket to the receiver is up
+};
+
+// Where the daemon listens unless told otherwise.
+inline constexpr const char* kDaemonSocketPath = "/tmp/vexod";
+// The development transport, used when the device model is
+// kSimulatorModel: TCP to this host and port.
+inline constexpr const char* kSimulatorModel = "iPhone Simulator";
+inline constexpr const char* kDevelopmentHostAddress = "127.0.0.1";
+inline constexpr uint16_t kDevelopmentPort = 34980;
+// How long a connect may take.
+inline constexpr double kConnectTimeoutSeconds = 5.0;
+
+class DaemonManager;
+
+// The observer of the manager. Every operation is required.
+class DaemonManagerDelegate {
+public:
+    virtual ~DaemonManagerDelegate() = default;
+    // A failure of the GPS data link to be shown to the user.
+    virtual void daemonManager_showTitle_Message(DaemonManager* manager, const std::string& title,
+                                                 const std::string& message) = 0;
+    // A name request completed; `name` absent on failure.
+    virtual void daemonManager_getDeviceName_forDevice_withResult(DaemonManager* manager,
+                                                                  const std::optional<std::string>& name,
+                                                                  std::shared_ptr<BTDevice> device, bool result) = 0;
+    // An inquiry found an address not yet in the device list (the record is
+    // already in it).
+    virtual void daemonManager_foundNewDevice(DaemonManager* manager, std::shared_ptr<BTDevice> device) = 0;
+    // An inquiry completed or was cancelled; always true.
+    virtual void daemonManager_inquiryStopped(DaemonManager* manager, bool stopped) = 0;
+    virtual void daemonManager_stateChangedFrom_To(DaemonManager* manager, int32_t from, int32_t to) = 0;
+    // After a successful connect, and when a "change" to the current state
+    // is asked for.
+    virtual void daemonManager_initialStateReterived(DaemonManager* manager, int32_t state) = 0;
+};
+
+// Optional extra of a delegate: receives getStatus and getMessage_withTitle.
+class DaemonManagerMessageReceiver {
+public:
+    virtual ~DaemonManagerMessageReceiver() = default;
+    virtual void getStatus(const std::string& status) = 0;
+    virtual void getMessage_withTitle(const std::string& message, const std::string& title) = 0;
+};
+
+class DaemonManager : public VexodNotificationTarget {
+public:
+    // The singleton, made on the first call and never destroyed. Making it
+    // installs it as the notification target and installs the reaction to
+    // the loss of the daemon.
+    static DaemonManager* sharedManager();
+
+    DaemonManager();  // init: no socket, no delegate, state 0
+    ~DaemonManager() override;
+    DaemonManager(const DaemonManager&) = delete;
+    DaemonManager& operator=(const DaemonManager&) = delete;
+
+    void requestNameForDevice(const BTDevice& device);
+    void startInquiry();
+    void shutdownDaemon();
+    void initializeDaemon();
+    void disconnectFromDaemon() override;
+    bool isConnected() const;
+    bool connectToDaemon();
+    void disconnectFromDevice();
+    // The GPS data link.
+    bool connectToDevice(const BTDevice& device);
+    void connectWithSocketPath_status(const char* path, int32_t status) override;
+    void readNMEASentences();
+    void serviceQueryResponse_remote_patten_patten_len_attribute_attribute_len_result(
+        int fd, bdaddr remote, const uint8_t* patten, uint32_t patten_len, const uint8_t* attribute,
+        uint32_t attribute_len, uint32_t result) override;
+    void stateChangedFrom_To(int32_t from, int32_t to) override;
+    void foundNewDevice(std::shared_ptr<BTDevice> device) override;
+    void inquiryCompleted() override;
+    void getName_length_forDevice(const char* name, uint32_t length, bdaddr address) override;
+    // Forwarded to a delegate that also implements DaemonManagerMessageReceiver;
+    // nothing in the system calls them.
+    void getStatus(const std::string& status);
+    void getMessage_withTitle(const std::string& message, const std::string& title);
+
+    DaemonManagerDelegate* delegate() const { return delegate_; }
+    void setDelegate(DaemonManagerDelegate* delegate) { delegate_ = delegate; }
+    int32_t state() const override { return state_; }
+
+    // Where connectToDaemon looks for the daemon's local socket
+    // (kDaemonSocketPath unless set).
+    const std::string& daemonSocketPath() const { return socketPath_; }
+    void setDaemonSocketPath(std::string path) { socketPath_ = std::move(path); }
+
+    // The daemon socket's descriptor, -1 while not connected.
+    int daemonDescriptor() const;
+
+private:
+    std::unique_ptr<Socket> vexodPanSocket;
+    DaemonManagerDelegate* delegate_ = nullptr;  // not owned
+    int32_t state_ = DaemonStateDisconnected;
+    std::unique_ptr<Socket> rfcomm;  // the data socket of the GPS link
+    // The link's NMEA parser and decoded state join here with the data link.
+    [[maybe_unused]] uint8_t nmeaBuffer[1024] = {};
+    std::string socketPath_ = kDaemonSocketPath;
+};
+
+// Run-loop callback of the data socket: reads the NMEA stream.
+void rfcomm_socket_callback(Socket* s, uint32_t type, const void* address, const void* data, void* info);
+
+}  // namespace vgps

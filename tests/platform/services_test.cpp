@@ -1,0 +1,58 @@
+// The small platform services: notifications, texts, alerts.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "platform/alert.h"
+#include "platform/notification_center.h"
+#include "platform/text.h"
+#include "support/temp_dir.h"
+
+namespace vgps {
+namespace {
+
+TEST(NotificationCenter, DeliversSynchronouslyToObserversOfTheName) {
+    NotificationCenter center;
+    std::vector<std::string> seen;
+    NotificationCenter::ObserverId second = 0;
+    center.addObserver("fix", [&](const Notification& n) {
+        seen.push_back("first " + std::get<std::string>(n.userInfo.at("UTC")));
+        center.removeObserver(second);  // removed before its turn: not called
+    });
+    second = center.addObserver("fix", [&](const Notification&) { seen.push_back("second"); });
+    center.addObserver("other", [&](const Notification&) { seen.push_back("other"); });
+    center.postNotificationName("fix", nullptr, {{"UTC", std::string("12:00")}, {"FIX", int64_t{3}}, {"LAT", 4807.038}});
+    EXPECT_EQ(seen, (std::vector<std::string>{"first 12:00"}));
+    EXPECT_EQ(center.observerCount("fix"), 1u);
+}
+
+TEST(Text, AcceptsOnlyWellFormedUtf8) {
+    EXPECT_EQ(string_from_utf8("Garmin \xc3\xa9trex"), "Garmin \xc3\xa9trex");
+    EXPECT_EQ(string_from_utf8("\xf0\x9f\x9b\xb0"), "\xf0\x9f\x9b\xb0");
+    EXPECT_EQ(string_from_utf8(""), "");
+    EXPECT_FALSE(string_from_utf8("\xff"));
+    EXPECT_FALSE(string_from_utf8("\xc0\xaf"));          // overlong
+    EXPECT_FALSE(string_from_utf8("\xed\xa0\x80"));      // surrogate
+    EXPECT_FALSE(string_from_utf8("\xf4\x90\x80\x80"));  // above U+10FFFF
+    EXPECT_FALSE(string_from_utf8("ab\xe2\x82"));        // cut short
+    EXPECT_TRUE(contains_ignoring_case("Holux gps receiver", "GPS"));
+    EXPECT_FALSE(contains_ignoring_case("SPP Slave", "GPS"));
+}
+
+TEST(Alert, HeadlessPresenterRecordsAndPrintsOneLine) {
+    test::TempDir dir;
+    FILE* out = std::fopen(dir.file("out").c_str(), "w");
+    HeadlessAlertPresenter presenter(out);
+    AlertPresenter* previous = set_alert_presenter(&presenter);
+    AlertView("Daemon disconnected", "The \"vexod\" daemon exited.\n", nullptr, "Dismiss").show();
+    set_alert_presenter(previous);
+    std::fclose(out);
+    EXPECT_EQ(test::read_file(dir.file("out")),
+              "alert \"Daemon disconnected\" \"The \\\"vexod\\\" daemon exited.\\n\" [Dismiss]\n");
+    ASSERT_EQ(presenter.alerts().size(), 1u);
+    EXPECT_EQ(presenter.alerts()[0].cancel, "Dismiss");
+    EXPECT_FALSE(presenter.alerts()[0].has_delegate);
+}
+
+}  // namespace
+}  // namespace vgps

@@ -1,0 +1,61 @@
+// Child processes for end-to-end tests: a program started with its output
+// going to files, signalled and waited for with a bound; and the vexod
+// daemon started on a socket of the test's own.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vgps::test {
+
+class ChildProcess {
+public:
+    // Starts `argv[0]` with the arguments; stdout and stderr go to the two
+    // files (created or truncated). stdin is /dev/null.
+    ChildProcess(const std::vector<std::string>& argv, const std::string& stdout_path, const std::string& stderr_path);
+    ~ChildProcess();  // kills (SIGKILL) and reaps a child still running
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    bool running();
+    void signal(int sig);
+    // Waits for the exit; the raw wait status, or -1 when still running
+    // after `timeout`.
+    int wait(std::chrono::milliseconds timeout);
+
+    const std::string& stdout_path() const { return out_; }
+    const std::string& stderr_path() const { return err_; }
+
+private:
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    int status_ = 0;
+    std::string out_, err_;
+};
+
+// Polls `path` until it contains `text` or `timeout` passes.
+bool wait_for_text(const std::string& path, const std::string& text,
+                   std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+// The real vexod binary (its path comes from the build) listening on
+// `socket_path`, with the scenario text written beside it. Ready once
+// constructed, or a test failure is recorded.
+class VexodProcess {
+public:
+    VexodProcess(const std::string& binary, const std::string& dir, const std::string& scenario_json,
+                 const std::string& socket_name = "vexod.sock");
+    const std::string& socket_path() const { return socket_; }
+    std::string log() const;  // its stderr so far
+    ChildProcess& process() { return *child_; }
+
+private:
+    std::string socket_;
+    std::unique_ptr<ChildProcess> child_;
+};
+
+}  // namespace vgps::test

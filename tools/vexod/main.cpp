@@ -1,0 +1,100 @@
+// vexod: the radio daemon with a simulated radio. See --help.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "daemon.h"
+#include "platform/log.h"
+#include "platform/run_loop.h"
+
+namespace {
+
+int g_signal_pipe[2] = {-1, -1};
+
+void on_signal(int sig) {
+    const int saved = errno;
+    const unsigned char byte = static_cast<unsigned char>(sig);
+    [[maybe_unused]] ssize_t n = ::write(g_signal_pipe[1], &byte, 1);
+    errno = saved;
+}
+
+void usage(FILE* out) {
+    std::fprintf(out,
+                 "usage: vexod [--socket PATH] [--scenario FILE]\n"
+                 "\n"
+                 "The radio daemon of vexod-gps, with a simulated radio. It listens on a\n"
+                 "local stream socket, serves one client at a time, answers its requests\n"
+                 "and sends the radio's notifications as the scenario file describes.\n"
+                 "\n"
+                 "  --socket PATH     where to listen (default /tmp/vexod)\n"
+                 "  --scenario FILE   the simulated radio, as JSON (default: radio on,\n"
+                 "                    no devices in range)\n"
+                 "  -h, --help        this text\n"
+                 "\n"
+                 "It logs what it does to stderr and stops on SIGINT or SIGTERM, removing\n"
+                 "its socket file. The scenario format is described in README.md.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string socket_path = "/tmp/vexod";
+    std::string scenario_path;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            usage(stdout);
+            return 0;
+        }
+        if ((arg == "--socket" || arg == "--scenario") && i + 1 < argc) {
+            (arg == "--socket" ? socket_path : scenario_path) = argv[++i];
+            continue;
+        }
+        std::fprintf(stderr, "vexod: unknown or incomplete argument: %s\n", arg.c_str());
+        usage(stderr);
+        return 2;
+    }
+
+    vexod::Scenario scenario;
+    if (!scenario_path.empty()) {
+        std::string error;
+        if (!vexod::load_scenario(scenario_path, &scenario, &error)) {
+            std::fprintf(stderr, "vexod: bad scenario file %s: %s\n", scenario_path.c_str(), error.c_str());
+            return 2;
+        }
+    }
+
+    if (::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("vexod: pipe");
+        return 1;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    vgps::RunLoop loop;
+    vexod::Daemon daemon(std::move(scenario), socket_path, &loop);
+    std::string error;
+    if (!daemon.start(&error)) {
+        std::fprintf(stderr, "vexod: %s\n", error.c_str());
+        return 1;
+    }
+    int stop_signal = 0;
+    loop.add_source(g_signal_pipe[0], [&] {
+        unsigned char byte = 0;
+        if (::read(g_signal_pipe[0], &byte, 1) == 1) stop_signal = byte;
+        loop.stop();
+    });
+    loop.run();
+    vgps::log_error("<%s> signal %d (%s), stopping", "vexod", stop_signal, strsignal(stop_signal));
+    daemon.stop();
+    return 0;
+}

@@ -1,0 +1,254 @@
+#include "scenario.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+namespace vexod {
+namespace {
+
+using json = nlohmann::json;
+
+// Validation walks the document and stops at the first bad value, naming
+// it by its path.
+struct Checker {
+    std::string error;
+
+    bool fail(const std::string& where, const std::string& what) {
+        error = where + ": " + what;
+        return false;
+    }
+
+    bool known_keys(const json& object, const std::string& where, std::set<std::string> keys) {
+        if (!object.is_object()) return fail(where, "must be an object");
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            if (!keys.count(it.key())) return fail(where.empty() ? it.key() : where + "." + it.key(), "unknown key");
+        }
+        return true;
+    }
+
+    bool get_uint(const json& object, const std::string& key, const std::string& where, uint64_t max, uint32_t* out) {
+        if (!object.contains(key)) return true;
+        const json& v = object[key];
+        if (!v.is_number_unsigned())
+            return fail(where + "." + key, "must be a whole number of 0 or more");
+        const uint64_t value = v.get<uint64_t>();
+        if (value > max) return fail(where + "." + key, "must be at most " + std::to_string(max));
+        *out = static_cast<uint32_t>(value);
+        return true;
+    }
+
+    bool get_bool(const json& object, const std::string& key, const std::string& where, bool* out) {
+        if (!object.contains(key)) return true;
+        if (!object[key].is_boolean()) return fail(where + "." + key, "must be true or false");
+        *out = object[key].get<bool>();
+        return true;
+    }
+
+    bool get_string(const json& object, const std::string& key, const std::string& where, std::string* out) {
+        if (!object.contains(key)) return true;
+        if (!object[key].is_string()) return fail(where + "." + key, "must be a string");
+        *out = object[key].get<std::string>();
+        return true;
+    }
+};
+
+std::string at(const std::string& base, size_t index) { return base + "[" + std::to_string(index) + "]"; }
+
+bool read_device(Checker& c, const json& d, const std::string& where, Device* out) {
+    if (!c.known_keys(d, where, {"address", "class", "name", "inquiry_text", "inquiry_delay_ms", "name_delay_ms",
+                                 "repeat", "services", "switched_off", "nmea_file", "link_faults"}))
+        return false;
+    if (!d.contains("address") || !d["address"].is_string() || !parse_address(d["address"].get<std::string>(), &out->address))
+        return c.fail(where + ".address", "must be a Bluetooth address \"xx:xx:xx:xx:xx:xx\"");
+    if (d.contains("class")) {
+        const json& v = d["class"];
+        uint64_t value = 0;
+        if (v.is_number_unsigned()) {
+            value = v.get<uint64_t>();
+        } else if (v.is_string()) {
+            const std::string s = v.get<std::string>();
+            char* end = nullptr;
+            value = std::strtoull(s.c_str(), &end, 0);
+            if (s.empty() || *end != '\0') return c.fail(where + ".class", "must be a number such as \"0x001f00\"");
+        } else {
+            return c.fail(where + ".class", "must be a number such as \"0x001f00\"");
+        }
+        if (value > 0xFFFFFF) return c.fail(where + ".class", "must fit in 24 bits");
+        out->device_class = static_cast<uint32_t>(value);
+    }
+    if (d.contains("name") && !d["name"].is_null()) {
+        if (!d["name"].is_string()) return c.fail(where + ".name", "must be a string or null");
+        out->name = d["name"].get<std::string>();
+    }
+    if (!c.get_string(d, "inquiry_text", where, &out->inquiry_text)) return false;
+    if (!c.get_uint(d, "inquiry_delay_ms", where, 3600000, &out->inquiry_delay_ms)) return false;
+    if (!c.get_uint(d, "name_delay_ms", where, 3600000, &out->name_delay_ms)) return false;
+    if (!c.get_uint(d, "repeat", where, 100, &out->repeat)) return false;
+    if (!c.get_bool(d, "switched_off", where, &out->switched_off)) return false;
+    if (!c.get_string(d, "nmea_file", where, &out->nmea_file)) return false;
+    if (d.contains("link_faults") && !d["link_faults"].is_object())
+        return c.fail(where + ".link_faults", "must be an object");
+    if (d.contains("services")) {
+        if (!d["services"].is_array()) return c.fail(where + ".services", "must be an array");
+        for (size_t i = 0; i < d["services"].size(); ++i) {
+            const json& s = d["services"][i];
+            const std::string w = at(where + ".services", i);
+            if (!c.known_keys(s, w, {"name", "rfcomm_channel"})) return false;
+            Service service{"", 0};
+            uint32_t channel = 0;
+            if (!c.get_string(s, "name", w, &service.name)) return false;
+            if (!c.get_uint(s, "rfcomm_channel", w, 30, &channel)) return false;
+            service.rfcomm_channel = static_cast<uint8_t>(channel);
+            out->services.push_back(service);
+        }
+    }
+    return true;
+}
+
+bool read_faults(Checker& c, const json& f, Faults* out) {
+    if (!c.known_keys(f, "faults", {"drop_after_requests", "hang_up_at_request", "delay_response", "malformed_frame"})) return false;
+    if (f.contains("drop_after_requests")) {
+        uint32_t n = 0;
+        if (!c.get_uint(f, "drop_after_requests", "faults", 1000000, &n)) return false;
+        out->drop_after_requests = n;
+    }
+    if (f.contains("hang_up_at_request")) {
+        uint32_t n = 0;
+        if (!c.get_uint(f, "hang_up_at_request", "faults", 1000000, &n)) return false;
+        out->hang_up_at_request = n;
+    }
+    if (f.contains("delay_response")) {
+        if (!f["delay_response"].is_array()) return c.fail("faults.delay_response", "must be an array");
+        for (size_t i = 0; i < f["delay_response"].size(); ++i) {
+            const json& d = f["delay_response"][i];
+            const std::string w = at("faults.delay_response", i);
+            if (!c.known_keys(d, w, {"funcid", "ms"})) return false;
+            if (!d.contains("funcid") || !d.contains("ms")) return c.fail(w, "needs \"funcid\" and \"ms\"");
+            ResponseDelay delay{0, 0};
+            if (!c.get_uint(d, "funcid", w, 0xFFFFFFFFu, &delay.funcid)) return false;
+            if (!c.get_uint(d, "ms", w, 600000, &delay.ms)) return false;
+            out->delay_response.push_back(delay);
+        }
+    }
+    if (f.contains("malformed_frame")) {
+        const json& m = f["malformed_frame"];
+        if (!c.known_keys(m, "faults.malformed_frame", {"after_requests", "kind"})) return false;
+        uint32_t n = 0;
+        if (!c.get_uint(m, "after_requests", "faults.malformed_frame", 1000000, &n)) return false;
+        out->malformed_after_requests = n;
+        std::string kind = "bad_magic";
+        if (!c.get_string(m, "kind", "faults.malformed_frame", &kind)) return false;
+        if (kind == "bad_magic") out->malformed_kind = MalformedKind::BadMagic;
+        else if (kind == "too_small") out->malformed_kind = MalformedKind::TooSmall;
+        else if (kind == "too_big") out->malformed_kind = MalformedKind::TooBig;
+        else if (kind == "truncated") out->malformed_kind = MalformedKind::Truncated;
+        else return c.fail("faults.malformed_frame.kind", "must be bad_magic, too_small, too_big or truncated");
+    }
+    return true;
+}
+
+}  // namespace
+
+bool parse_address(const std::string& text, std::array<uint8_t, 6>* out) {
+    if (text.size() != 17) return false;
+    std::array<uint8_t, 6> a{};
+    for (int i = 0; i < 6; ++i) {
+        if (i < 5 && text[i * 3 + 2] != ':') return false;
+        uint8_t v = 0;
+        for (int k = 0; k < 2; ++k) {
+            const char ch = text[i * 3 + k];
+            int d;
+            if (ch >= '0' && ch <= '9') d = ch - '0';
+            else if (ch >= 'a' && ch <= 'f') d = ch - 'a' + 10;
+            else if (ch >= 'A' && ch <= 'F') d = ch - 'A' + 10;
+            else return false;
+            v = static_cast<uint8_t>(v * 16 + d);
+        }
+        a[i] = v;
+    }
+    *out = a;
+    return true;
+}
+
+std::string address_text(const std::array<uint8_t, 6>& a) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", a[0], a[1], a[2], a[3], a[4], a[5]);
+    return text;
+}
+
+bool parse_scenario(const std::string& text, Scenario* out, std::string* error) {
+    json doc;
+    try {
+        doc = json::parse(text);
+    } catch (const json::parse_error& e) {
+        // The position of the last character read, as a line and column:
+        // the library counts a newline it read as the start of the next
+        // line, which points people at the wrong one.
+        const size_t last = std::min<size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
+        size_t line = 1, column = 1;
+        for (size_t i = 0; i < last; ++i) {
+            if (text[i] == '\n') {
+                ++line;
+                column = 1;
+            } else {
+                ++column;
+            }
+        }
+        std::string what = e.what();
+        const auto colon = what.find(": ");
+        if (colon != std::string::npos) what = what.substr(colon + 2);
+        *error = "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + what;
+        return false;
+    }
+    Checker c;
+    Scenario s;
+    bool ok = c.known_keys(doc, "", {"radio", "inquiry", "devices", "faults", "comment"});
+    if (ok && doc.contains("radio")) {
+        ok = c.known_keys(doc["radio"], "radio", {"powered"}) && c.get_bool(doc["radio"], "powered", "radio", &s.powered);
+    }
+    if (ok && doc.contains("inquiry")) {
+        const json& q = doc["inquiry"];
+        std::string ends = "complete";
+        ok = c.known_keys(q, "inquiry", {"end_after_ms", "ends_with"}) &&
+             c.get_uint(q, "end_after_ms", "inquiry", 3600000, &s.inquiry_end_after_ms) &&
+             c.get_string(q, "ends_with", "inquiry", &ends);
+        if (ok && ends != "complete" && ends != "canceled")
+            ok = c.fail("inquiry.ends_with", "must be \"complete\" or \"canceled\"");
+        s.inquiry_canceled = ends == "canceled";
+    }
+    if (ok && doc.contains("devices")) {
+        if (!doc["devices"].is_array()) {
+            ok = c.fail("devices", "must be an array");
+        } else {
+            for (size_t i = 0; ok && i < doc["devices"].size(); ++i) {
+                Device d;
+                ok = read_device(c, doc["devices"][i], at("devices", i), &d);
+                if (ok) s.devices.push_back(std::move(d));
+            }
+        }
+    }
+    if (ok && doc.contains("faults")) ok = read_faults(c, doc["faults"], &s.faults);
+    if (!ok) {
+        *error = c.error;
+        return false;
+    }
+    *out = std::move(s);
+    return true;
+}
+
+bool load_scenario(const std::string& path, Scenario* out, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = "cannot open the file";
+        return false;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    return parse_scenario(text.str(), out, error);
+}
+
+}  // namespace vexod
