@@ -49,6 +49,7 @@ HeadlessFrontEnd::HeadlessFrontEnd(FILE* out, DaemonManager* manager, BTDeviceCa
     manager_->setDelegate(this);
     positionObserver_ = NotificationCenter::defaultCenter()->addObserver(
         kPositionNotificationName, [this](const Notification& n) {
+            if (positionLimit_ > 0 && positions_ >= positionLimit_) return;
             ++positions_;
             line(positionLine(n.userInfo));
         });

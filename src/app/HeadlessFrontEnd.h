@@ -41,6 +41,9 @@ public:
     // The device to connect to once the names are resolved; without one,
     // the first device the inquiry found, else the first of the list.
     void setDeviceAddress(const bdaddr& address) { deviceAddress_ = address; }
+    // Prints no more than `limit` positions (0: no limit); a callback can
+    // post several.
+    void setPositionLimit(uint64_t limit) { positionLimit_ = limit; }
 
     // One "remembered" line per device in the list, in list order.
     void printRemembered();
@@ -94,6 +97,7 @@ private:
     std::shared_ptr<BTDevice> linkDevice_;
     bool linkPending_ = false;
     uint64_t positions_ = 0;
+    uint64_t positionLimit_ = 0;
     NotificationCenter::ObserverId positionObserver_ = 0;
 };
 

@@ -117,6 +117,7 @@ int main(int argc, char** argv) {
     if (!socket_path.empty()) manager->setDaemonSocketPath(socket_path);
     vgps::HeadlessFrontEnd front(stdout, manager, vgps::BTDeviceCache::sharedCache());
     if (device) front.setDeviceAddress(*device);
+    front.setPositionLimit(max_positions);
     front.printRemembered();
     if (!front.start()) return 1;
 

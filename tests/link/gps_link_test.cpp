@@ -163,7 +163,7 @@ TEST_F(GpsLinkTest, ChannelIsChosenFromTheRecords) {
     };
     std::vector<std::string> devices;
     for (const Case& c : cases) devices.push_back(device(c.address, c.services, R"("link_faults": {"drop_after_epochs": 1})"));
-    start(scenario(devices));
+    ASSERT_NO_FATAL_FAILURE(start(scenario(devices)));
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.address);
@@ -183,7 +183,7 @@ TEST_F(GpsLinkTest, ChannelIsChosenFromTheRecords) {
 }
 
 TEST_F(GpsLinkTest, FailuresBeforeTheLinkAreReportedAndLeaveState1) {
-    start(scenario({
+    ASSERT_NO_FATAL_FAILURE(start(scenario({
         device("00:00:00:00:00:01", R"([{"name": "GPS", "rfcomm_channel": 1}])", R"("switched_off": true)"),
         device("00:00:00:00:00:02", "[]"),
         device("00:00:00:00:00:03", R"([{"name": "OBEX", "rfcomm_channel": 0}])"),
@@ -193,7 +193,7 @@ TEST_F(GpsLinkTest, FailuresBeforeTheLinkAreReportedAndLeaveState1) {
                R"("link_faults": {"socket_path": "missing"})"),
         device("00:00:00:00:00:06", R"([{"name": "GPS", "rfcomm_channel": 1}])",
                R"("link_faults": {"socket_path": "long"})"),
-    }));
+    })));
     struct Case {
         const char* address;
         std::vector<std::string> events;
@@ -230,9 +230,9 @@ TEST_F(GpsLinkTest, FailuresBeforeTheLinkAreReportedAndLeaveState1) {
 }
 
 TEST_F(GpsLinkTest, BurstOfMoreThanOneBlockIsReadInOneCallback) {
-    start(scenario({device("00:00:00:00:00:01", R"([{"name": "GPS", "rfcomm_channel": 1}])",
+    ASSERT_NO_FATAL_FAILURE(start(scenario({device("00:00:00:00:00:01", R"([{"name": "GPS", "rfcomm_channel": 1}])",
                            R"("link_faults": {"burst_at_epoch": 1, "drop_after_epochs": 4})")},
-                   "2"));
+                   "2")));
     tap("00:00:00:00:00:01");
     ASSERT_TRUE(run_until([&] { return link_over(); }));
     ASSERT_GE(positions.size(), 2u);
@@ -243,9 +243,9 @@ TEST_F(GpsLinkTest, BurstOfMoreThanOneBlockIsReadInOneCallback) {
 }
 
 TEST_F(GpsLinkTest, SentenceSplitAcrossBlocksCompletesWithTheNextOne) {
-    start(scenario({device("00:00:00:00:00:01", R"([{"name": "GPS", "rfcomm_channel": 1}])",
+    ASSERT_NO_FATAL_FAILURE(start(scenario({device("00:00:00:00:00:01", R"([{"name": "GPS", "rfcomm_channel": 1}])",
                            R"("link_faults": {"split_at_epoch": 2, "split_pause_ms": 200, "drop_after_epochs": 3})")},
-                   "2"));
+                   "2")));
     tap("00:00:00:00:00:01");
     ASSERT_TRUE(run_until([&] { return link_over(); }));
     // Epochs one second apart from 2011/09/15 08:30:05; the block that ends
@@ -270,9 +270,9 @@ TEST_F(GpsLinkTest, SentenceSplitAcrossBlocksCompletesWithTheNextOne) {
 }
 
 TEST_F(GpsLinkTest, LinkDroppedByTheDaemonReturnsToState1) {
-    start(scenario({device("00:00:00:00:00:01", R"([{"name": "GPS", "rfcomm_channel": 1}])",
+    ASSERT_NO_FATAL_FAILURE(start(scenario({device("00:00:00:00:00:01", R"([{"name": "GPS", "rfcomm_channel": 1}])",
                            R"("link_faults": {"drop_after_epochs": 2})")},
-                   "20"));
+                   "20")));
     tap("00:00:00:00:00:01");
     ASSERT_TRUE(run_until([&] { return link_over(); }));
     EXPECT_EQ(delegate.events, (std::vector<std::string>{"state 1->3", "state 3->1"}));
@@ -286,8 +286,8 @@ TEST_F(GpsLinkTest, LinkDroppedByTheDaemonReturnsToState1) {
 }
 
 TEST_F(GpsLinkTest, FiftyLinksLeaveNoDescriptorBehind) {
-    start(scenario({device("00:00:00:00:00:01", R"([{"name": "GPS", "rfcomm_channel": 1}])",
-                           R"("link_faults": {"drop_after_epochs": 1})")}));
+    ASSERT_NO_FATAL_FAILURE(start(scenario({device("00:00:00:00:00:01", R"([{"name": "GPS", "rfcomm_channel": 1}])",
+                           R"("link_faults": {"drop_after_epochs": 1})")})));
     const size_t before = open_descriptors();
     for (int i = 0; i < 50; ++i) {
         delegate.events.clear();
@@ -330,9 +330,9 @@ std::map<std::string, std::pair<double, double>> reference_fixes(const std::stri
 
 TEST_F(GpsLinkTest, ReplayedCaptureGivesTheRecordedFixes) {
     const std::string capture = std::string(VGPS_TEST_DATA_DIR) + "/nmea/bt-q818.log";
-    start(scenario({device("00:00:00:00:00:01", R"([{"name": "GPS", "rfcomm_channel": 1}])",
+    ASSERT_NO_FATAL_FAILURE(start(scenario({device("00:00:00:00:00:01", R"([{"name": "GPS", "rfcomm_channel": 1}])",
                            R"("nmea_file": ")" + capture + R"(")")},
-                   "50"));
+                   "50")));
     tap("00:00:00:00:00:01");
     ASSERT_TRUE(run_until([&] { return link_over(); }));
     EXPECT_EQ(delegate.events, (std::vector<std::string>{"state 1->3", "state 3->1"}));
