@@ -224,12 +224,23 @@ bool DaemonManager::connectToDevice(const BTDevice& device) {
     static const char* const who = "-[DaemonManager connectToDevice:]";
     bdaddr address;
     std::memcpy(address.addr, device.getDeviceAddress()->addr, 6);
-    if (isConnected()) {
-        vexod_service_attribute_search_request(vexodPanSocket->native(), address, kMaxAttributeBytes,
-                                               kSerialPortPattern, sizeof kSerialPortPattern, kAllAttributes,
-                                               sizeof kAllAttributes, nullptr);
-    } else {
+    if (!isConnected()) {
         not_connected(who);
+        return true;
+    }
+    const int rc = vexod_service_attribute_search_request(vexodPanSocket->native(), address, kMaxAttributeBytes,
+                                                          kSerialPortPattern, sizeof kSerialPortPattern,
+                                                          kAllAttributes, sizeof kAllAttributes, nullptr);
+    // A refused request brings no search response: without this report the
+    // device would stay "connecting". A lost connection has been reported
+    // already (state 0).
+    if (rc != 0 && isConnected()) {
+        log_error("<%s> service search request failed: %d", who, rc);
+        stateChangedFrom_To(state_, DaemonStateConnected);
+        if (delegate_) {
+            delegate_->daemonManager_showTitle_Message(
+                this, "Service Searching", "Could be perform service searching, make sure the device is on.");
+        }
     }
     return true;
 }
@@ -254,7 +265,13 @@ void DaemonManager::serviceQueryResponse_remote_patten_patten_len_attribute_attr
     // channel and "No rfcomm channel found" when it does not.
     const int channel = sdp_choose_rfcomm_channel(attribute, attribute_len, remote);
     if (channel > 0) {
-        vexod_rfcomm_connect(fd, remote, 1, static_cast<uint8_t>(channel), nullptr);
+        const int rc = vexod_rfcomm_connect(fd, remote, 1, static_cast<uint8_t>(channel), nullptr);
+        // As for the search: a refused connect request brings no
+        // notification 30.
+        if (rc != 0 && isConnected()) {
+            log_error("<%s> rfcomm connect request failed: %d", who, rc);
+            reportDataLinkFailure(false);
+        }
         return;
     }
     stateChangedFrom_To(state_, DaemonStateConnected);

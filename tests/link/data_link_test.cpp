@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "link/DaemonManager.h"
+#include "link/utility.h"
 #include "platform/log.h"
-#include "platform/notification_center.h"
 #include "platform/run_loop.h"
 #include "support/sockets.h"
 #include "support/temp_dir.h"
@@ -72,9 +72,6 @@ public:
     }
     // The connection the manager made (it completes without an accept).
     void accept() { data_fd_ = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC); }
-    void send(const std::string& bytes) {
-        ASSERT_TRUE(test::write_all(data_fd_, test::Bytes(bytes.begin(), bytes.end())));
-    }
     void close_data() {
         if (data_fd_ >= 0) ::close(data_fd_);
         data_fd_ = -1;
@@ -93,11 +90,8 @@ protected:
         manager->setDelegate(nullptr);
         manager->stateChangedFrom_To(manager->state(), DaemonStateConnected);  // as after connectToDaemon
         manager->setDelegate(&delegate);
-        observer = NotificationCenter::defaultCenter()->addObserver(
-            kPositionNotificationName, [this](const Notification& n) { positions.push_back(n.userInfo); });
     }
     void TearDown() override {
-        NotificationCenter::defaultCenter()->removeObserver(observer);
         manager->disconnectFromDevice();
         manager->setDelegate(nullptr);
     }
@@ -107,32 +101,12 @@ protected:
         manager->connectWithSocketPath_status(path.c_str(), 0);
         receiver.accept();
     }
-    // Runs the loop until the data socket has nothing more to say.
-    void drain() {
-        while (RunLoop::main()->run_once(50ms)) {
-        }
-    }
-    static std::string text(const UserInfo& u, const char* key) { return std::get<std::string>(u.at(key)); }
-    static double number(const UserInfo& u, const char* key) { return std::get<double>(u.at(key)); }
 
     test::TempDir dir;
     LogCapture log;
     Recorder delegate;
     DaemonManager* manager = nullptr;
-    NotificationCenter::ObserverId observer = 0;
-    std::vector<UserInfo> positions;
 };
-
-std::string sentence(const std::string& body) {
-    unsigned crc = 0;
-    for (unsigned char c : body) crc ^= c;
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", crc);
-    return "$" + body + tail;
-}
-
-const std::string kGGA = sentence("GPGGA,083006.00,4807.040,S,01131.500,W,1,08,0.9,545.4,M,46.9,M,,");
-const std::string kRMC = sentence("GPRMC,083005.25,A,4807.038,N,01131.000,E,022.4,084.4,150911,003.1,W");
 
 TEST(PositionText, UtcIsWrittenWithTwoDigitHundredths) {
     nmeaTIME t{111, 8, 15, 8, 30, 5, 25};
@@ -153,56 +127,6 @@ TEST(PositionText, UserInfoCarriesTheFourEntriesInSinglePrecision) {
     EXPECT_EQ(std::get<int64_t>(u.at("FIX")), 3);
     EXPECT_EQ(std::get<double>(u.at("LAT")), static_cast<double>(-4807.038f));
     EXPECT_EQ(std::get<double>(u.at("LON")), static_cast<double>(1131.0001f));
-}
-
-TEST_F(DataLinkTest, LinkedSocketStreamsPositionsBlockByBlock) {
-    const std::string path = dir.file("rfcomm");
-    Receiver receiver(path);
-    link(receiver, path);
-    EXPECT_EQ(manager->state(), DaemonStateLinked);
-    EXPECT_EQ(delegate.events, (std::vector<std::string>{"state 1->3"}));
-    ASSERT_GE(manager->dataDescriptor(), 0);
-
-    // A sentence cut in two: the first block completes nothing and repeats
-    // the values of a fresh link.
-    receiver.send(kRMC.substr(0, 30));
-    drain();
-    ASSERT_EQ(positions.size(), 1u);
-    EXPECT_EQ(std::get<int64_t>(positions[0].at("FIX")), 1);
-    EXPECT_EQ(number(positions[0], "LAT"), 0.0);
-    receiver.send(kRMC.substr(30));
-    drain();
-    ASSERT_EQ(positions.size(), 2u);
-    EXPECT_EQ(text(positions[1], "UTC"), "2011/09/15 08:30:05.25");
-    EXPECT_EQ(number(positions[1], "LAT"), static_cast<double>(4807.038f));
-    EXPECT_EQ(number(positions[1], "LON"), static_cast<double>(1131.000f));
-
-    // 1023 bytes and more waiting: both blocks in one callback.
-    std::string burst;
-    while (burst.size() < 1023 + kGGA.size()) burst += kGGA;
-    receiver.send(burst);
-    positions.clear();
-    ASSERT_TRUE(RunLoop::main()->run_once(1000ms));
-    ASSERT_EQ(positions.size(), 2u);
-    EXPECT_EQ(number(positions[1], "LAT"), static_cast<double>(-4807.040f));
-    EXPECT_EQ(number(positions[1], "LON"), static_cast<double>(-1131.500f));
-
-    // The receiver hangs up: the socket is dropped and its descriptor
-    // closed; the state waits for the daemon's notification 31.
-    const int fd = manager->dataDescriptor();
-    receiver.close_data();
-    drain();
-    EXPECT_TRUE(log.contains("<-[DaemonManager readNMEASentences]> rfcomm socket disconnected"));
-    EXPECT_EQ(manager->dataDescriptor(), -1);
-    EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
-    EXPECT_EQ(manager->state(), DaemonStateLinked);
-    EXPECT_EQ(delegate.events, (std::vector<std::string>{"state 1->3"}));
-}
-
-TEST_F(DataLinkTest, FailedConnectionResultIsReported) {
-    manager->connectWithSocketPath_status(dir.file("never").c_str(), 5);
-    EXPECT_EQ(delegate.events, (std::vector<std::string>{"initial 1", kConnectionAlert}));
-    EXPECT_EQ(manager->dataDescriptor(), -1);
 }
 
 TEST_F(DataLinkTest, SocketThatDoesNotConnectIsDroppedAndReported) {
@@ -239,27 +163,86 @@ TEST_F(DataLinkTest, PathOfMoreThan103BytesIsRefused) {
     EXPECT_EQ(manager->dataDescriptor(), -1);
 }
 
-TEST_F(DataLinkTest, ManyLinksLeaveNoDescriptorBehind) {
+TEST_F(DataLinkTest, ReplacedOrClosedLinkLeavesNoDescriptor) {
     const std::string path = dir.file("rfcomm");
     Receiver receiver(path);
     const size_t before = open_descriptors();
-    for (int i = 0; i < 50; ++i) {
-        link(receiver, path);
-        ASSERT_GE(manager->dataDescriptor(), 0);
-        receiver.send(kGGA);
-        receiver.close_data();
-        ASSERT_TRUE(RunLoop::main()->run_until([&] { return manager->dataDescriptor() == -1; }, 2000ms));
-    }
-    EXPECT_EQ(open_descriptors(), before);
-    EXPECT_EQ(positions.size(), 50u);
-
-    // A new link while one is still open replaces it without a leak.
+    // A new link while one is still open replaces it; closing the device
+    // closes the last one.
     link(receiver, path);
     receiver.close_data();
     link(receiver, path);
+    EXPECT_EQ(delegate.events, (std::vector<std::string>{"state 1->3", "state 3->3"}));
     manager->disconnectFromDevice();
     receiver.close_data();
+    EXPECT_EQ(manager->dataDescriptor(), -1);
     EXPECT_EQ(open_descriptors(), before);
+    EXPECT_FALSE(RunLoop::main()->run_once(20ms));
+}
+
+// A daemon that refuses the search, then accepts it but refuses the RFCOMM
+// connect: no notification would come, so both are reported.
+TEST_F(DataLinkTest, RefusedRequestsAreReportedNotWaitedFor) {
+    const std::string path = dir.file("daemon");
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a));
+    ASSERT_EQ(0, ::listen(listener, 1));
+
+    // One record: L2CAP, then RFCOMM channel 1.
+    const test::Bytes attrs = {0x35, 0x1B, 0x35, 0x19, 0x09, 0x00, 0x00, 0x0A, 0x00, 0x01, 0x00, 0x00, 0x09, 0x00,
+                               0x04, 0x35, 0x0C, 0x35, 0x03, 0x19, 0x01, 0x00, 0x35, 0x05, 0x19, 0x00, 0x03, 0x08, 0x01};
+    std::vector<uint32_t> requests;
+    test::PeerThread daemon([&] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        int searches = 0;
+        for (;;) {
+            const test::Bytes header = test::read_exact(fd, 20);
+            if (header.size() < 20) break;
+            test::read_exact(fd, test::get32(header, 4) - 20);
+            const uint32_t funcid = test::get32(header, 16), msgid = test::get32(header, 12);
+            requests.push_back(funcid);
+            test::Bytes value;
+            test::put32(value, funcid == 5 ? 1 : 0);  // the radio is on
+            const bool refuse = funcid == 12 || (funcid == 20 && ++searches == 1);
+            test::write_all(fd, test::frame(refuse ? 100 : 0, msgid, 1, refuse ? test::Bytes{} : value));
+            if (funcid == 20 && !refuse) {
+                test::Bytes p = {0, 0, 0, 0, 0, 1};
+                test::put32(p, 0);
+                test::put32(p, static_cast<uint32_t>(attrs.size()));
+                test::put32(p, 0);
+                p.insert(p.end(), attrs.begin(), attrs.end());
+                test::write_all(fd, test::frame(25, 0, 0, p));
+            }
+        }
+        ::close(fd);
+    });
+
+    manager->setDelegate(nullptr);
+    manager->setDaemonSocketPath(path);
+    ASSERT_TRUE(manager->connectToDaemon());
+    manager->setDelegate(&delegate);
+    const bdaddr address{{0, 0, 0, 0, 0, 1}};
+    const BTDevice device(std::nullopt, 0x1f00, std::nullopt, &address);
+
+    manager->connectToDevice(device);
+    EXPECT_TRUE(log.contains("<-[DaemonManager connectToDevice:]> service search request failed: 100"));
+    EXPECT_EQ(delegate.events, (std::vector<std::string>{
+                                   "initial 1",
+                                   "show Service Searching|Could be perform service searching, make sure the device is on."}));
+
+    delegate.events.clear();
+    manager->connectToDevice(device);
+    ASSERT_TRUE(RunLoop::main()->run_until([&] { return delegate.events.size() >= 2; }, 5000ms));
+    EXPECT_EQ(delegate.events, (std::vector<std::string>{"initial 1", kConnectionAlert}));
+    EXPECT_EQ(manager->state(), DaemonStateConnected);
+
+    manager->shutdownDaemon();
+    daemon.join();
+    ::close(listener);
+    EXPECT_EQ(requests, (std::vector<uint32_t>{2, 5, 20, 20, 12}));
 }
 
 }  // namespace
