@@ -16,6 +16,7 @@
 #include "link/DaemonManager.h"
 #include "link/utility.h"
 #include "platform/log.h"
+#include "platform/notification_center.h"
 #include "platform/run_loop.h"
 #include "support/sockets.h"
 #include "support/temp_dir.h"
@@ -72,6 +73,9 @@ public:
     }
     // The connection the manager made (it completes without an accept).
     void accept() { data_fd_ = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC); }
+    void send(const std::string& bytes) {
+        ASSERT_TRUE(test::write_all(data_fd_, test::Bytes(bytes.begin(), bytes.end())));
+    }
     void close_data() {
         if (data_fd_ >= 0) ::close(data_fd_);
         data_fd_ = -1;
@@ -178,6 +182,23 @@ TEST_F(DataLinkTest, ReplacedOrClosedLinkLeavesNoDescriptor) {
     EXPECT_EQ(manager->dataDescriptor(), -1);
     EXPECT_EQ(open_descriptors(), before);
     EXPECT_FALSE(RunLoop::main()->run_once(20ms));
+}
+
+// A peer that has written more than one callback takes: the callback stops
+// after its share and the run loop comes back for the rest.
+TEST_F(DataLinkTest, OneCallbackTakesAtMost64Blocks) {
+    const std::string path = dir.file("rfcomm");
+    Receiver receiver(path);
+    link(receiver, path);
+    int posted = 0;
+    const auto observer = NotificationCenter::defaultCenter()->addObserver(kPositionNotificationName,
+                                                                           [&](const Notification&) { ++posted; });
+    receiver.send(std::string(kNmeaBlockSize * (kNmeaMaxBlocksPerCallback + 2), 'x'));
+    ASSERT_TRUE(RunLoop::main()->run_once(1000ms));
+    EXPECT_EQ(posted, kNmeaMaxBlocksPerCallback);
+    ASSERT_TRUE(RunLoop::main()->run_once(1000ms));
+    EXPECT_EQ(posted, kNmeaMaxBlocksPerCallback + 2);
+    NotificationCenter::defaultCenter()->removeObserver(observer);
 }
 
 // A daemon that refuses the search, then accepts it but refuses the RFCOMM
