@@ -22,8 +22,11 @@ constexpr size_t kMaxSocketPath = sizeof(sockaddr_un::sun_path) - 1;
 // The most a link writes in one turn of the run loop when it streams as
 // fast as it can, so that the daemon's client is still served in between.
 constexpr size_t kTurnBudget = 256 * 1024;
-// How soon a write that found the socket full is tried again.
-constexpr std::chrono::milliseconds kRetry{1};
+// How soon a write that found the socket full is tried again: at once for
+// a reader that is only a little behind, less and less often for one that
+// has stopped reading.
+constexpr std::chrono::milliseconds kFirstRetry{1};
+constexpr std::chrono::milliseconds kLastRetry{64};
 
 int bind_local(const std::string& path) {
     sockaddr_un addr{};
@@ -160,10 +163,12 @@ void DataLink::pump() {
                 if (n > 0) {
                     w.offset += static_cast<size_t>(n);
                     budget -= std::min(budget, static_cast<size_t>(n));
+                    retry_ = kFirstRetry;
                 } else if (n < 0 && errno == EINTR) {
                     continue;
                 } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                    schedule(kRetry);  // the application is behind
+                    schedule(retry_);  // the application is behind
+                    retry_ = std::min(retry_ * 2, kLastRetry);
                     return;
                 } else {
                     finish(LinkEnd::AppClosed);

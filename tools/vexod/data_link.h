@@ -89,6 +89,7 @@ private:
     uint64_t epochs_sent_ = 0;
     Clock::duration interval_{};
     Clock::time_point next_due_{};
+    std::chrono::milliseconds retry_{1};
 };
 
 }  // namespace vexod
