@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -62,7 +61,9 @@ const char* link_end_text(LinkEnd why) {
 DataLink::DataLink(vgps::RunLoop* loop, EpochSource source, LinkOptions options, std::function<void(LinkEnd)> on_end)
     : loop_(loop), source_(std::move(source)), options_(std::move(options)), on_end_(std::move(on_end)) {
     if (options_.speed > 0) {
-        interval_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / options_.speed));
+        // At most a day between epochs: any slower is a stopped receiver.
+        const double seconds = std::min(1.0 / options_.speed, 86400.0);
+        interval_ = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     }
 }
 
