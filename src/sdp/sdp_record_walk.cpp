@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/log.h"
+#include "platform/text.h"
 #include "sdp/sdp_guard.h"
 #include "sdp/sdp_parser.h"
 
@@ -14,39 +15,6 @@ namespace {
 
 // Longest record header: the type byte and a 32-bit length.
 constexpr size_t kMaxRecordHeader = 5;
-
-// True when the n bytes at s are well-formed UTF-8 (no overlong forms, no
-// surrogates, nothing above U+10FFFF).
-bool is_utf8(const unsigned char* s, size_t n) {
-    size_t i = 0;
-    while (i < n) {
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t extra;
-        uint32_t cp;
-        uint32_t min;
-        if ((c & 0xE0) == 0xC0) {
-            extra = 1, cp = c & 0x1F, min = 0x80;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2, cp = c & 0x0F, min = 0x800;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3, cp = c & 0x07, min = 0x10000;
-        } else {
-            return false;
-        }
-        if (n - i <= extra) return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += extra + 1;
-    }
-    return true;
-}
 
 // The primary-language service name of a record as text: a text string
 // attribute 0x0100, up to its first zero byte, that is valid UTF-8.
@@ -58,18 +26,10 @@ bool service_name(const sdp_record_t* rec, std::string* out) {
     }
     const size_t bytes = d->unitSize > 0 ? d->unitSize - 1 : 0;
     const size_t n = strnlen(d->val.str, bytes);
-    if (!is_utf8(reinterpret_cast<const unsigned char*>(d->val.str), n)) return false;
-    out->assign(d->val.str, n);
+    std::optional<std::string> text = string_from_utf8(d->val.str, n);
+    if (!text) return false;
+    *out = std::move(*text);
     return true;
-}
-
-bool contains_gps(const std::string& name) {
-    for (size_t i = 0; i + 3 <= name.size(); ++i) {
-        if ((name[i] | 0x20) == 'g' && (name[i + 1] | 0x20) == 'p' && (name[i + 2] | 0x20) == 's') {
-            return true;
-        }
-    }
-    return false;
 }
 
 void free_inner_list(void* inner, void*) {
@@ -148,7 +108,7 @@ int sdp_choose_rfcomm_channel(const uint8_t* attrs, uint32_t len, bdaddr addr) {
                 std::string name;
                 if (service_name(rec, &name)) {
                     log_error("<%s> Serial Port Service Name: [%s]", me, name.c_str());
-                    if (contains_gps(name)) gps_channel = channel;
+                    if (contains_ignoring_case(name, "GPS")) gps_channel = channel;
                 }
                 ++records_counted;
                 sdp_list_foreach(protos, free_inner_list, nullptr);

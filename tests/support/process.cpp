@@ -82,6 +82,13 @@ VexodProcess::VexodProcess(const std::string& binary, const std::string& dir, co
     }
 }
 
+VexodProcess::~VexodProcess() {
+    if (child_->running()) {
+        child_->signal(SIGTERM);
+        child_->wait(std::chrono::milliseconds(2000));
+    }
+}
+
 std::string VexodProcess::log() const { return read_file(child_->stderr_path()); }
 
 }  // namespace vgps::test

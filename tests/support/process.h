@@ -49,6 +49,11 @@ class VexodProcess {
 public:
     VexodProcess(const std::string& binary, const std::string& dir, const std::string& scenario_json,
                  const std::string& socket_name = "vexod.sock");
+    // Stops it with SIGTERM, so that it removes its socket and the folders
+    // of its data links (SIGKILL after 2 seconds).
+    ~VexodProcess();
+    VexodProcess(const VexodProcess&) = delete;
+    VexodProcess& operator=(const VexodProcess&) = delete;
     const std::string& socket_path() const { return socket_; }
     std::string log() const;  // its stderr so far
     ChildProcess& process() { return *child_; }

@@ -1,65 +1,21 @@
 // The simulated radio's payloads: SDP records decoded back with libbluetooth,
 // and the NMEA streams it replays or generates.
-#include <bluetooth/bluetooth.h>
-#include <bluetooth/sdp.h>
-#include <bluetooth/sdp_lib.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "nmea_feed.h"
+#include "sdp_decode.h"
 #include "sdp_records.h"
 #include "support/temp_dir.h"
 
-namespace vgps::sim {
+namespace vexod {
 namespace {
-
-struct Decoded {
-    std::string name;
-    int channel = -1;  // -1: no protocol descriptor list
-    uint32_t handle = 0;
-};
-
-// Decodes the attribute lists the way the application does.
-std::vector<Decoded> decode(const std::vector<uint8_t>& bytes) {
-    std::vector<Decoded> out;
-    uint8_t dtd = 0;
-    int size = 0;
-    int scanned = sdp_extract_seqtype(bytes.data(), static_cast<int>(bytes.size()), &dtd, &size);
-    EXPECT_GT(scanned, 0);
-    EXPECT_EQ(static_cast<size_t>(scanned + size), bytes.size());
-    const uint8_t* p = bytes.data() + scanned;
-    int left = size;
-    while (left > 0) {
-        int used = 0;
-        sdp_record_t* rec = sdp_extract_pdu(p, left, &used);
-        if (!rec || used == 0) {
-            ADD_FAILURE() << "undecodable record";
-            if (rec) sdp_record_free(rec);
-            break;
-        }
-        Decoded d;
-        d.handle = rec->handle;
-        if (sdp_data_t* name = sdp_data_get(rec, 0x0100)) d.name.assign(name->val.str, strnlen(name->val.str, name->unitSize));
-        sdp_list_t* protos = nullptr;
-        if (sdp_get_access_protos(rec, &protos) == 0) {
-            d.channel = sdp_get_proto_port(protos, RFCOMM_UUID);
-            sdp_list_foreach(protos, reinterpret_cast<sdp_list_func_t>(sdp_list_free), nullptr);
-            sdp_list_free(protos, nullptr);
-        }
-        out.push_back(d);
-        sdp_record_free(rec);
-        p += used;
-        left -= used;
-    }
-    return out;
-}
 
 TEST(SimSdpRecords, RecordsDecodeBackWithTheirNamesAndChannels) {
     auto bytes = build_attribute_lists({{"Serial Port", 1}, {"GPS Receiver", 2}, {"Control", 0}});
-    std::vector<Decoded> recs = decode(bytes);
+    std::vector<DecodedRecord> recs = decode_records(bytes);
     ASSERT_EQ(recs.size(), 3u);
     EXPECT_EQ(recs[0].name, "Serial Port");
     EXPECT_EQ(recs[0].channel, 1);
@@ -71,14 +27,14 @@ TEST(SimSdpRecords, RecordsDecodeBackWithTheirNamesAndChannels) {
 }
 
 TEST(SimSdpRecords, LongAnswersUseTheWiderSequenceHeader) {
-    std::vector<ServiceSpec> many(12, ServiceSpec{"Serial Port Service", 3});
+    std::vector<Service> many(12, Service{"Serial Port Service", 3});
     auto bytes = build_attribute_lists(many);
-    EXPECT_EQ(bytes[0], SDP_SEQ16);
-    EXPECT_EQ(decode(bytes).size(), 12u);
+    EXPECT_EQ(bytes[0], 0x36);  // sequence, 16-bit length
+    EXPECT_EQ(decode_records(bytes).size(), 12u);
 }
 
 TEST(SimSdpRecords, NoServicesGiveAnEmptySequence) {
-    EXPECT_EQ(build_attribute_lists({}), (std::vector<uint8_t>{SDP_SEQ8, 0}));
+    EXPECT_EQ(build_attribute_lists({}), (std::vector<uint8_t>{0x35, 0}));
 }
 
 // Every sentence of `text` ends in CR LF and carries a correct checksum.
@@ -122,7 +78,7 @@ TEST(SimNmea, EpochsFollowTheFixTimeAndRestoreCrLf) {
 }
 
 TEST(SimNmea, RealCaptureSplitsIntoOneEpochPerFix) {
-    std::string capture = test::read_file(std::string(VGPS_TEST_DATA_DIR) + "/nmea/bt-q818.log");
+    std::string capture = vgps::test::read_file(std::string(VGPS_TEST_DATA_DIR) + "/nmea/bt-q818.log");
     ASSERT_FALSE(capture.empty());
     std::vector<std::string> epochs = nmea_epochs(capture);
     size_t gga = 0;
@@ -145,4 +101,4 @@ TEST(SimNmea, GeneratorMovesOneSecondPerEpoch) {
 }
 
 }  // namespace
-}  // namespace vgps::sim
+}  // namespace vexod

@@ -9,9 +9,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "link/vexod_rpc1.h"
+#include "nmea_feed.h"
 #include "platform/log.h"
+#include "sdp_records.h"
 
 #define VLOG(fmt, ...) vgps::log_error("<%s> " fmt, "vexod" __VA_OPT__(, ) __VA_ARGS__)
 
@@ -200,13 +203,32 @@ void Daemon::handle_request(const uint8_t* msg, uint32_t size) {
             }
             break;
         case vgps::VEXOD_RFCOMM_CONNECT:
-            if (size < 28) result = kResultBadRequest;
-            else if (!scenario_.powered) result = kResultRadioOff;
+            if (size < 28) {
+                result = kResultBadRequest;
+            } else if (!scenario_.powered) {
+                result = kResultRadioOff;
+            } else {
+                std::array<uint8_t, 6> address;
+                std::memcpy(address.data(), msg + 20, 6);
+                const uint8_t channel = msg[27];  // msg[26], the 8-bit parameter, is not used
+                follow_up = [this, address, channel] { rfcomm_connect(address, channel); };
+            }
             break;
-        case vgps::VEXOD_SERVICE_ATTRIBUTE_SEARCH:
-            if (size < 36) result = kResultBadRequest;
-            else if (!scenario_.powered) result = kResultRadioOff;
+        case vgps::VEXOD_SERVICE_ATTRIBUTE_SEARCH: {
+            const uint64_t pattern_length = size >= 36 ? get_le32(msg + 28) : 0;
+            const uint64_t list_length = size >= 36 ? get_le32(msg + 32) : 0;
+            if (size < 36 || 36 + pattern_length + list_length > size) {
+                result = kResultBadRequest;
+            } else if (!scenario_.powered) {
+                result = kResultRadioOff;
+            } else {
+                std::array<uint8_t, 6> address;
+                std::memcpy(address.data(), msg + 20, 6);
+                std::vector<uint8_t> pattern(msg + 36, msg + 36 + pattern_length);
+                follow_up = [this, address, pattern] { service_search(address, pattern); };
+            }
             break;
+        }
         default: result = kResultUnknownFunction; break;
     }
 
@@ -291,6 +313,7 @@ void Daemon::send_malformed() {
 
 void Daemon::drop_client(const char* why) {
     if (client_.fd < 0) return;
+    close_links("its client left");
     for (auto id : client_.timers) loop_->cancel_timer(id);
     loop_->remove_source(client_.source);
     ::close(client_.fd);
@@ -346,14 +369,15 @@ void Daemon::start_inquiry() {
     inquiry_timers_.assign(client_.timers.begin() + static_cast<ptrdiff_t>(before), client_.timers.end());
 }
 
-void Daemon::request_name(const uint8_t* address) {
-    const Device* device = nullptr;
+const Device* Daemon::find_device(const uint8_t* address) const {
     for (const Device& d : scenario_.devices) {
-        if (std::memcmp(d.address.data(), address, 6) == 0) {
-            device = &d;
-            break;
-        }
+        if (std::memcmp(d.address.data(), address, 6) == 0) return &d;
     }
+    return nullptr;
+}
+
+void Daemon::request_name(const uint8_t* address) {
+    const Device* device = find_device(address);
     std::array<uint8_t, 6> a;
     std::memcpy(a.data(), address, 6);
     const uint32_t delay = device ? device->name_delay_ms : 50;
@@ -368,6 +392,115 @@ void Daemon::request_name(const uint8_t* address) {
         else VLOG("name of %s: no answer", address_text(a).c_str());
         send_frame(notification(29, p));
     });
+}
+
+void Daemon::service_search(std::array<uint8_t, 6> address, std::vector<uint8_t> pattern) {
+    const Device* device = find_device(address.data());
+    const uint32_t delay = device ? device->search_delay_ms : 50;
+    later(delay, [this, address, pattern = std::move(pattern), device] {
+        // A device that is out of range or switched off never answers the
+        // search; every record of one that does matches the pattern.
+        uint32_t result = kSearchNotPerformed;
+        std::vector<uint8_t> attributes;
+        if (device != nullptr && !device->switched_off) {
+            result = kResultSuccess;
+            attributes = device->link_faults.sdp_attributes ? *device->link_faults.sdp_attributes
+                                                            : build_attribute_lists(device->services);
+        }
+        std::vector<uint8_t> p(address.begin(), address.end());
+        append32(p, static_cast<uint32_t>(pattern.size()));
+        append32(p, static_cast<uint32_t>(attributes.size()));
+        append32(p, result);
+        p.insert(p.end(), pattern.begin(), pattern.end());
+        p.insert(p.end(), attributes.begin(), attributes.end());
+        if (result == kResultSuccess)
+            VLOG("service search on %s: %zu records, %zu bytes", address_text(address).c_str(),
+                 device->services.size(), attributes.size());
+        else
+            VLOG("service search on %s: no answer", address_text(address).c_str());
+        send_frame(notification(25, p));
+    });
+}
+
+void Daemon::rfcomm_connect(std::array<uint8_t, 6> address, uint8_t channel) {
+    const Device* device = find_device(address.data());
+    const uint32_t delay = device ? device->connect_delay_ms : 50;
+    later(delay, [this, address, channel, device] {
+        std::string path;
+        uint32_t result = kLinkHostDown;
+        if (device != nullptr && !device->switched_off) result = open_link(*device, channel, &path);
+        if (result == kResultSuccess)
+            VLOG("rfcomm link to %s channel %u: %s", address_text(address).c_str(), channel, path.c_str());
+        else
+            VLOG("rfcomm connect to %s channel %u failed: result %u", address_text(address).c_str(), channel, result);
+        std::vector<uint8_t> p(address.begin(), address.end());
+        p.push_back(channel);
+        append32(p, static_cast<uint32_t>(path.size()));
+        append32(p, result);
+        p.insert(p.end(), path.begin(), path.end());
+        send_frame(notification(30, p));
+    });
+}
+
+uint32_t Daemon::open_link(const Device& device, uint8_t channel, std::string* path) {
+    const LinkFaults& faults = device.link_faults;
+    if (faults.connect_result) return *faults.connect_result;
+    const bool offered = channel != 0 && std::any_of(device.services.begin(), device.services.end(),
+                                                     [&](const Service& s) { return s.rfcomm_channel == channel; });
+    if (!offered) return kLinkRefused;
+    for (const auto& [id, active] : links_) {
+        if (active.address == device.address) return kLinkBusy;
+    }
+
+    EpochSource source;
+    if (!device.nmea_epochs.empty()) {
+        source = [epochs = &device.nmea_epochs, next = size_t{0}](std::string* out) mutable {
+            if (next >= epochs->size()) return false;
+            *out = (*epochs)[next++];
+            return true;
+        };
+    } else {
+        const Generator& g = device.generator;
+        auto generator = std::make_shared<NmeaGenerator>(g.lat, g.lon, g.start_time ? *g.start_time : std::time(nullptr),
+                                                         g.speed_knots, g.course_deg);
+        source = [generator](std::string* out) {
+            *out = generator->next_epoch();
+            return true;
+        };
+    }
+    const uint64_t id = next_link_id_++;
+    auto link = std::make_unique<DataLink>(loop_, std::move(source),
+                                           LinkOptions{scenario_.speed, scenario_.accept_timeout_ms, faults},
+                                           [this, id](LinkEnd why) { link_ended(id, why); });
+    std::string error;
+    if (!link->open(&error)) {
+        VLOG("cannot make the data socket: %s", error.c_str());
+        return kLinkIoError;
+    }
+    *path = link->path();
+    links_.emplace(id, ActiveLink{device.address, channel, std::move(link)});
+    return kResultSuccess;
+}
+
+void Daemon::link_ended(uint64_t id, LinkEnd why) {
+    auto it = links_.find(id);
+    if (it == links_.end()) return;
+    const std::array<uint8_t, 6> address = it->second.address;
+    const uint8_t channel = it->second.channel;
+    VLOG("rfcomm link to %s channel %u closed after %llu epochs: %s", address_text(address).c_str(), channel,
+         static_cast<unsigned long long>(it->second.link->epochs_sent()), link_end_text(why));
+    links_.erase(it);
+    std::vector<uint8_t> p(address.begin(), address.end());
+    p.push_back(channel);
+    append32(p, static_cast<uint32_t>(why));
+    send_frame(notification(31, p));
+}
+
+void Daemon::close_links(const char* why) {
+    for (const auto& [id, active] : links_) {
+        VLOG("rfcomm link to %s channel %u closed: %s", address_text(active.address).c_str(), active.channel, why);
+    }
+    links_.clear();
 }
 
 }  // namespace vexod

@@ -1,12 +1,17 @@
 // The vexod daemon: listens on a local socket, serves one client connection
 // at a time (the next waits in the listen queue), answers its requests and
-// sends the notifications of the simulated radio.
+// sends the notifications of the simulated radio, and streams the NMEA of
+// the receivers it links to over data sockets of their own.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "data_link.h"
 #include "platform/run_loop.h"
 #include "scenario.h"
 
@@ -19,6 +24,18 @@ enum ResultCode : uint32_t {
     kResultRadioOff = 100,
     kResultUnknownFunction = 101,
     kResultBadRequest = 102,
+};
+
+// Result of a service search (notification 25) that could not be made:
+// the device did not answer.
+inline constexpr uint32_t kSearchNotPerformed = 0x03020004;
+
+// Results of an RFCOMM connect (notification 30) other than 0, errno values.
+enum LinkResult : uint32_t {
+    kLinkIoError = 5,     // the daemon could not make the data socket
+    kLinkBusy = 16,       // that device is linked already
+    kLinkRefused = 111,   // the device offers no RFCOMM service on that channel
+    kLinkHostDown = 112,  // the device does not answer
 };
 
 // Largest request the daemon reads; anything bigger ends the connection.
@@ -60,6 +77,18 @@ private:
 
     void start_inquiry();
     void request_name(const uint8_t* address);
+    const Device* find_device(const uint8_t* address) const;
+    void service_search(std::array<uint8_t, 6> address, std::vector<uint8_t> pattern);
+    void rfcomm_connect(std::array<uint8_t, 6> address, uint8_t channel);
+    uint32_t open_link(const Device& device, uint8_t channel, std::string* path);
+    void link_ended(uint64_t id, LinkEnd why);
+    void close_links(const char* why);
+
+    struct ActiveLink {
+        std::array<uint8_t, 6> address;
+        uint8_t channel;
+        std::unique_ptr<DataLink> link;
+    };
 
     Scenario scenario_;
     std::string path_;
@@ -69,6 +98,9 @@ private:
     Client client_;
     uint64_t next_generation_ = 1;
     std::vector<vgps::RunLoop::TimerId> inquiry_timers_;
+    // The client's data links; they end with it.
+    std::map<uint64_t, ActiveLink> links_;
+    uint64_t next_link_id_ = 1;
 };
 
 }  // namespace vexod

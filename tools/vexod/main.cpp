@@ -5,7 +5,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "daemon.h"
@@ -25,7 +27,7 @@ void on_signal(int sig) {
 
 void usage(FILE* out) {
     std::fprintf(out,
-                 "usage: vexod [--socket PATH] [--scenario FILE]\n"
+                 "usage: vexod [--socket PATH] [--scenario FILE] [--speed FACTOR]\n"
                  "\n"
                  "The radio daemon of vexod-gps, with a simulated radio. It listens on a\n"
                  "local stream socket, serves one client at a time, answers its requests\n"
@@ -34,6 +36,10 @@ void usage(FILE* out) {
                  "  --socket PATH     where to listen (default /tmp/vexod)\n"
                  "  --scenario FILE   the simulated radio, as JSON (default: radio on,\n"
                  "                    no devices in range)\n"
+                 "  --speed FACTOR    how fast receivers stream over their data links:\n"
+                 "                    FACTOR epochs a second (default 1, as a real\n"
+                 "                    receiver; overrides the scenario's link.speed);\n"
+                 "                    0 streams as fast as the application reads\n"
                  "  -h, --help        this text\n"
                  "\n"
                  "It logs what it does to stderr and stops on SIGINT or SIGTERM, removing\n"
@@ -45,11 +51,23 @@ void usage(FILE* out) {
 int main(int argc, char** argv) {
     std::string socket_path = "/tmp/vexod";
     std::string scenario_path;
+    std::optional<double> speed;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             usage(stdout);
             return 0;
+        }
+        if (arg == "--speed" && i + 1 < argc) {
+            const std::string value = argv[++i];
+            char* end = nullptr;
+            const double factor = std::strtod(value.c_str(), &end);
+            if (value.empty() || *end != '\0' || !(factor >= 0 && factor <= 1e6)) {
+                std::fprintf(stderr, "vexod: --speed needs a number from 0 to 1000000, not %s\n", value.c_str());
+                return 2;
+            }
+            speed = factor;
+            continue;
         }
         if ((arg == "--socket" || arg == "--scenario") && i + 1 < argc) {
             (arg == "--socket" ? socket_path : scenario_path) = argv[++i];
@@ -68,6 +86,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+
+    if (speed) scenario.speed = *speed;
 
     if (::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         std::perror("vexod: pipe");

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
-namespace vgps::sim {
+namespace vexod {
 namespace {
 
 // The fix time of a sentence, or "" when it carries none.
@@ -120,4 +120,4 @@ std::string NmeaGenerator::next_epoch() {
     return out;
 }
 
-}  // namespace vgps::sim
+}  // namespace vexod

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace vgps::sim {
+namespace vexod {
 
 // "$" + body + "*HH\r\n", with the XOR checksum of body.
 std::string nmea_sentence(const std::string& body);
@@ -35,4 +35,4 @@ private:
     double course_deg_;
 };
 
-}  // namespace vgps::sim
+}  // namespace vexod

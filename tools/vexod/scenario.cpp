@@ -1,11 +1,15 @@
 #include "scenario.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+
+#include "nmea_feed.h"
 
 namespace vexod {
 namespace {
@@ -41,6 +45,47 @@ struct Checker {
         return true;
     }
 
+    bool get_double(const json& object, const std::string& key, const std::string& where, double min, double max,
+                    double* out) {
+        if (!object.contains(key)) return true;
+        const json& v = object[key];
+        if (!v.is_number()) return fail(where + "." + key, "must be a number");
+        const double value = v.get<double>();
+        if (!(value >= min && value <= max))
+            return fail(where + "." + key, "must be between " + number(min) + " and " + number(max));
+        *out = value;
+        return true;
+    }
+
+    // A whole number written as such or as a text such as "0x1101".
+    bool get_code(const json& object, const std::string& key, const std::string& where, uint64_t max,
+                  const std::string& example, uint64_t* out) {
+        if (!object.contains(key)) return true;
+        const json& v = object[key];
+        uint64_t value = 0;
+        if (v.is_number_unsigned()) {
+            value = v.get<uint64_t>();
+        } else if (v.is_string()) {
+            const std::string s = v.get<std::string>();
+            char* end = nullptr;
+            errno = 0;
+            value = std::strtoull(s.c_str(), &end, 0);
+            if (s.empty() || s[0] == '-' || *end != '\0' || errno == ERANGE)
+                return fail(where + "." + key, "must be a number such as \"" + example + "\"");
+        } else {
+            return fail(where + "." + key, "must be a number such as \"" + example + "\"");
+        }
+        if (value > max) return fail(where + "." + key, "must be at most " + number(static_cast<double>(max)));
+        *out = value;
+        return true;
+    }
+
+    static std::string number(double v) {
+        std::ostringstream out;
+        out << v;
+        return out.str();
+    }
+
     bool get_bool(const json& object, const std::string& key, const std::string& where, bool* out) {
         if (!object.contains(key)) return true;
         if (!object[key].is_boolean()) return fail(where + "." + key, "must be true or false");
@@ -58,26 +103,110 @@ struct Checker {
 
 std::string at(const std::string& base, size_t index) { return base + "[" + std::to_string(index) + "]"; }
 
-bool read_device(Checker& c, const json& d, const std::string& where, Device* out) {
+bool parse_hex(const std::string& text, std::vector<uint8_t>* out) {
+    std::vector<uint8_t> bytes;
+    int high = -1;
+    for (char ch : text) {
+        if (ch == ' ' || ch == ':' || ch == '\n') {
+            if (high >= 0) return false;  // digits come in pairs
+            continue;
+        }
+        int d;
+        if (ch >= '0' && ch <= '9') d = ch - '0';
+        else if (ch >= 'a' && ch <= 'f') d = ch - 'a' + 10;
+        else if (ch >= 'A' && ch <= 'F') d = ch - 'A' + 10;
+        else return false;
+        if (high < 0) {
+            high = d;
+        } else {
+            bytes.push_back(static_cast<uint8_t>(high * 16 + d));
+            high = -1;
+        }
+    }
+    if (high >= 0) return false;
+    *out = std::move(bytes);
+    return true;
+}
+
+bool read_link_faults(Checker& c, const json& f, const std::string& where, LinkFaults* out) {
+    if (!c.known_keys(f, where, {"connect_result", "drop_after_epochs", "split_at_epoch", "split_pause_ms",
+                                 "burst_at_epoch", "socket_path", "sdp_attributes_hex"}))
+        return false;
+    auto optional_uint = [&](const char* key, uint32_t min, uint64_t max, std::optional<uint32_t>* slot) {
+        if (!f.contains(key)) return true;
+        uint32_t n = 0;
+        if (!c.get_uint(f, key, where, max, &n)) return false;
+        if (n < min) return c.fail(where + "." + key, "must be at least " + std::to_string(min));
+        *slot = n;
+        return true;
+    };
+    if (f.contains("connect_result")) {
+        uint64_t value = 0;
+        if (!c.get_code(f, "connect_result", where, 0xFFFFFFFF, "0x0302000b", &value)) return false;
+        if (value == 0) return c.fail(where + ".connect_result", "must not be 0");
+        out->connect_result = static_cast<uint32_t>(value);
+    }
+    if (!optional_uint("drop_after_epochs", 0, 1000000000, &out->drop_after_epochs)) return false;
+    if (!optional_uint("split_at_epoch", 1, 1000000000, &out->split_at_epoch)) return false;
+    if (!c.get_uint(f, "split_pause_ms", where, 600000, &out->split_pause_ms)) return false;
+    if (!optional_uint("burst_at_epoch", 1, 1000000000, &out->burst_at_epoch)) return false;
+    std::string path = "ok";
+    if (!c.get_string(f, "socket_path", where, &path)) return false;
+    if (path == "ok") out->socket_path = SocketPathFault::None;
+    else if (path == "missing") out->socket_path = SocketPathFault::Missing;
+    else if (path == "refused") out->socket_path = SocketPathFault::Refused;
+    else if (path == "long") out->socket_path = SocketPathFault::Long;
+    else return c.fail(where + ".socket_path", "must be ok, missing, refused or long");
+    if (f.contains("sdp_attributes_hex")) {
+        std::string hex;
+        std::vector<uint8_t> bytes;
+        if (!c.get_string(f, "sdp_attributes_hex", where, &hex)) return false;
+        if (!parse_hex(hex, &bytes))
+            return c.fail(where + ".sdp_attributes_hex", "must be pairs of hex digits such as \"35 00\"");
+        out->sdp_attributes = std::move(bytes);
+    }
+    return true;
+}
+
+bool read_generator(Checker& c, const json& g, const std::string& where, Generator* out) {
+    if (!c.known_keys(g, where, {"lat", "lon", "speed_knots", "course_deg", "start_time"})) return false;
+    if (!c.get_double(g, "lat", where, -89.0, 89.0, &out->lat)) return false;
+    if (!c.get_double(g, "lon", where, -180.0, 180.0, &out->lon)) return false;
+    if (!c.get_double(g, "speed_knots", where, 0.0, 1000.0, &out->speed_knots)) return false;
+    if (!c.get_double(g, "course_deg", where, 0.0, 360.0, &out->course_deg)) return false;
+    if (g.contains("start_time")) {
+        uint32_t t = 0;
+        if (!c.get_uint(g, "start_time", where, 0xFFFFFFFFu, &t)) return false;
+        out->start_time = t;
+    }
+    return true;
+}
+
+bool read_nmea_file(Checker& c, const std::string& where, const std::string& base_dir, Device* out) {
+    std::string path = out->nmea_file;
+    if (!path.empty() && path[0] != '/' && !base_dir.empty()) path = base_dir + "/" + path;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return c.fail(where + ".nmea_file", "cannot read " + path);
+    std::stringstream text;
+    text << in.rdbuf();
+    out->nmea_epochs = nmea_epochs(text.str());
+    if (out->nmea_epochs.empty()) return c.fail(where + ".nmea_file", path + " holds no NMEA sentences");
+    return true;
+}
+
+bool read_device(Checker& c, const json& d, const std::string& where, const std::string& base_dir, Device* out) {
     if (!c.known_keys(d, where, {"address", "class", "name", "inquiry_text", "inquiry_delay_ms", "name_delay_ms",
-                                 "repeat", "services", "switched_off", "nmea_file", "link_faults"}))
+                                 "repeat", "search_delay_ms", "connect_delay_ms", "services", "switched_off",
+                                 "nmea_file", "generator", "link_faults"}))
         return false;
     if (!d.contains("address") || !d["address"].is_string() || !parse_address(d["address"].get<std::string>(), &out->address))
         return c.fail(where + ".address", "must be a Bluetooth address \"xx:xx:xx:xx:xx:xx\"");
     if (d.contains("class")) {
-        const json& v = d["class"];
         uint64_t value = 0;
-        if (v.is_number_unsigned()) {
-            value = v.get<uint64_t>();
-        } else if (v.is_string()) {
-            const std::string s = v.get<std::string>();
-            char* end = nullptr;
-            value = std::strtoull(s.c_str(), &end, 0);
-            if (s.empty() || *end != '\0') return c.fail(where + ".class", "must be a number such as \"0x001f00\"");
-        } else {
-            return c.fail(where + ".class", "must be a number such as \"0x001f00\"");
+        if (!c.get_code(d, "class", where, 0xFFFFFF, "0x001f00", &value)) {
+            if (c.error.find("at most") != std::string::npos) c.error = where + ".class: must fit in 24 bits";
+            return false;
         }
-        if (value > 0xFFFFFF) return c.fail(where + ".class", "must fit in 24 bits");
         out->device_class = static_cast<uint32_t>(value);
     }
     if (d.contains("name") && !d["name"].is_null()) {
@@ -88,21 +217,29 @@ bool read_device(Checker& c, const json& d, const std::string& where, Device* ou
     if (!c.get_uint(d, "inquiry_delay_ms", where, 3600000, &out->inquiry_delay_ms)) return false;
     if (!c.get_uint(d, "name_delay_ms", where, 3600000, &out->name_delay_ms)) return false;
     if (!c.get_uint(d, "repeat", where, 100, &out->repeat)) return false;
+    if (!c.get_uint(d, "search_delay_ms", where, 3600000, &out->search_delay_ms)) return false;
+    if (!c.get_uint(d, "connect_delay_ms", where, 3600000, &out->connect_delay_ms)) return false;
     if (!c.get_bool(d, "switched_off", where, &out->switched_off)) return false;
     if (!c.get_string(d, "nmea_file", where, &out->nmea_file)) return false;
-    if (d.contains("link_faults") && !d["link_faults"].is_object())
-        return c.fail(where + ".link_faults", "must be an object");
+    if (!out->nmea_file.empty() && !read_nmea_file(c, where, base_dir, out)) return false;
+    if (d.contains("generator") && !read_generator(c, d["generator"], where + ".generator", &out->generator))
+        return false;
+    if (d.contains("link_faults") && !read_link_faults(c, d["link_faults"], where + ".link_faults", &out->link_faults))
+        return false;
     if (d.contains("services")) {
         if (!d["services"].is_array()) return c.fail(where + ".services", "must be an array");
         for (size_t i = 0; i < d["services"].size(); ++i) {
             const json& s = d["services"][i];
             const std::string w = at(where + ".services", i);
-            if (!c.known_keys(s, w, {"name", "rfcomm_channel"})) return false;
-            Service service{"", 0};
+            if (!c.known_keys(s, w, {"name", "rfcomm_channel", "service_class"})) return false;
+            Service service;
             uint32_t channel = 0;
+            uint64_t service_class = service.service_class;
             if (!c.get_string(s, "name", w, &service.name)) return false;
             if (!c.get_uint(s, "rfcomm_channel", w, 30, &channel)) return false;
+            if (!c.get_code(s, "service_class", w, 0xFFFF, "0x1101", &service_class)) return false;
             service.rfcomm_channel = static_cast<uint8_t>(channel);
+            service.service_class = static_cast<uint16_t>(service_class);
             out->services.push_back(service);
         }
     }
@@ -180,7 +317,7 @@ std::string address_text(const std::array<uint8_t, 6>& a) {
     return text;
 }
 
-bool parse_scenario(const std::string& text, Scenario* out, std::string* error) {
+bool parse_scenario(const std::string& text, Scenario* out, std::string* error, const std::string& base_dir) {
     json doc;
     try {
         doc = json::parse(text);
@@ -206,7 +343,7 @@ bool parse_scenario(const std::string& text, Scenario* out, std::string* error) 
     }
     Checker c;
     Scenario s;
-    bool ok = c.known_keys(doc, "", {"radio", "inquiry", "devices", "faults", "comment"});
+    bool ok = c.known_keys(doc, "", {"radio", "inquiry", "devices", "faults", "link", "comment"});
     if (ok && doc.contains("radio")) {
         ok = c.known_keys(doc["radio"], "radio", {"powered"}) && c.get_bool(doc["radio"], "powered", "radio", &s.powered);
     }
@@ -226,12 +363,18 @@ bool parse_scenario(const std::string& text, Scenario* out, std::string* error) 
         } else {
             for (size_t i = 0; ok && i < doc["devices"].size(); ++i) {
                 Device d;
-                ok = read_device(c, doc["devices"][i], at("devices", i), &d);
+                ok = read_device(c, doc["devices"][i], at("devices", i), base_dir, &d);
                 if (ok) s.devices.push_back(std::move(d));
             }
         }
     }
     if (ok && doc.contains("faults")) ok = read_faults(c, doc["faults"], &s.faults);
+    if (ok && doc.contains("link")) {
+        const json& l = doc["link"];
+        ok = c.known_keys(l, "link", {"speed", "accept_timeout_ms"}) &&
+             c.get_double(l, "speed", "link", 0.0, 1000000.0, &s.speed) &&
+             c.get_uint(l, "accept_timeout_ms", "link", 3600000, &s.accept_timeout_ms);
+    }
     if (!ok) {
         *error = c.error;
         return false;
@@ -248,7 +391,8 @@ bool load_scenario(const std::string& path, Scenario* out, std::string* error) {
     }
     std::stringstream text;
     text << in.rdbuf();
-    return parse_scenario(text.str(), out, error);
+    const auto slash = path.rfind('/');
+    return parse_scenario(text.str(), out, error, slash == std::string::npos ? "" : path.substr(0, slash + (slash == 0)));
 }
 
 }  // namespace vexod

@@ -6,13 +6,13 @@
 
 #include <cstdlib>
 
-namespace vgps::sim {
+namespace vexod {
 namespace {
 
 // One record: handle, service class, protocol descriptors (L2CAP, then
 // RFCOMM with its channel when there is one), the English language base,
 // the profile descriptor and the name.
-std::vector<uint8_t> encode_record(const ServiceSpec& spec, uint32_t handle) {
+std::vector<uint8_t> encode_record(const Service& spec, uint32_t handle) {
     sdp_record_t* rec = sdp_record_alloc();
     sdp_attr_add(rec, SDP_ATTR_RECORD_HANDLE, sdp_data_alloc(SDP_UINT32, &handle));
     rec->handle = handle;
@@ -87,10 +87,10 @@ void put_sequence_header(std::vector<uint8_t>& out, size_t length) {
 
 }  // namespace
 
-std::vector<uint8_t> build_attribute_lists(const std::vector<ServiceSpec>& services) {
+std::vector<uint8_t> build_attribute_lists(const std::vector<Service>& services) {
     std::vector<uint8_t> records;
     uint32_t handle = 0x00010000;
-    for (const ServiceSpec& spec : services) {
+    for (const Service& spec : services) {
         std::vector<uint8_t> rec = encode_record(spec, handle++);
         records.insert(records.end(), rec.begin(), rec.end());
     }
@@ -100,4 +100,4 @@ std::vector<uint8_t> build_attribute_lists(const std::vector<ServiceSpec>& servi
     return out;
 }
 
-}  // namespace vgps::sim
+}  // namespace vexod

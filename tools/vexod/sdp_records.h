@@ -4,19 +4,14 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
-namespace vgps::sim {
+#include "scenario.h"
 
-struct ServiceSpec {
-    std::string name;               // primary-language service name; empty: none
-    uint8_t rfcomm_channel = 0;     // 0: the service runs on L2CAP alone
-    uint16_t service_class = 0x1101;  // Serial Port unless told otherwise
-};
+namespace vexod {
 
 // The attribute lists of `services`, in order, wrapped in one sequence.
 // Record handles count up from 0x00010000.
-std::vector<uint8_t> build_attribute_lists(const std::vector<ServiceSpec>& services);
+std::vector<uint8_t> build_attribute_lists(const std::vector<Service>& services);
 
-}  // namespace vgps::sim
+}  // namespace vexod

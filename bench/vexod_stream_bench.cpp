@@ -1,0 +1,140 @@
+// How fast the vexod daemon feeds a data link that streams as fast as the
+// socket allows (speed 0): the application's side reads blocks of at most
+// 1023 bytes, as its data socket callback does. Starts the vexod binary
+// built beside this program (or $VEXOD_BINARY).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/vexod_rpc1.h"
+
+extern char** environ;
+
+namespace {
+
+int connect_local(const std::string& path) {
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool read_all(int fd, uint8_t* p, size_t n) {
+    while (n > 0) {
+        const ssize_t r = ::read(fd, p, n);
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+// The next frame with this function id (responses and other notifications
+// are skipped).
+std::vector<uint8_t> next_frame(int fd, uint32_t funcid) {
+    for (;;) {
+        std::vector<uint8_t> f(20);
+        if (!read_all(fd, f.data(), 20)) return {};
+        const uint32_t size = vgps::get_le32(f.data() + 4);
+        f.resize(size);
+        if (size < 20 || !read_all(fd, f.data() + 20, size - 20)) return {};
+        if (vgps::get_le32(f.data() + 16) == funcid) return f;
+    }
+}
+
+std::string vexod_binary() {
+    if (const char* env = std::getenv("VEXOD_BINARY")) return env;
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string("./x");
+    dir = dir.substr(0, dir.rfind('/'));
+    return dir + "/../tools/vexod/vexod";
+}
+
+void BM_VexodStream(benchmark::State& state) {
+    char templ[] = "/tmp/vexod-bench-XXXXXX";
+    const std::string dir = ::mkdtemp(templ);
+    const std::string sock = dir + "/vexod.sock", scenario = dir + "/s.json", log = dir + "/log";
+    std::ofstream(scenario) << R"({"link": {"speed": 0}, "devices": [{"address": "00:1c:88:30:5e:01",
+        "connect_delay_ms": 0, "services": [{"rfcomm_channel": 1}]}]})";
+    const std::string binary = vexod_binary();
+    std::vector<std::string> args{binary, "--socket", sock, "--scenario", scenario};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+        state.SkipWithError(("cannot start " + binary).c_str());
+        return;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+
+    int client = -1;
+    for (int i = 0; i < 500 && client < 0; ++i) {
+        client = connect_local(sock);
+        if (client < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    int data = -1;
+    if (client >= 0) {
+        std::vector<uint8_t> request(28);
+        vgps::vexod_header_store(request.data(), {vgps::VEXOD_MAGIC, 28, 0, 1, vgps::VEXOD_RFCOMM_CONNECT});
+        const uint8_t payload[8] = {0x00, 0x1c, 0x88, 0x30, 0x5e, 0x01, 1, 1};
+        std::memcpy(request.data() + 20, payload, 8);
+        if (::write(client, request.data(), request.size()) == 28) {
+            const std::vector<uint8_t> n = next_frame(client, 30);
+            if (n.size() >= 35 && vgps::get_le32(n.data() + 31) == 0)
+                data = connect_local(std::string(n.begin() + 35, n.end()));
+        }
+    }
+    if (data < 0) {
+        state.SkipWithError("no data link");
+    } else {
+        char block[1024];
+        int64_t bytes = 0;
+        for (auto _ : state) {
+            const ssize_t r = ::read(data, block, 1023);
+            if (r <= 0) {
+                state.SkipWithError("the link ended");
+                break;
+            }
+            bytes += r;
+        }
+        state.SetBytesProcessed(bytes);
+        state.counters["blocks/s"] = benchmark::Counter(static_cast<double>(state.iterations()),
+                                                        benchmark::Counter::kIsRate);
+        ::close(data);
+    }
+    if (client >= 0) ::close(client);
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+    ::unlink(scenario.c_str());
+    ::unlink(log.c_str());
+    ::rmdir(dir.c_str());
+}
+BENCHMARK(BM_VexodStream)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
