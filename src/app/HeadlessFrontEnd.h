@@ -56,8 +56,9 @@ public:
     // The inquiry has ended and no name is left to ask for.
     bool namesDone() const { return namesDone_; }
     // Nothing more will happen: the names are resolved and the data link
-    // to the chosen device has ended, could not be made, or was not tried.
-    bool finished() const { return namesDone_ && !linkPending_; }
+    // to the chosen device has ended (its data socket read to the end),
+    // could not be made, or was not tried.
+    bool finished() const { return namesDone_ && !linkPending_ && manager_->dataDescriptor() < 0; }
     // Position lines printed so far.
     uint64_t positionCount() const { return positions_; }
 

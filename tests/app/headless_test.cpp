@@ -183,8 +183,9 @@ TEST(Headless, ExitWhenDoneWaitsForTheLinkToEnd) {
     ASSERT_TRUE(WIFEXITED(status)) << vgps::test::read_file(dir.file("gps.err"));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     const auto lines = lines_of(vgps::test::read_file(dir.file("gps.out")));
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[lines.size() - 2], "state 3 -> 1");  // notification 31 after the 40th epoch
+    // Notification 31 after the 40th epoch; what was still in the data
+    // socket may be printed after it.
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "state 3 -> 1"), lines.end());
     EXPECT_EQ(lines.back(), "state 1 -> 0");
     EXPECT_GE(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l[0] == '{'; }), 1);
 
