@@ -3,7 +3,9 @@
 # starts the vexod daemon with the example scenario (three receivers in
 # range, radio off) and runs the headless application against it. The
 # application connects, powers the radio on, searches once, resolves the
-# names of the devices it found and exits; the daemon is then stopped.
+# names of the devices it found, connects to the receiver that replays a
+# recorded track and prints the positions it streams; after ten positions
+# (or 60 seconds) it exits and the daemon is stopped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,9 +35,10 @@ for _ in $(seq 100); do
   sleep 0.05
 done
 
-echo "== vexod-gps --headless (one line per report on stdout)"
+echo "== vexod-gps --headless (one line per report on stdout, one JSON line per position)"
 status=0
-VEXOD_GPS_PREFS_DIR="$work" "$bin/src/app/vexod-gps" --headless --socket "$socket" --exit-when-done --timeout 30 \
+VEXOD_GPS_PREFS_DIR="$work" "$bin/src/app/vexod-gps" --headless --socket "$socket" \
+  --device 00:1c:88:30:5e:01 --positions 10 --timeout 60 \
   2>"$work/vexod-gps.log" || status=$?
 
 echo "== what the daemon did"

@@ -1,7 +1,10 @@
 #include "app/HeadlessFrontEnd.h"
 
+#include <charconv>
 #include <cinttypes>
+#include <cmath>
 
+#include "nmea/info.h"
 #include "platform/alert.h"
 
 namespace vgps {
@@ -15,15 +18,59 @@ std::string class_text(uint32_t device_class) {
     return buf;
 }
 
+// A JSON number: the shortest text that reads back as the same single
+// precision value; null for what JSON cannot carry.
+std::string float_text(float value) {
+    if (!std::isfinite(value)) return "null";
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, value);
+    return std::string(buf, r.ptr);
+}
+
+std::string degrees_text(float value) {
+    if (!std::isfinite(value)) return "null";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%f", static_cast<double>(value));
+    return buf;
+}
+
+template <typename T>
+T value_or(const UserInfo& info, const char* key, T fallback) {
+    const auto it = info.find(key);
+    if (it == info.end()) return fallback;
+    if (const T* v = std::get_if<T>(&it->second)) return *v;
+    return fallback;
+}
+
 }  // namespace
 
 HeadlessFrontEnd::HeadlessFrontEnd(FILE* out, DaemonManager* manager, BTDeviceCache* cache)
     : out_(out), manager_(manager), cache_(cache) {
     manager_->setDelegate(this);
+    positionObserver_ = NotificationCenter::defaultCenter()->addObserver(
+        kPositionNotificationName, [this](const Notification& n) {
+            if (positionLimit_ > 0 && positions_ >= positionLimit_) return;
+            ++positions_;
+            line(positionLine(n.userInfo));
+        });
 }
 
 HeadlessFrontEnd::~HeadlessFrontEnd() {
+    NotificationCenter::defaultCenter()->removeObserver(positionObserver_);
     if (manager_->delegate() == this) manager_->setDelegate(nullptr);
+}
+
+std::string HeadlessFrontEnd::positionLine(const UserInfo& userInfo) {
+    // Missing entries count as the inspector counts them: no text, 0.
+    const std::string utc = value_or<std::string>(userInfo, kPositionUTCKey, "");
+    const int64_t fix = value_or<int64_t>(userInfo, kPositionFixKey, 0);
+    const float lat = static_cast<float>(value_or<double>(userInfo, kPositionLatKey, 0.0));
+    const float lon = static_cast<float>(value_or<double>(userInfo, kPositionLonKey, 0.0));
+    const float lat_deg = static_cast<float>(nmea_ndeg2degree(lat));
+    const float lon_deg = static_cast<float>(nmea_ndeg2degree(lon));
+    return "{\"UTC\":" + quote_text(utc) + ",\"FIX\":" + std::to_string(fix) + ",\"LAT\":" + float_text(lat) +
+           ",\"LON\":" + float_text(lon) + ",\"LAT_DEG\":" + degrees_text(lat_deg) +
+           ",\"LON_DEG\":" + degrees_text(lon_deg) + "}";
 }
 
 void HeadlessFrontEnd::line(const std::string& text) {
@@ -71,12 +118,12 @@ void HeadlessFrontEnd::daemonManager_getDeviceName_forDevice_withResult(DaemonMa
     if (nameRequestIndex_ < cache_->deviceCount()) {
         scanNamesFrom(nameRequestIndex_);
     } else {
-        namesDone_ = true;
-        line("names-done");
+        namesFinished();
     }
 }
 
 void HeadlessFrontEnd::daemonManager_foundNewDevice(DaemonManager*, std::shared_ptr<BTDevice> device) {
+    if (!firstFound_) firstFound_ = *device->getDeviceAddress();
     line("found " + device->addressString() + " class=" + class_text(device->deviceClass()));
 }
 
@@ -99,19 +146,59 @@ void HeadlessFrontEnd::scanNamesFrom(uint32_t k) {
             return;
         }
     }
-    namesDone_ = true;
+    namesFinished();
+}
+
+void HeadlessFrontEnd::namesFinished() {
     line("names-done");
+    // The tap comes before "done" is seen, so that the connect is waited for.
+    connectDevice();
+    namesDone_ = true;
+}
+
+void HeadlessFrontEnd::connectDevice() {
+    if (!manager_->isConnected()) return;
+    std::shared_ptr<BTDevice> device;
+    if (deviceAddress_) {
+        device = cache_->getBTDevice(&*deviceAddress_);
+        if (!device) {
+            line("device-not-found " + ba2str(*deviceAddress_));
+            return;
+        }
+    } else if (firstFound_) {
+        device = cache_->getBTDevice(&*firstFound_);
+    }
+    if (!device && !deviceAddress_ && !cache_->empty()) device = cache_->deviceAt(0);
+    if (!device) return;
+    line("connecting " + device->addressString());
+    linkDevice_ = device;
+    linkPending_ = true;
+    device->setState(BTDeviceStateConnecting);
+    manager_->connectToDevice(*device);
+}
+
+void HeadlessFrontEnd::linkEnded() {
+    if (linkDevice_) linkDevice_->setState(BTDeviceStateIdle);
+    linkDevice_.reset();
+    linkPending_ = false;
 }
 
 void HeadlessFrontEnd::daemonManager_stateChangedFrom_To(DaemonManager*, int32_t from, int32_t to) {
     line("state " + std::to_string(from) + " -> " + std::to_string(to));
     if (to == DaemonStateDisconnected && wasConnected_) daemonGone_ = true;
     if (to != DaemonStateDisconnected) wasConnected_ = true;
+    if (to == DaemonStateLinked && linkDevice_) {
+        linkDevice_->setState(BTDeviceStateConnected);
+    } else if (to != DaemonStateLinked && linkPending_) {
+        linkEnded();
+    }
 }
 
 void HeadlessFrontEnd::daemonManager_initialStateReterived(DaemonManager*, int32_t state) {
     line("initial-state " + std::to_string(state));
     if (state != DaemonStateDisconnected) wasConnected_ = true;
+    // A failed connect reports the state the manager already has.
+    if (linkPending_) linkEnded();
 }
 
 }  // namespace vgps

@@ -3,8 +3,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "link/utility.h"
@@ -15,9 +17,16 @@
 #include "platform/log.h"
 #include "platform/text.h"
 #include "registry/BTDeviceCache.h"
+#include "sdp/sdp_record_walk.h"
 
 namespace vgps {
 namespace {
+
+// The service search of connectToDevice: the Serial Port service class
+// (one 16-bit UUID, 0x1101), all attributes (0x0000 to 0xFFFF).
+constexpr uint8_t kSerialPortPattern[] = {0x35, 0x03, 0x19, 0x11, 0x01};
+constexpr uint8_t kAllAttributes[] = {0x35, 0x05, 0x0A, 0x00, 0x00, 0xFF, 0xFF};
+constexpr uint16_t kMaxAttributeBytes = 0xFFFF;
 
 DaemonManager* mgr = nullptr;
 
@@ -47,12 +56,33 @@ DaemonManager* DaemonManager::sharedManager() {
     return mgr;
 }
 
-DaemonManager::DaemonManager() = default;
+std::string position_utc_text(const nmeaTIME& utc) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d.%02d", utc.year + 1900, utc.mon + 1, utc.day,
+                  utc.hour, utc.min, utc.sec, utc.hsec);
+    return text;
+}
+
+UserInfo position_user_info(const nmeaINFO& info) {
+    return UserInfo{
+        {kPositionUTCKey, position_utc_text(info.utc)},
+        {kPositionFixKey, int64_t{info.fix}},
+        // The values travel in single precision.
+        {kPositionLatKey, static_cast<double>(static_cast<float>(info.lat))},
+        {kPositionLonKey, static_cast<double>(static_cast<float>(info.lon))},
+    };
+}
+
+DaemonManager::DaemonManager() {
+    nmea_zero_INFO(&info);
+}
 
 DaemonManager::~DaemonManager() {
     // Fresh managers made by tests must not leave a dangling target behind.
     VexodNotificationTarget* previous = vexod_set_notification_target(nullptr);
     if (previous != this) vexod_set_notification_target(previous);
+    closeDataLink();
+    nmea_parser_destroy(&parser);
 }
 
 int DaemonManager::daemonDescriptor() const { return isConnected() ? vexodPanSocket->native() : -1; }
@@ -184,31 +214,175 @@ bool DaemonManager::connectToDaemon() {
 }
 
 void DaemonManager::disconnectFromDevice() {
-    // The data link is left as it is: it ends when its peer closes it.
-    (void)daemonDescriptor();
+    // The main screen calls this before switching the daemon off: the data
+    // socket is closed with it rather than left open until its peer goes.
+    // The state is left to the daemon connection's own report.
+    closeDataLink();
 }
 
 bool DaemonManager::connectToDevice(const BTDevice& device) {
-    log_error("<%s> %s: the data link is not available in this build", "-[DaemonManager connectToDevice:]",
-              device.addressString().c_str());
+    static const char* const who = "-[DaemonManager connectToDevice:]";
+    bdaddr address;
+    std::memcpy(address.addr, device.getDeviceAddress()->addr, 6);
+    if (!isConnected()) {
+        not_connected(who);
+        return true;
+    }
+    const int rc = vexod_service_attribute_search_request(vexodPanSocket->native(), address, kMaxAttributeBytes,
+                                                          kSerialPortPattern, sizeof kSerialPortPattern,
+                                                          kAllAttributes, sizeof kAllAttributes, nullptr);
+    // A refused request brings no search response: without this report the
+    // device would stay "connecting". A lost connection has been reported
+    // already (state 0).
+    if (rc != 0 && isConnected()) {
+        log_error("<%s> service search request failed: %d", who, rc);
+        stateChangedFrom_To(state_, DaemonStateConnected);
+        if (delegate_) {
+            delegate_->daemonManager_showTitle_Message(
+                this, "Service Searching", "Could be perform service searching, make sure the device is on.");
+        }
+    }
     return true;
 }
 
+void DaemonManager::serviceQueryResponse_remote_patten_patten_len_attribute_attribute_len_result(
+    int fd, bdaddr remote, const uint8_t* /*patten*/, uint32_t /*patten_len*/, const uint8_t* attribute,
+    uint32_t attribute_len, uint32_t result) {
+    static const char* const who = kServiceQueryResponseName;
+    log_error("<%s> ", who);
+    log_error("<%s> result %d, service_attributeCnt: %d", who, static_cast<int>(result), static_cast<int>(attribute_len));
+
+    if (result == kServiceSearchNotPerformed) {
+        stateChangedFrom_To(state_, DaemonStateConnected);
+        if (delegate_) {
+            delegate_->daemonManager_showTitle_Message(
+                this, "Service Searching", "Could be perform service searching, make sure the device is on.");
+        }
+        return;
+    }
+
+    // The record walk lists the records, logs the address when it finds a
+    // channel and "No rfcomm channel found" when it does not.
+    const int channel = sdp_choose_rfcomm_channel(attribute, attribute_len, remote);
+    if (channel > 0) {
+        const int rc = vexod_rfcomm_connect(fd, remote, 1, static_cast<uint8_t>(channel), nullptr);
+        // As for the search: a refused connect request brings no
+        // notification 30.
+        if (rc != 0 && isConnected()) {
+            log_error("<%s> rfcomm connect request failed: %d", who, rc);
+            reportDataLinkFailure(false);
+        }
+        return;
+    }
+    stateChangedFrom_To(state_, DaemonStateConnected);
+    if (delegate_) {
+        delegate_->daemonManager_showTitle_Message(this, localized_string("Service Searching", ""),
+                                                   localized_string("No suitable serial port service found.", ""));
+    }
+}
+
+void DaemonManager::reportDataLinkFailure(bool alert_first) {
+    auto alert = [this] {
+        if (delegate_) {
+            delegate_->daemonManager_showTitle_Message(
+                this, localized_string("Connection", ""),
+                localized_string("Could be connect to remote serial port service.", ""));
+        }
+    };
+    if (alert_first) alert();
+    stateChangedFrom_To(state_, DaemonStateConnected);
+    if (!alert_first) alert();
+}
+
+void DaemonManager::closeDataLink() {
+    if (!rfcomm) return;
+    if (rfcomm->valid()) {
+        // Once the link is up the socket's flags no longer close the
+        // descriptor on invalidation: it is closed here.
+        const int fd = rfcomm->native();
+        const bool closes_itself = rfcomm->flags() & kSocketCloseOnInvalidate;
+        rfcomm->invalidate();
+        if (!closes_itself) ::close(fd);
+    }
+    rfcomm.reset();
+}
+
 void DaemonManager::connectWithSocketPath_status(const char* path, int32_t status) {
-    log_error("<%s> %s %d: the data link is not available in this build", "-[DaemonManager connectWithSocketPath:status:]",
-              path, status);
+    static const char* const who = "-[DaemonManager connectWithSocketPath:status:]";
+    if (status != 0) {
+        reportDataLinkFailure(false);
+        return;
+    }
+
+    // A link still open from before is replaced, not left behind open.
+    closeDataLink();
+
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const size_t path_len = path == nullptr ? 0 : std::strlen(path);
+    if (path_len >= kMaxDataSocketPath || path_len >= sizeof address.sun_path) {
+        // Would not fit with its terminating zero: refused like a socket
+        // that cannot be made, rather than cut short to another path.
+        reportDataLinkFailure(true);
+        log_error("<%s> failed to create socket: %s", who, std::strerror(ENAMETOOLONG));
+        return;
+    }
+    std::memcpy(address.sun_path, path, path_len + 1);
+
+    rfcomm = Socket::create(PF_LOCAL, SOCK_STREAM, 0, kSocketReadCallBack, rfcomm_socket_callback, nullptr);
+    if (!rfcomm) {
+        const int error = errno;
+        reportDataLinkFailure(true);
+        log_error("<%s> failed to create socket: %s", who, std::strerror(error));
+        return;
+    }
+    rfcomm->schedule(RunLoop::main());
+
+    if (rfcomm->connect_to_address(reinterpret_cast<sockaddr*>(&address), sizeof address, kConnectTimeoutSeconds) !=
+        kSocketSuccess) {
+        log_error("<%s> failed to connect: %s", who, std::strerror(errno));
+        // An unconnected socket would be reported readable on every turn
+        // of the run loop, and the device would stay "connecting" for
+        // ever: the socket is dropped and the user told.
+        closeDataLink();
+        reportDataLinkFailure(false);
+        return;
+    }
+
+    rfcomm->set_flags(kSocketAutomaticallyReenableReadCallBack);
+    set_nonblocking(rfcomm->native());
+    nmea_parser_init(&parser);
+    nmea_zero_INFO(&info);
+
+    const int32_t old = state_;
+    state_ = DaemonStateLinked;
+    if (delegate_) delegate_->daemonManager_stateChangedFrom_To(this, old, DaemonStateLinked);
 }
 
 void DaemonManager::readNMEASentences() {
-    log_error("<%s> the data link is not available in this build", "-[DaemonManager readNMEASentences]");
-}
-
-void DaemonManager::serviceQueryResponse_remote_patten_patten_len_attribute_attribute_len_result(
-    int /*fd*/, bdaddr /*remote*/, const uint8_t* /*patten*/, uint32_t /*patten_len*/, const uint8_t* /*attribute*/,
-    uint32_t attribute_len, uint32_t result) {
-    static const char* const who = "-[DaemonManager serviceQueryResponse:remote:patten:patten_len:attribute:attribute_len:result:]";
-    log_error("<%s> ", who);
-    log_error("<%s> result %d, service_attributeCnt: %d", who, static_cast<int>(result), static_cast<int>(attribute_len));
+    static const char* const who = "-[DaemonManager readNMEASentences]";
+    for (int blocks = 0; blocks < kNmeaMaxBlocksPerCallback; ++blocks) {
+        // An observer of the notification may have ended the link.
+        if (!rfcomm || !rfcomm->valid()) return;
+        const ssize_t n = ::read(rfcomm->native(), nmeaBuffer, kNmeaBlockSize);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+            // A socket in error stays readable: reading on would spin.
+            log_error("<%s> rfcomm socket read failed: %s", who, std::strerror(errno));
+            closeDataLink();
+            return;
+        }
+        if (n == 0) {
+            log_error("<%s> rfcomm socket disconnected", who);
+            closeDataLink();
+            return;
+        }
+        nmeaBuffer[n] = 0;
+        nmea_parse(&parser, reinterpret_cast<const char*>(nmeaBuffer), static_cast<int>(n), &info);
+        NotificationCenter::defaultCenter()->postNotificationName(kPositionNotificationName, nullptr,
+                                                                  position_user_info(info));
+    }
 }
 
 void DaemonManager::stateChangedFrom_To(int32_t from, int32_t to) {

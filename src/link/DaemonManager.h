@@ -10,6 +10,9 @@
 #include <string>
 
 #include "link/vexod_notify.h"
+#include "nmea/info.h"
+#include "nmea/parser.h"
+#include "platform/notification_center.h"
 #include "platform/socket.h"
 #include "registry/BTDevice.h"
 #include "registry/bdaddr.h"
@@ -32,6 +35,38 @@ inline constexpr const char* kDevelopmentHostAddress = "127.0.0.1";
 inline constexpr uint16_t kDevelopmentPort = 34980;
 // How long a connect may take.
 inline constexpr double kConnectTimeoutSeconds = 5.0;
+
+// The position notification, posted after every block read from the data
+// socket, and its four user-info entries.
+inline constexpr const char* kPositionNotificationName = "com.quiloe.vexod-gps-trial-nmea";
+inline constexpr const char* kPositionUTCKey = "UTC";  // text, see position_utc_text
+inline constexpr const char* kPositionFixKey = "FIX";  // integer: 1 no fix, 2 2D, 3 3D
+inline constexpr const char* kPositionLatKey = "LAT";  // single precision, ddmm.mmmm, negative south
+inline constexpr const char* kPositionLonKey = "LON";  // single precision, dddmm.mmmm, negative west
+
+// Search result of a service search that was not performed (the device is
+// probably off).
+inline constexpr uint32_t kServiceSearchNotPerformed = 0x03020004;
+
+// Longest data socket path accepted, its terminating zero included: the path
+// field of a local socket address on the daemon's platform. A longer path is
+// refused, never cut short.
+inline constexpr size_t kMaxDataSocketPath = 104;
+
+// Largest block read from the data socket: one byte of the buffer is kept
+// for the terminating zero.
+inline constexpr int kNmeaBlockSize = 1023;
+// Most blocks one read callback takes. A real receiver sends a few hundred
+// bytes a second, so the socket is always drained at once; a peer that
+// writes faster than the blocks are decoded cannot keep the main thread in
+// one callback for ever: the rest waits for the next turn of the run loop.
+inline constexpr int kNmeaMaxBlocksPerCallback = 64;
+
+// "YYYY/MM/DD hh:mm:ss.hh" of an nmeaTIME (year + 1900, month + 1; the
+// hundredths as two digits at least, so hsec 7 gives ".07").
+std::string position_utc_text(const nmeaTIME& utc);
+// The user-info of the position notification for `info`.
+UserInfo position_user_info(const nmeaINFO& info);
 
 class DaemonManager;
 
@@ -112,14 +147,24 @@ public:
 
     // The daemon socket's descriptor, -1 while not connected.
     int daemonDescriptor() const;
+    // The data socket's descriptor, -1 while there is no data link.
+    int dataDescriptor() const { return rfcomm ? rfcomm->native() : -1; }
+    // The decoded state of the current (or last) data link.
+    const nmeaINFO& gpsInfo() const { return info; }
 
 private:
+    // Unregisters the data socket and closes its descriptor.
+    void closeDataLink();
+    // A data link that cannot be set up: told to the user, state back to 1.
+    void reportDataLinkFailure(bool alert_first);
+
     std::unique_ptr<Socket> vexodPanSocket;
     DaemonManagerDelegate* delegate_ = nullptr;  // not owned
     int32_t state_ = DaemonStateDisconnected;
     std::unique_ptr<Socket> rfcomm;  // the data socket of the GPS link
-    // The link's NMEA parser and decoded state join here with the data link.
-    [[maybe_unused]] uint8_t nmeaBuffer[1024] = {};
+    nmeaPARSER parser;               // the link's NMEA stream parser
+    nmeaINFO info{};                 // decoded state of the link
+    uint8_t nmeaBuffer[kNmeaBlockSize + 1] = {};
     std::string socketPath_ = kDaemonSocketPath;
 };
 

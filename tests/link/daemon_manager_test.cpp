@@ -284,6 +284,7 @@ TEST_F(DaemonManagerTest, SimulatorModelUsesTheDevelopmentHost) {
     });
     set_device_model(kSimulatorModel);
     EXPECT_FALSE(manager->connectToDaemon());  // the peer is gone after one request
+    set_device_model("Linux");  // the tests after this one in the same process use the local socket
     peer.join();
     ::close(listener);
     EXPECT_EQ(index_of("<-[DaemonManager connectToDaemon]> Running on iPhone Simulator ..."), 0);
