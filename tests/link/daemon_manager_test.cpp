@@ -19,6 +19,7 @@
 #include "platform/log.h"
 #include "platform/run_loop.h"
 #include "registry/BTDeviceCache.h"
+#include "recording_delegate.h"
 #include "support/process.h"
 #include "support/sockets.h"
 #include "support/temp_dir.h"
@@ -30,27 +31,8 @@ using namespace std::chrono_literals;
 
 // Every report goes into the log as well, so that the order of log lines
 // and reports can be checked in one list.
-struct Delegate : DaemonManagerDelegate {
-    std::vector<std::string> events;
-    void add(const std::string& e) {
-        events.push_back(e);
-        log_error("<%s> %s", "delegate", e.c_str());
-    }
-    void daemonManager_showTitle_Message(DaemonManager*, const std::string& t, const std::string& m) override {
-        add("show " + t + "|" + m);
-    }
-    void daemonManager_getDeviceName_forDevice_withResult(DaemonManager*, const std::optional<std::string>& name,
-                                                          std::shared_ptr<BTDevice> d, bool ok) override {
-        add("name " + d->addressString() + " " + (name ? *name : "<none>") + (ok ? " ok" : " failed"));
-    }
-    void daemonManager_foundNewDevice(DaemonManager*, std::shared_ptr<BTDevice> d) override {
-        add("found " + d->addressString());
-    }
-    void daemonManager_inquiryStopped(DaemonManager*, bool b) override { add(std::string("stopped ") + (b ? "1" : "0")); }
-    void daemonManager_stateChangedFrom_To(DaemonManager*, int32_t from, int32_t to) override {
-        add("state " + std::to_string(from) + "->" + std::to_string(to));
-    }
-    void daemonManager_initialStateReterived(DaemonManager*, int32_t s) override { add("initial " + std::to_string(s)); }
+struct Delegate : test::RecordingDelegate {
+    Delegate() { also_log = true; }
 };
 
 struct Presenter : AlertPresenter {

@@ -18,6 +18,7 @@
 #include "platform/log.h"
 #include "platform/notification_center.h"
 #include "platform/run_loop.h"
+#include "recording_delegate.h"
 #include "support/sockets.h"
 #include "support/temp_dir.h"
 
@@ -26,22 +27,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Recorder : DaemonManagerDelegate {
-    std::vector<std::string> events;
-    void daemonManager_showTitle_Message(DaemonManager*, const std::string& t, const std::string& m) override {
-        events.push_back("show " + t + "|" + m);
-    }
-    void daemonManager_getDeviceName_forDevice_withResult(DaemonManager*, const std::optional<std::string>&,
-                                                          std::shared_ptr<BTDevice>, bool) override {}
-    void daemonManager_foundNewDevice(DaemonManager*, std::shared_ptr<BTDevice>) override {}
-    void daemonManager_inquiryStopped(DaemonManager*, bool) override {}
-    void daemonManager_stateChangedFrom_To(DaemonManager*, int32_t from, int32_t to) override {
-        events.push_back("state " + std::to_string(from) + "->" + std::to_string(to));
-    }
-    void daemonManager_initialStateReterived(DaemonManager*, int32_t s) override {
-        events.push_back("initial " + std::to_string(s));
-    }
-};
+using Recorder = test::RecordingDelegate;
 
 const std::string kConnectionAlert = "show Connection|Could be connect to remote serial port service.";
 
