@@ -14,17 +14,9 @@
 #include "app/HeadlessFrontEnd.h"
 #include "platform/alert.h"
 #include "platform/run_loop.h"
+#include "platform/stop_signals.h"
 
 namespace {
-
-int g_signal_pipe[2] = {-1, -1};
-
-void on_signal(int) {
-    const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] ssize_t n = ::write(g_signal_pipe[1], &byte, 1);
-    errno = saved;
-}
 
 void usage(FILE* out) {
     std::fprintf(out,
@@ -103,13 +95,6 @@ int main(int argc, char** argv) {
     }
 
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
-    struct sigaction sa {};
-    sa.sa_handler = on_signal;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
-
     vgps::HeadlessAlertPresenter alerts(stdout);
     vgps::set_alert_presenter(&alerts);
 
@@ -123,12 +108,7 @@ int main(int argc, char** argv) {
 
     vgps::RunLoop* loop = vgps::RunLoop::main();
     bool interrupted = false;
-    loop->add_source(g_signal_pipe[0], [&] {
-        char byte;
-        while (::read(g_signal_pipe[0], &byte, 1) == 1) {
-        }
-        interrupted = true;
-    });
+    if (!vgps::watch_stop_signals(loop, [&](int) { interrupted = true; })) return 1;
     auto done = [&] {
         return interrupted || front.daemonGone() || (exit_when_done && front.finished()) ||
                (max_positions > 0 && front.positionCount() >= max_positions);

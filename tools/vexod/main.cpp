@@ -13,17 +13,9 @@
 #include "daemon.h"
 #include "platform/log.h"
 #include "platform/run_loop.h"
+#include "platform/stop_signals.h"
 
 namespace {
-
-int g_signal_pipe[2] = {-1, -1};
-
-void on_signal(int sig) {
-    const int saved = errno;
-    const unsigned char byte = static_cast<unsigned char>(sig);
-    [[maybe_unused]] ssize_t n = ::write(g_signal_pipe[1], &byte, 1);
-    errno = saved;
-}
 
 void usage(FILE* out) {
     std::fprintf(out,
@@ -89,15 +81,6 @@ int main(int argc, char** argv) {
 
     if (speed) scenario.speed = *speed;
 
-    if (::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        std::perror("vexod: pipe");
-        return 1;
-    }
-    struct sigaction sa {};
-    sa.sa_handler = on_signal;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
     vgps::RunLoop loop;
@@ -108,11 +91,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     int stop_signal = 0;
-    loop.add_source(g_signal_pipe[0], [&] {
-        unsigned char byte = 0;
-        if (::read(g_signal_pipe[0], &byte, 1) == 1) stop_signal = byte;
-        loop.stop();
-    });
+    if (!vgps::watch_stop_signals(&loop, [&](int sig) {
+            stop_signal = sig;
+            loop.stop();
+        })) {
+        std::perror("vexod: pipe");
+        return 1;
+    }
     loop.run();
     vgps::log_error("<%s> signal %d (%s), stopping", "vexod", stop_signal, strsignal(stop_signal));
     daemon.stop();
