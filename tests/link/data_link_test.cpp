@@ -31,16 +31,6 @@ using Recorder = test::RecordingDelegate;
 
 const std::string kConnectionAlert = "show Connection|Could be connect to remote serial port service.";
 
-size_t open_descriptors() {
-    size_t n = 0;
-    DIR* d = ::opendir("/proc/self/fd");
-    while (dirent* e = ::readdir(d)) {
-        if (e->d_name[0] != '.') ++n;
-    }
-    ::closedir(d);
-    return n - 1;  // the directory's own descriptor
-}
-
 // A listening local socket: the receiver's end of the data link.
 class Receiver {
 public:
@@ -120,14 +110,14 @@ TEST(PositionText, UserInfoCarriesTheFourEntriesInSinglePrecision) {
 }
 
 TEST_F(DataLinkTest, SocketThatDoesNotConnectIsDroppedAndReported) {
-    const size_t before = open_descriptors();
+    const size_t before = test::open_descriptor_count();
     manager->connectWithSocketPath_status(dir.file("nobody").c_str(), 0);
     EXPECT_TRUE(log.contains("<-[DaemonManager connectWithSocketPath:status:]> failed to connect: "
                              "No such file or directory"));
     EXPECT_EQ(delegate.events, (std::vector<std::string>{"initial 1", kConnectionAlert}));
     EXPECT_EQ(manager->state(), DaemonStateConnected);
     EXPECT_EQ(manager->dataDescriptor(), -1);
-    EXPECT_EQ(open_descriptors(), before);
+    EXPECT_EQ(test::open_descriptor_count(), before);
     EXPECT_FALSE(RunLoop::main()->run_once(20ms));  // nothing left to spin on
 }
 
@@ -156,7 +146,7 @@ TEST_F(DataLinkTest, PathOfMoreThan103BytesIsRefused) {
 TEST_F(DataLinkTest, ReplacedOrClosedLinkLeavesNoDescriptor) {
     const std::string path = dir.file("rfcomm");
     Receiver receiver(path);
-    const size_t before = open_descriptors();
+    const size_t before = test::open_descriptor_count();
     // A new link while one is still open replaces it; closing the device
     // closes the last one.
     link(receiver, path);
@@ -166,7 +156,7 @@ TEST_F(DataLinkTest, ReplacedOrClosedLinkLeavesNoDescriptor) {
     manager->disconnectFromDevice();
     receiver.close_data();
     EXPECT_EQ(manager->dataDescriptor(), -1);
-    EXPECT_EQ(open_descriptors(), before);
+    EXPECT_EQ(test::open_descriptor_count(), before);
     EXPECT_FALSE(RunLoop::main()->run_once(20ms));
 }
 

@@ -20,6 +20,7 @@
 #include "platform/run_loop.h"
 #include "registry/BTDeviceCache.h"
 #include "support/process.h"
+#include "support/sockets.h"
 #include "recording_delegate.h"
 #include "support/temp_dir.h"
 
@@ -36,16 +37,6 @@ struct Position {
     double lat, lon;
     int turn;  // the run-loop turn that posted it
 };
-
-size_t open_descriptors() {
-    size_t n = 0;
-    DIR* d = ::opendir("/proc/self/fd");
-    while (dirent* e = ::readdir(d)) {
-        if (e->d_name[0] != '.') ++n;
-    }
-    ::closedir(d);
-    return n - 1;  // the directory's own descriptor
-}
 
 const std::string kSearchAlert = "show Service Searching|No suitable serial port service found.";
 const std::string kOffAlert = "show Service Searching|Could be perform service searching, make sure the device is on.";
@@ -267,13 +258,13 @@ TEST_F(GpsLinkTest, LinkDroppedByTheDaemonReturnsToState1) {
 TEST_F(GpsLinkTest, FiftyLinksLeaveNoDescriptorBehind) {
     ASSERT_NO_FATAL_FAILURE(start(scenario({device("00:00:00:00:00:01", R"([{"name": "GPS", "rfcomm_channel": 1}])",
                            R"("link_faults": {"drop_after_epochs": 1})")})));
-    const size_t before = open_descriptors();
+    const size_t before = test::open_descriptor_count();
     for (int i = 0; i < 50; ++i) {
         delegate.events.clear();
         tap("00:00:00:00:00:01");
         ASSERT_TRUE(run_until([&] { return link_over(); })) << "link " << i;
     }
-    EXPECT_EQ(open_descriptors(), before);
+    EXPECT_EQ(test::open_descriptor_count(), before);
     EXPECT_GE(positions.size(), 50u);
 }
 

@@ -1,5 +1,6 @@
 #include "support/sockets.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -84,6 +85,17 @@ Bytes frame(uint32_t funcid, uint32_t msgid, uint32_t resp, const Bytes& payload
     put32(out, funcid);
     out.insert(out.end(), payload.begin(), payload.end());
     return out;
+}
+
+size_t open_descriptor_count() {
+    size_t n = 0;
+    DIR* d = ::opendir("/proc/self/fd");
+    if (d == nullptr) return 0;
+    while (dirent* e = ::readdir(d)) {
+        if (e->d_name[0] != '.') ++n;
+    }
+    ::closedir(d);
+    return n - 1;  // the directory's own descriptor
 }
 
 }  // namespace vgps::test

@@ -43,6 +43,9 @@ uint32_t get32(const Bytes& in, size_t at);
 Bytes frame(uint32_t funcid, uint32_t msgid, uint32_t resp, const Bytes& payload = {},
             uint32_t magic = 0x12345678, int64_t msgsize = -1);
 
+// How many descriptors this process has open (from /proc/self/fd).
+size_t open_descriptor_count();
+
 // Runs `body` on its own thread; joined on destruction.
 class PeerThread {
 public:
