@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <optional>
+#include <filesystem>
 #include <string>
 
 #include "registry/BTDeviceCache.h"
@@ -17,45 +17,38 @@
 namespace vgps::test {
 
 inline const std::string kPrefsData = std::string(VGPS_TEST_DATA_DIR) + "/prefs";
+// Main files that do not parse, under tests/data/prefs/unreadable/.
+inline const char* const kUnreadable[] = {"garbage", "truncated-binary", "truncated-xml", "array-root",
+                                          "empty",   "nul-key-binary",   "far-date-binary"};
+
+inline const bdaddr kA{{0x00, 0x11, 0x22, 0x33, 0x44, 0x55}};  // 00:11:22:33:44:55
+inline const bdaddr kB{{0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x5f}};  // 0a:1b:2c:3d:4e:5f
+inline const bdaddr kC{{0xfe, 0xdc, 0xba, 0x98, 0x76, 0x54}};  // fe:dc:ba:98:76:54
 
 class PrefsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (const char* old = std::getenv(kPreferencesDirVariable)) saved_ = old;
-        ::setenv(kPreferencesDirVariable, dir_.path().c_str(), 1);
-    }
-    void TearDown() override {
-        if (saved_) ::setenv(kPreferencesDirVariable, saved_->c_str(), 1);
-        else ::unsetenv(kPreferencesDirVariable);
-    }
+    void SetUp() override { ::setenv(kPreferencesDirVariable, dir_.path().c_str(), 1); }
+    void TearDown() override { ::unsetenv(kPreferencesDirVariable); }
 
-    // Copies tests/data/prefs/<scenario> (e.g. "xml/a-then-b") in.
-    void use(const std::string& scenario) { copy_files(kPrefsData + "/" + scenario, dir_.path()); }
+    // Puts the files of tests/data/prefs/<scenario> (e.g. "xml/a-then-b") in
+    // place of those the folder held.
+    void use(const std::string& scenario) {
+        for (const auto& e : std::filesystem::directory_iterator(dir_.path())) std::filesystem::remove(e.path());
+        copy_files(kPrefsData + "/" + scenario, dir_.path());
+    }
 
     std::string mainFile() const { return main_preferences_path(); }
-    // The main file's inode: a rewrite puts a new file in place, so a
-    // changed inode means the file was written. 0 when there is no file.
+    // A rewrite puts a new file in place, so a changed inode means the file
+    // was written. 0 when there is no file.
     ino_t mainInode() const {
         struct stat st;
         return ::stat(mainFile().c_str(), &st) == 0 ? st.st_ino : 0;
     }
-    // plistlib's reading of the main file (see plist_probe.py).
+    // plistlib's reading of the main file, or of one key of it.
     PlistProbe probeMain(const std::vector<std::string>& args = {}) const { return probe_plist(mainFile(), args); }
-    std::string remembered() const {
-        PlistProbe p = probeMain({"--key", "remembered"});
-        EXPECT_EQ(p.status, 0);
-        return p.json;
-    }
-    std::string defaultEntry() const {
-        PlistProbe p = probeMain({"--key", "default"});
-        EXPECT_EQ(p.status, 0);
-        return p.json;
-    }
+    std::string key(const char* name) const { return probeMain({"--key", name}).json; }
 
     TempDir dir_;
-
-private:
-    std::optional<std::string> saved_;
 };
 
 }  // namespace vgps::test

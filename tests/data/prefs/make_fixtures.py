@@ -28,6 +28,7 @@ UPPER_B = "0A:1B:2C:3D:4E:5F"
 # Keys the system does not know, with every kind of property-list value.
 UNKNOWN = {
     "note": "kept as it is",
+    "escaped": "\u00dcn\u00efc\u00f8d\u00e9 & <xml> ]]>",
     "count": 42,
     "negative": -5,
     "huge": 2**64 - 1,
@@ -76,8 +77,8 @@ SCENARIOS = {
     "no-remembered": (dict(UNKNOWN, default=B), {}),
     # "remembered" holding something other than an array.
     "remembered-not-array": ({"remembered": A, "default": A}, {}),
-    # The only element is the device itself, written twice.
-    "only-b": ({"remembered": [B, A, B], "other": "x"}, {}),
+    # The same device twice, and once more in upper case (also the default).
+    "copies-of-b": ({"remembered": [B, UPPER_B, A, B], "default": UPPER_B, "other": "x"}, {}),
 }
 
 
