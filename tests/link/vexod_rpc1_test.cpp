@@ -1,12 +1,16 @@
-// Framing: sending whole messages and every result code of the receive path.
+// The daemon wire protocol on real socketpairs: framing, and the requests
+// against a peer thread playing the daemon.
 #include "link/vexod_rpc1.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
 
-#include <string>
-#include <vector>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <thread>
 
 #include "link/utility.h"
 #include "platform/log.h"
@@ -19,147 +23,200 @@ using test::Bytes;
 using test::frame;
 using Lines = std::vector<std::string>;
 
-// A non-blocking application end, a peer end, and a record of every
-// peer-disconnect reaction.
-class Framing : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_EQ(set_nonblocking(pair_.app()), 1);
-        previous_ = vexod_set_peer_disconnect_handler([this](int fd) { disconnects_.push_back(fd); });
-    }
-    void TearDown() override { vexod_set_peer_disconnect_handler(std::move(previous_)); }
+TEST(Writen, PartialWritesContinueUntilASlowReaderHasEverything) {
+    test::SocketPair pair;
+    int small = 4096;
+    ASSERT_EQ(::setsockopt(pair.app(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+    ASSERT_EQ(set_nonblocking(pair.app()), 1);
+    Bytes payload(1 << 20);
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7 + i / 251);  // no period of 256
+    Bytes received;
+    test::PeerThread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the writer meets a full socket first
+        received = test::read_exact(pair.peer(), payload.size());
+    });
+    EXPECT_EQ(writen(pair.app(), payload.data(), static_cast<int32_t>(payload.size())),
+              static_cast<int>(payload.size()));
+    reader.join();
+    EXPECT_EQ(received, payload);
+}
 
-    int recv(uint32_t msgid) {
-        ctx_.fd = pair_.app();
-        ctx_.msg.reset();
-        return vexod_xrecv(msgid, &ctx_);
+TEST(Framing, EveryResultCodeWithItsLogLines) {
+    const std::string hdr = "<vexod_xrecv> read msg hdr of 20 byte failed";
+    const std::string eof = "<readn> socket read return 0, disconnected";
+    // What the peer writes (and whether it then hangs up), the code, the log
+    // lines, and whether the connection is given up.
+    const struct {
+        const char* what;
+        Bytes bytes;
+        bool hang_up;
+        int code;
+        Lines lines;
+        bool gives_up;
+    } cases[] = {
+        {"header only (msgsize 20)", frame(5, 7, 1), false, 0, {}, false},
+        {"msgsize 52428799", frame(0, 7, 1, Bytes(52428799 - 20, 0x5A)), false, 0, {}, false},
+        {"peer gone inside the header", Bytes(7, 0x55), true, 1, {eof, hdr}, true},
+        {"silent peer", {}, false, 1, {"<readn> no data for 200 ms, giving up", hdr}, true},
+        {"big-endian magic", frame(0, 7, 1, {}, 0x78563412), false, 2, {"<vexod_xrecv> invalid magic 0x78563412"},
+         true},
+        {"bad magic before size", frame(0, 7, 1, {}, 0xDEADBEEF, 3), false, 2,
+         {"<vexod_xrecv> invalid magic 0xdeadbeef"}, true},
+        {"msgsize 19", frame(0, 7, 1, {}, 0x12345678, 19), false, 3, {"<vexod_xrecv> msgsize is too small"}, true},
+        {"msgsize 52428800", frame(0, 7, 1, {}, 0x12345678, 52428800), false, 4, {"<vexod_xrecv> msgsize is too big"},
+         true},
+        {"peer gone inside the body", frame(0, 7, 1, Bytes(15, 1), 0x12345678, 50), true, 5,
+         {eof, "<vexod_xrecv> failed to read msg body of 30 bytes"}, true},
+        {"not a response", frame(0, 7, 0, {1, 2, 3, 4}), false, 6, {"<vexod_xrecv> msg is not a resp"}, false},
+        {"another request's id", frame(0, 8, 1, {1, 2, 3, 4}), false, 7, {"<vexod_xrecv> msgid mismatch"}, false},
+    };
+    const int saved_timeout = read_timeout_ms();
+    set_read_timeout_ms(200);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::SocketPair pair;
+        ASSERT_EQ(set_nonblocking(pair.app()), 1);
+        std::vector<int> gave_up;
+        auto previous = vexod_set_peer_disconnect_handler([&](int fd) { gave_up.push_back(fd); });
+        test::PeerThread peer([&] {
+            test::write_all(pair.peer(), c.bytes);
+            if (c.hang_up) pair.close_peer();
+        });
+        LogCapture log;
+        vexod_rpc_ctx ctx;
+        ctx.fd = pair.app();
+        const std::clock_t cpu_before = std::clock();
+        const int code = vexod_xrecv(7, &ctx);
+        const double cpu = static_cast<double>(std::clock() - cpu_before) / CLOCKS_PER_SEC;
+        // Waiting must not spin: a busy retry loop burns the time-out on the processor.
+        EXPECT_TRUE(!c.bytes.empty() || cpu < 0.05) << cpu << " s";
+        peer.join();
+        EXPECT_EQ(code, c.code);
+        EXPECT_EQ(log.lines(), c.lines);
+        EXPECT_EQ(gave_up, c.gives_up ? std::vector<int>{pair.app()} : std::vector<int>{});
+        if (code == 0) {
+            EXPECT_EQ(0, std::memcmp(ctx.msg.get(), c.bytes.data(), c.bytes.size()));
+        } else if (!c.gives_up) {
+            // The unwanted message was consumed whole: the stream is still in step.
+            test::write_all(pair.peer(), frame(0, 7, 1, {1, 2, 3, 4}));
+            EXPECT_EQ(vexod_xrecv(7, &ctx), 0);
+        }
+        vexod_set_peer_disconnect_handler(std::move(previous));
     }
+    set_read_timeout_ms(saved_timeout);
+}
 
-    test::SocketPair pair_;
-    vexod_rpc_ctx ctx_;
-    std::vector<int> disconnects_;
-    vexod_peer_disconnect_handler previous_;
-    LogCapture log_;
+// Plays the daemon for one request: records it, then answers with what
+// `reply` makes of it.
+struct OneRequest {
+    OneRequest() { EXPECT_EQ(set_nonblocking(pair.app()), 1); }
+    int run(const std::function<int(int fd)>& call, const std::function<Bytes(const Bytes&)>& reply) {
+        test::PeerThread daemon([&] {
+            request = test::read_exact(pair.peer(), 20);
+            if (request.size() == 20)
+                request = test::concat({request, test::read_exact(pair.peer(), test::get32(request, 4) - 20)});
+            test::write_all(pair.peer(), reply(request));
+        });
+        return call(pair.app());
+    }
+    test::SocketPair pair;
+    Bytes request;
 };
 
-TEST_F(Framing, SendWritesTheMagicLittleEndianAndTheWholeMessage) {
-    uint8_t msg[24] = {};
-    put_le32(msg + 4, 24);
-    put_le32(msg + 16, 0x01020304);
-    msg[23] = 0xEE;
-    EXPECT_EQ(vexod_xsend(pair_.app(), msg), 0);
-    Bytes got = test::read_exact(pair_.peer(), 24);
-    ASSERT_EQ(got.size(), 24u);
-    EXPECT_EQ(Bytes(got.begin(), got.begin() + 4), (Bytes{0x78, 0x56, 0x34, 0x12}));
-    EXPECT_EQ(Bytes(got.begin() + 16, got.begin() + 20), (Bytes{0x04, 0x03, 0x02, 0x01}));
-    EXPECT_EQ(got[23], 0xEE);
+Bytes answer(const Bytes& request, uint32_t value) { return frame(0, test::get32(request, 12), 1, test::le32(value)); }
+
+constexpr bdaddr kAddr{{0x00, 0x11, 0x22, 0x33, 0x44, 0x55}};
+
+TEST(Requests, EveryRequestOnTheWire) {
+    const Bytes addr(kAddr.addr, kAddr.addr + 6);
+    const Bytes pattern{0x35, 0x03, 0x19, 0x11, 0x01};
+    const Bytes list{0x35, 0x05, 0x0A, 0x00, 0x00, 0xFF, 0xFF};
+    const struct {
+        const char* name;
+        uint32_t funcid;
+        std::function<int(int, uint32_t*)> call;
+        Bytes payload;
+    } cases[] = {
+        {"vexod_register_application", 2, vexod_register_application, {}},
+        {"vexod_get_power_state", 5, vexod_get_power_state, {}},
+        {"vexod_power_on", 6, vexod_power_on, {}},
+        {"vexod_start_inquiry", 15, vexod_start_inquiry, {}},
+        // 31 bytes, bytes 26 to 30 zero.
+        {"vexod_request_name", 19, [](int fd, uint32_t* r) { return vexod_request_name(fd, kAddr, 0, 0, r); },
+         test::concat({addr, Bytes(5, 0)})},
+        {"vexod_rfcomm_connect", 12, [](int fd, uint32_t* r) { return vexod_rfcomm_connect(fd, kAddr, 1, 3, r); },
+         test::concat({addr, {0x01, 0x03}})},
+        // 48 bytes: the pattern at 36, the list at 41.
+        {"vexod_service_attribute_search_request", 20,
+         [&](int fd, uint32_t* r) {
+             return vexod_service_attribute_search_request(fd, kAddr, 0xFFFF, pattern.data(), 5, list.data(), 7, r);
+         },
+         test::concat({addr, {0xFF, 0xFF, 5, 0, 0, 0, 7, 0, 0, 0}, pattern, list})},
+        {"vexod_service_attribute_search_request", 20,
+         [](int fd, uint32_t* r) {
+             return vexod_service_attribute_search_request(fd, kAddr, 0x1234, nullptr, 0, nullptr, 0, r);
+         },
+         test::concat({addr, {0x34, 0x12}, Bytes(8, 0)})},
+    };
+    // Message ids rise by one from the last one sent: the first request of a
+    // process carries 1.
+    uint32_t id = msgids.load() + 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        OneRequest daemon;
+        LogCapture log;
+        uint32_t value = 0;
+        EXPECT_EQ(
+            daemon.run([&](int fd) { return c.call(fd, &value); }, [](const Bytes& r) { return answer(r, 0xCAFE); }),
+            0);
+        EXPECT_EQ(daemon.request, frame(c.funcid, id++, 0, c.payload));
+        EXPECT_EQ(value, 0xCAFEu);
+        EXPECT_EQ(log.lines(), Lines{std::string("<") + c.name + "> funcid = " + std::to_string(c.funcid)});
+    }
 }
 
-TEST_F(Framing, SendToAGonePeerFails) {
-    pair_.close_peer();
-    ::signal(SIGPIPE, SIG_IGN);
-    uint8_t msg[20] = {};
-    put_le32(msg + 4, 20);
-    EXPECT_NE(vexod_xsend(pair_.app(), msg), 0);
+TEST(Requests, ResultCodesAndTheSlotWrittenOnlyOnSuccess) {
+    // The answer's result field, payload and id (relative to the request's).
+    const struct {
+        const char* what;
+        uint32_t result_field;
+        Bytes payload;
+        uint32_t id_offset;
+        int result;
+    } cases[] = {
+        {"24-byte success", 0, {42, 0, 0, 0}, 0, 0},
+        {"23-byte success", 0, {1, 2, 3}, 0, 3},
+        {"20-byte refusal", 5, {}, 0, 5},
+        {"refusal with value", 0x03020004, {9, 9, 9, 9}, 0, 0x03020004},
+        {"stale id (receive failed)", 0, {1, 2, 3, 4}, 1, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        OneRequest daemon;
+        uint32_t slot = 0xFEEDFACE;
+        EXPECT_EQ(daemon.run([&](int fd) { return vexod_get_power_state(fd, &slot); },
+                             [&](const Bytes& r) {
+                                 return frame(c.result_field, test::get32(r, 12) + c.id_offset, 1, c.payload);
+                             }),
+                  c.result);
+        EXPECT_EQ(slot, c.result == 0 ? 42u : 0xFEEDFACEu);
+    }
 }
 
-TEST_F(Framing, ValidResponseIsHandedOverWhole) {
-    test::write_all(pair_.peer(), frame(0, 9, 1, {0xAA, 0xBB, 0xCC, 0xDD}));
-    ASSERT_EQ(recv(9), 0);
-    ASSERT_TRUE(ctx_.msg);
-    EXPECT_EQ(get_le32(ctx_.msg.get() + 4), 24u);
-    EXPECT_EQ(get_le32(ctx_.msg.get() + 20), 0xDDCCBBAAu);
-    EXPECT_TRUE(log_.lines().empty());
-    EXPECT_TRUE(disconnects_.empty());
-}
-
-TEST_F(Framing, HeaderOnlyResponsePassesTheFrameChecks) {
-    test::write_all(pair_.peer(), frame(5, 3, 1));
-    EXPECT_EQ(recv(3), 0);
-}
-
-TEST_F(Framing, PeerClosingInsideTheHeaderGivesCode1AfterTheReadLine) {
-    Bytes f = frame(0, 1, 1);
-    test::write_all(pair_.peer(), Bytes(f.begin(), f.begin() + 7));
-    pair_.close_peer();
-    EXPECT_EQ(recv(1), 1);
-    EXPECT_EQ(log_.lines(), (Lines{"<readn> socket read return 0, disconnected",
-                                   "<vexod_xrecv> read msg hdr of 20 byte failed"}));
-    EXPECT_EQ(disconnects_, std::vector<int>{pair_.app()});
-}
-
-TEST_F(Framing, BigEndianMagicGivesCode2AndShowsTheValueAsRead) {
-    test::write_all(pair_.peer(), Bytes{0x12, 0x34, 0x56, 0x78});
-    test::write_all(pair_.peer(), Bytes(16, 0));
-    EXPECT_EQ(recv(1), 2);
-    EXPECT_EQ(log_.lines(), Lines{"<vexod_xrecv> invalid magic 0x78563412"});
-}
-
-TEST_F(Framing, SizeLimits) {
-    test::write_all(pair_.peer(), frame(0, 1, 1, {}, 0x12345678, 19));
-    EXPECT_EQ(recv(1), 3);
-    test::write_all(pair_.peer(), frame(0, 1, 1, {}, 0x12345678, 52428800));
-    EXPECT_EQ(recv(1), 4);
-    EXPECT_EQ(log_.lines(), (Lines{"<vexod_xrecv> msgsize is too small", "<vexod_xrecv> msgsize is too big"}));
-}
-
-TEST_F(Framing, LargestAcceptedMessageArrivesWhole) {
-    const uint32_t size = VEXOD_MAX_MSGSIZE;
-    test::PeerThread writer([&] {
-        Bytes f = frame(0, 4, 1, {}, 0x12345678, size);
-        f.resize(size, 0x5A);
-        test::write_all(pair_.peer(), f);
-    });
-    ASSERT_EQ(recv(4), 0);
-    EXPECT_EQ(ctx_.msg[size - 1], 0x5A);
-}
-
-TEST_F(Framing, PeerClosingInsideTheBodyGivesCode5) {
-    Bytes f = frame(0, 2, 1, Bytes(30, 1));
-    f.resize(35);
-    test::write_all(pair_.peer(), f);
-    pair_.close_peer();
-    EXPECT_EQ(recv(2), 5);
-    EXPECT_EQ(log_.lines(), (Lines{"<readn> socket read return 0, disconnected",
-                                   "<vexod_xrecv> failed to read msg body of 30 bytes"}));
-    EXPECT_EQ(disconnects_.size(), 1u);
-}
-
-TEST_F(Framing, NotAResponseAndWrongIdConsumeTheMessage) {
-    test::write_all(pair_.peer(), frame(0, 7, 0, {1, 2, 3, 4}));  // right id, resp 0
-    test::write_all(pair_.peer(), frame(0, 8, 1, {1, 2, 3, 4}));  // another request's id
-    test::write_all(pair_.peer(), frame(0, 7, 1, {1, 2, 3, 4}));
-    EXPECT_EQ(recv(7), 6);
-    EXPECT_EQ(recv(7), 7);
-    EXPECT_EQ(recv(7), 0);  // the stream is still in step
-    EXPECT_EQ(log_.lines(), (Lines{"<vexod_xrecv> msg is not a resp", "<vexod_xrecv> msgid mismatch"}));
-    EXPECT_TRUE(disconnects_.empty());
-}
-
-TEST_F(Framing, ChecksRunInOrderFirstFailureDecides) {
-    // Bad magic and too small at once: the magic is checked first.
-    test::write_all(pair_.peer(), frame(0, 1, 0, {}, 0xDEADBEEF, 3));
-    EXPECT_EQ(recv(1), 2);
-}
-
-TEST_F(Framing, StreamOutOfStepAfterABadFrameIsGivenUp) {
-    test::write_all(pair_.peer(), frame(0, 1, 1, {}, 0x11111111));
-    test::write_all(pair_.peer(), frame(0, 1, 1, {}, 0x12345678, 3));
-    test::write_all(pair_.peer(), frame(0, 1, 1, {}, 0x12345678, 0xFFFFFFFF));
-    EXPECT_EQ(recv(1), 2);
-    EXPECT_EQ(recv(1), 3);
-    EXPECT_EQ(recv(1), 4);
-    EXPECT_EQ(disconnects_.size(), 3u);
-}
-
-TEST_F(Framing, SilentDaemonFailsLikeAShortRead) {
-    const int saved = read_timeout_ms();
-    set_read_timeout_ms(100);
-    EXPECT_EQ(recv(1), 1);
-    set_read_timeout_ms(saved);
-    EXPECT_EQ(log_.lines(), (Lines{"<readn> no data for 100 ms, giving up",
-                                   "<vexod_xrecv> read msg hdr of 20 byte failed"}));
-    EXPECT_EQ(disconnects_.size(), 1u);
+TEST(Requests, PeerGoneGives1AfterTheFunctionIdLineAndTheProcessLives) {
+    ::signal(SIGPIPE, SIG_DFL);  // the request itself must ignore it, or EPIPE kills the process here
+    test::SocketPair pair;
+    ASSERT_EQ(set_nonblocking(pair.app()), 1);
+    pair.close_peer();
+    LogCapture log;
+    uint32_t slot = 7;
+    EXPECT_EQ(vexod_power_on(pair.app(), &slot), 1);
+    EXPECT_EQ(slot, 7u);
+    const Lines lines = log.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "<vexod_power_on> funcid = 6");
+    EXPECT_EQ(lines[1].rfind("<writen> write("), 0u);
+    EXPECT_NE(lines[1].find("Broken pipe"), std::string::npos);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,6 +31,19 @@ void SocketPair::close_peer() {
 void SocketPair::close_app() {
     if (fds[0] >= 0) ::close(fds[0]);
     fds[0] = -1;
+}
+
+int listen_unix(const std::string& path) {
+    sockaddr_un a{};
+    if (path.size() >= sizeof a.sun_path) return -1;
+    a.sun_family = AF_UNIX;
+    std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 Bytes read_exact(int fd, size_t n) {
@@ -73,6 +87,18 @@ void put32(Bytes& out, uint32_t v) {
 uint32_t get32(const Bytes& in, size_t at) {
     return static_cast<uint32_t>(in.at(at)) | static_cast<uint32_t>(in.at(at + 1)) << 8 |
            static_cast<uint32_t>(in.at(at + 2)) << 16 | static_cast<uint32_t>(in.at(at + 3)) << 24;
+}
+
+Bytes le32(uint32_t v) {
+    Bytes out;
+    put32(out, v);
+    return out;
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
 }
 
 Bytes frame(uint32_t funcid, uint32_t msgid, uint32_t resp, const Bytes& payload, uint32_t magic,

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +29,9 @@ struct SocketPair {
     int fds[2] = {-1, -1};
 };
 
+// A listening AF_UNIX stream socket bound to `path`, or -1.
+int listen_unix(const std::string& path);
+
 // Reads exactly n bytes (blocking, polling a non-blocking descriptor);
 // returns fewer only when the other side closed.
 Bytes read_exact(int fd, size_t n);
@@ -37,6 +41,9 @@ bool write_all(int fd, const Bytes& bytes);
 // Little-endian helpers for building frames by hand.
 void put32(Bytes& out, uint32_t v);
 uint32_t get32(const Bytes& in, size_t at);
+Bytes le32(uint32_t v);
+// The parts one after another.
+Bytes concat(std::initializer_list<Bytes> parts);
 
 // A frame with the given header fields and payload; msgsize defaults to the
 // real size.
