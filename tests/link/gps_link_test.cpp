@@ -194,6 +194,17 @@ TEST_F(GpsLinkTest, BurstAndSplitBlocksLoseNoEpoch) {
     EXPECT_NE(positions.end()[-3].turn, positions.end()[-2].turn);
 }
 
+TEST_F(GpsLinkTest, AReceiverFasterThanDecodingCannotHoldTheLoop) {
+    // The generated stream at full speed never ends and keeps the socket
+    // full: each read callback stops after 64 blocks and gives the loop back.
+    ASSERT_NO_FATAL_FAILURE(start(scenario({device("00:00:00:00:00:01", kGps)})));
+    tap("00:00:00:00:00:01");
+    ASSERT_TRUE(run_until([&] { return positions.size() >= 2000; }));
+    std::map<int, int> per_turn;
+    for (const Position& p : positions) ++per_turn[p.turn];
+    for (const auto& [turn_number, count] : per_turn) EXPECT_LE(count, 64) << "turn " << turn_number;
+}
+
 TEST_F(GpsLinkTest, ReplayedCaptureGivesTheRecordedFixes) {
     const std::string data = std::string(VGPS_TEST_DATA_DIR) + "/nmea/";
     ASSERT_NO_FATAL_FAILURE(

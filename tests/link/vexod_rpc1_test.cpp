@@ -3,6 +3,7 @@
 #include "link/vexod_rpc1.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 
@@ -217,6 +218,19 @@ TEST(Requests, PeerGoneGives1AfterTheFunctionIdLineAndTheProcessLives) {
     EXPECT_EQ(lines[0], "<vexod_power_on> funcid = 6");
     EXPECT_EQ(lines[1].rfind("<writen> write("), 0u);
     EXPECT_NE(lines[1].find("Broken pipe"), std::string::npos);
+}
+
+TEST(Requests, SearchTooBigForAnyDaemonIsRefusedBeforeSending) {
+    test::SocketPair pair;
+    LogCapture log;
+    const Bytes pattern(VEXOD_MAX_MSGSIZE - 36, 0);
+    EXPECT_EQ(vexod_service_attribute_search_request(pair.app(), kAddr, 0, pattern.data(),
+                                                     static_cast<uint32_t>(pattern.size()), pattern.data(), 1, nullptr),
+              1);
+    EXPECT_EQ(log.lines(), (Lines{"<vexod_service_attribute_search_request> funcid = 20",
+                                  "<vexod_service_attribute_search_request> request of 52428800 bytes is too big"}));
+    pollfd p{pair.peer(), POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 0), 0);  // nothing was written
 }
 
 }  // namespace
