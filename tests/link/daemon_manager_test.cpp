@@ -92,6 +92,15 @@ TEST_F(DaemonManagerTest, ReconnectKeepsMessageIdsRisingAndReplacesAnOpenConnect
     EXPECT_EQ(delegate.events, (Events{"initial 1", "state 1->0", "initial 1", "initial 1", "state 1->0"}));
 }
 
+TEST_F(DaemonManagerTest, DaemonLostWhileConnectingIsNotReportedAsConnected) {
+    // The daemon hangs up on the power-state request, right after register.
+    start_daemon(R"({"faults": {"hang_up_at_request": 2}})");
+    EXPECT_FALSE(manager->connectToDaemon());
+    EXPECT_FALSE(manager->isConnected());
+    EXPECT_EQ(manager->state(), DaemonStateDisconnected);
+    EXPECT_EQ(std::count(delegate.events.begin(), delegate.events.end(), "initial 1"), 0);
+}
+
 TEST_F(DaemonManagerTest, NoDaemonListeningFailsQuietlyAndRequestsFailCleanly) {
     manager->setDaemonSocketPath(dir.file("nobody"));
     EXPECT_FALSE(manager->connectToDaemon());
