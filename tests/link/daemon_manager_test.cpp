@@ -1,9 +1,18 @@
 // DaemonManager end to end against the real vexod daemon.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "link/vexod_rpc1.h"
 #include "manager_fixture.h"
+#include "platform/device_info.h"
+#include "support/sockets.h"
 
 namespace vgps {
 namespace {
@@ -99,6 +108,37 @@ TEST_F(DaemonManagerTest, DaemonLostWhileConnectingIsNotReportedAsConnected) {
     EXPECT_FALSE(manager->isConnected());
     EXPECT_EQ(manager->state(), DaemonStateDisconnected);
     EXPECT_EQ(std::count(delegate.events.begin(), delegate.events.end(), "initial 1"), 0);
+}
+
+TEST_F(DaemonManagerTest, SimulatorModelTalksTcpToTheDevelopmentHost) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(kDevelopmentPort);
+    a.sin_addr.s_addr = ::inet_addr(kDevelopmentHostAddress);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << std::strerror(errno);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    std::vector<uint32_t> funcids;
+    test::PeerThread daemon_thread([&] {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        for (test::Bytes req; (req = test::read_exact(fd, 20)).size() == 20;) {
+            funcids.push_back(test::get32(req, 16));
+            test::write_all(fd, test::frame(0, test::get32(req, 12), 1, test::le32(1)));  // radio on
+        }
+        ::close(fd);
+    });
+    const std::string previous_model = device_model();
+    set_device_model(kSimulatorModel);
+    const bool connected = manager->connectToDaemon();
+    set_device_model(previous_model);
+    EXPECT_TRUE(connected);
+    if (!connected) ::shutdown(listener, SHUT_RDWR);  // wakes the accept
+    manager->shutdownDaemon();
+    daemon_thread.join();
+    ::close(listener);
+    EXPECT_EQ(funcids, (std::vector<uint32_t>{2, 5}));
 }
 
 TEST_F(DaemonManagerTest, NoDaemonListeningFailsQuietlyAndRequestsFailCleanly) {
