@@ -8,6 +8,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "link/vexod_rpc1.h"
 #include "manager_fixture.h"
@@ -110,6 +113,33 @@ TEST_F(DaemonManagerTest, DaemonLostWhileConnectingIsNotReportedAsConnected) {
     EXPECT_EQ(std::count(delegate.events.begin(), delegate.events.end(), "initial 1"), 0);
 }
 
+// A daemon played by a thread: it accepts one connection on `listener` and
+// sends back, for each request, the frames `answer` makes of it.
+class ScriptedDaemon {
+public:
+    using Answer = std::function<std::vector<test::Bytes>(const test::Bytes& request)>;
+    ScriptedDaemon(int listener, Answer answer)
+        : thread_([listener, answer = std::move(answer), this] {
+              const int fd = ::accept(listener, nullptr, nullptr);
+              for (test::Bytes req; (req = test::read_exact(fd, 20)).size() == 20;) {
+                  const test::Bytes body = test::read_exact(fd, test::get32(req, 4) - 20);
+                  req.insert(req.end(), body.begin(), body.end());
+                  funcids.push_back(test::get32(req, 16));
+                  for (const test::Bytes& f : answer(req)) test::write_all(fd, f);
+              }
+              if (fd >= 0) ::close(fd);
+          }) {}
+    void join() { thread_.join(); }
+    std::vector<uint32_t> funcids;
+
+private:
+    test::PeerThread thread_;
+};
+
+test::Bytes ok(const test::Bytes& req, uint32_t value = 1) {
+    return test::frame(0, test::get32(req, 12), 1, test::le32(value));
+}
+
 TEST_F(DaemonManagerTest, SimulatorModelTalksTcpToTheDevelopmentHost) {
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
@@ -120,15 +150,7 @@ TEST_F(DaemonManagerTest, SimulatorModelTalksTcpToTheDevelopmentHost) {
     a.sin_addr.s_addr = ::inet_addr(kDevelopmentHostAddress);
     ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << std::strerror(errno);
     ASSERT_EQ(::listen(listener, 1), 0);
-    std::vector<uint32_t> funcids;
-    test::PeerThread daemon_thread([&] {
-        const int fd = ::accept(listener, nullptr, nullptr);
-        for (test::Bytes req; (req = test::read_exact(fd, 20)).size() == 20;) {
-            funcids.push_back(test::get32(req, 16));
-            test::write_all(fd, test::frame(0, test::get32(req, 12), 1, test::le32(1)));  // radio on
-        }
-        ::close(fd);
-    });
+    ScriptedDaemon daemon_thread(listener, [](const test::Bytes& req) { return std::vector<test::Bytes>{ok(req)}; });
     const std::string previous_model = device_model();
     set_device_model(kSimulatorModel);
     const bool connected = manager->connectToDaemon();
@@ -138,7 +160,48 @@ TEST_F(DaemonManagerTest, SimulatorModelTalksTcpToTheDevelopmentHost) {
     manager->shutdownDaemon();
     daemon_thread.join();
     ::close(listener);
-    EXPECT_EQ(funcids, (std::vector<uint32_t>{2, 5}));
+    EXPECT_EQ(daemon_thread.funcids, (std::vector<uint32_t>{2, 5}));
+}
+
+// A daemon that refuses the service search, or the RFCOMM connect, sends no
+// notification for it: the device must not be left connecting.
+TEST_F(DaemonManagerTest, RefusedSearchOrConnectIsReportedInsteadOfWaitingForever) {
+    test::Bytes records;
+    const std::string hex = test::read_file(std::string(VGPS_TEST_DATA_DIR) + "/sdp/rn-spp.hex");
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) records.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    for (const uint32_t refused : {20u, 12u}) {
+        SCOPED_TRACE(refused);
+        const std::string path = dir.file("scripted-" + std::to_string(refused));
+        const int listener = test::listen_unix(path);
+        ScriptedDaemon daemon_thread(listener, [&](const test::Bytes& req) {
+            const uint32_t funcid = test::get32(req, 16);
+            if (funcid == refused) return std::vector<test::Bytes>{test::frame(101, test::get32(req, 12), 1)};
+            std::vector<test::Bytes> out{ok(req)};
+            if (funcid == 20) {  // the search answer: one record on channel 1
+                const test::Bytes fixed = test::concat({test::Bytes(req.begin() + 20, req.begin() + 26), test::le32(0),
+                                                        test::le32(static_cast<uint32_t>(records.size())), test::le32(0)});
+                out.push_back(test::frame(25, 0, 0, test::concat({fixed, records})));
+            }
+            return out;
+        });
+        manager->setDaemonSocketPath(path);
+        // No ASSERT here: the scripted daemon only ends when the connection
+        // is shut down below.
+        if (manager->connectToDaemon()) {
+            delegate.events.clear();
+            manager->connectToDevice(BTDevice());
+            EXPECT_TRUE(run_until([&] { return !delegate.events.empty(); }));
+            EXPECT_EQ(manager->state(), DaemonStateConnected);
+            const std::string report = delegate.events.empty() ? "" : delegate.events.back();
+            EXPECT_EQ(report.rfind(refused == 20 ? "show Service Searching|" : "show Connection|", 0), 0u) << report;
+        } else {
+            ADD_FAILURE() << "no connection to the scripted daemon";
+            ::shutdown(listener, SHUT_RDWR);  // wakes the accept
+        }
+        manager->shutdownDaemon();
+        daemon_thread.join();
+        ::close(listener);
+    }
 }
 
 TEST_F(DaemonManagerTest, NoDaemonListeningFailsQuietlyAndRequestsFailCleanly) {
