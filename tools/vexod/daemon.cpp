@@ -180,6 +180,20 @@ void Daemon::handle_request(const uint8_t* msg, uint32_t size) {
     uint32_t result = kResultSuccess;
     uint32_t value = 0;
     std::function<void()> follow_up;
+    // A request about a remote device: long enough for its fields, and only
+    // with the radio on; then its address is taken.
+    std::array<uint8_t, 6> address{};
+    auto device_request = [&](uint64_t min_size, std::array<uint8_t, 6>* out) {
+        if (size < min_size) {
+            result = kResultBadRequest;
+        } else if (!scenario_.powered) {
+            result = kResultRadioOff;
+        } else {
+            std::memcpy(out->data(), msg + 20, 6);
+            return true;
+        }
+        return false;
+    };
     switch (h.funcid) {
         case vgps::VEXOD_REGISTER_APPLICATION: break;
         case vgps::VEXOD_GET_POWER_STATE: value = scenario_.powered ? 1 : 0; break;
@@ -192,24 +206,10 @@ void Daemon::handle_request(const uint8_t* msg, uint32_t size) {
             else follow_up = [this] { start_inquiry(); };
             break;
         case vgps::VEXOD_REQUEST_NAME:
-            if (size < 31) {
-                result = kResultBadRequest;
-            } else if (!scenario_.powered) {
-                result = kResultRadioOff;
-            } else {
-                std::array<uint8_t, 6> address;
-                std::memcpy(address.data(), msg + 20, 6);
-                follow_up = [this, address] { request_name(address.data()); };
-            }
+            if (device_request(31, &address)) follow_up = [this, address] { request_name(address.data()); };
             break;
         case vgps::VEXOD_RFCOMM_CONNECT:
-            if (size < 28) {
-                result = kResultBadRequest;
-            } else if (!scenario_.powered) {
-                result = kResultRadioOff;
-            } else {
-                std::array<uint8_t, 6> address;
-                std::memcpy(address.data(), msg + 20, 6);
+            if (device_request(28, &address)) {
                 const uint8_t channel = msg[27];  // msg[26], the 8-bit parameter, is not used
                 follow_up = [this, address, channel] { rfcomm_connect(address, channel); };
             }
@@ -217,13 +217,7 @@ void Daemon::handle_request(const uint8_t* msg, uint32_t size) {
         case vgps::VEXOD_SERVICE_ATTRIBUTE_SEARCH: {
             const uint64_t pattern_length = size >= 36 ? get_le32(msg + 28) : 0;
             const uint64_t list_length = size >= 36 ? get_le32(msg + 32) : 0;
-            if (size < 36 || 36 + pattern_length + list_length > size) {
-                result = kResultBadRequest;
-            } else if (!scenario_.powered) {
-                result = kResultRadioOff;
-            } else {
-                std::array<uint8_t, 6> address;
-                std::memcpy(address.data(), msg + 20, 6);
+            if (device_request(36 + pattern_length + list_length, &address)) {
                 std::vector<uint8_t> pattern(msg + 36, msg + 36 + pattern_length);
                 follow_up = [this, address, pattern] { service_search(address, pattern); };
             }
