@@ -57,19 +57,23 @@ void print_trace(const char* str, int str_size) {
     std::fprintf(stderr, "trace: %.*s\n", str_size, str);
 }
 
-void put_int(std::string& out, const char* key, int value) {
+// "key": with the comma that separates it from a previous member.
+void put_key(std::string& out, const char* key) {
+    if (!out.empty() && out.back() != '{' && out.back() != '[') out += ',';
     out += '"';
     out += key;
     out += "\":";
+}
+
+void put_int(std::string& out, const char* key, int value) {
+    put_key(out, key);
     out += std::to_string(value);
 }
 
 // Shortest text that reads back to the same double; NaN and infinities
 // as NaN, Infinity, -Infinity.
 void put_double(std::string& out, const char* key, double value) {
-    out += '"';
-    out += key;
-    out += "\":";
+    put_key(out, key);
     if (std::isnan(value)) {
         out += "NaN";
     } else if (std::isinf(value)) {
@@ -85,59 +89,41 @@ void put_double(std::string& out, const char* key, double value) {
 void put_info(std::string& out, const nmeaINFO& info) {
     out += '{';
     put_int(out, "smask", info.smask);
-    out += ",\"utc\":{";
+    put_key(out, "utc");
+    out += '{';
     put_int(out, "year", info.utc.year);
-    out += ',';
     put_int(out, "mon", info.utc.mon);
-    out += ',';
     put_int(out, "day", info.utc.day);
-    out += ',';
     put_int(out, "hour", info.utc.hour);
-    out += ',';
     put_int(out, "min", info.utc.min);
-    out += ',';
     put_int(out, "sec", info.utc.sec);
-    out += ',';
     put_int(out, "hsec", info.utc.hsec);
-    out += "},";
+    out += '}';
     put_int(out, "sig", info.sig);
-    out += ',';
     put_int(out, "fix", info.fix);
-    out += ',';
     put_double(out, "PDOP", info.PDOP);
-    out += ',';
     put_double(out, "HDOP", info.HDOP);
-    out += ',';
     put_double(out, "VDOP", info.VDOP);
-    out += ',';
     put_double(out, "lat", info.lat);
-    out += ',';
     put_double(out, "lon", info.lon);
-    out += ',';
     put_double(out, "elv", info.elv);
-    out += ',';
     put_double(out, "speed", info.speed);
-    out += ',';
     put_double(out, "direction", info.direction);
-    out += ',';
     put_double(out, "declination", info.declination);
-    out += ",\"satinfo\":{";
+    put_key(out, "satinfo");
+    out += '{';
     put_int(out, "inuse", info.satinfo.inuse);
-    out += ',';
     put_int(out, "inview", info.satinfo.inview);
-    out += ",\"sat\":[";
+    put_key(out, "sat");
+    out += '[';
     for (int i = 0; i < NMEA_MAXSAT; ++i) {
         const nmeaSATELLITE& sat = info.satinfo.sat[i];
         if (i) out += ',';
         out += '{';
         put_int(out, "id", sat.id);
-        out += ',';
         put_int(out, "in_use", sat.in_use);
-        out += ',';
         put_int(out, "elv", sat.elv);
-        out += ',';
         put_int(out, "azimuth", sat.azimuth);
-        out += ',';
         put_int(out, "sig", sat.sig);
         out += '}';
     }
