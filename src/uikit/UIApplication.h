@@ -148,7 +148,7 @@ public:
     bool tapView(UIView* view);
     // What a finger could tap now, in drawing order (rows before the
     // controls inside them); only the alert's buttons while one is shown.
-    std::vector<UITappable> tappables() const;
+    std::vector<UITappable> tappables();
     // Does what a tap on the thing would do.
     bool activate(const UITappable& tappable);
 
@@ -185,6 +185,7 @@ private:
     static TouchTarget targetFrom(UIView* view, CGPoint windowPoint);
     bool inKeyWindow(const UIView* view) const;
     void tapCell(UITableViewCell* cell, CGPoint pointInCell);
+    void layoutBeforeTouch();
     void beforeWait();
     bool alertButtonAt(CGPoint point, int* index) const;
     void collectTappables(UIView* view, CGRect clip, std::vector<UITappable>& out) const;

@@ -57,8 +57,14 @@ void UIApplication::tapCell(UITableViewCell* cell, CGPoint pointInCell) {
     }
 }
 
+void UIApplication::layoutBeforeTouch() {
+    // A finger acts on what is on screen: the layout a turn would make.
+    if (keyWindow_ != nullptr) keyWindow_->layoutIfNeeded();
+}
+
 bool UIApplication::touchDownAtPoint(CGPoint point) {
     trackingId_ = 0;
+    layoutBeforeTouch();
     if (visibleAlert() != nullptr) {
         int index;
         return alertButtonAt(point, &index);
@@ -114,6 +120,7 @@ bool UIApplication::tapAtPoint(CGPoint point) {
 
 bool UIApplication::tapView(UIView* view) {
     if (visibleAlert() != nullptr || !inKeyWindow(view)) return false;
+    layoutBeforeTouch();
     const CGRect frame = CGRectIntersection(view->windowFrame(), keyWindow_->bounds());
     const CGPoint centre{CGRectGetMidX(frame), CGRectGetMidY(frame)};
     const TouchTarget target = targetFrom(view, centre);
@@ -150,7 +157,8 @@ void UIApplication::collectTappables(UIView* view, CGRect clip, std::vector<UITa
     }
 }
 
-std::vector<UITappable> UIApplication::tappables() const {
+std::vector<UITappable> UIApplication::tappables() {
+    layoutBeforeTouch();
     std::vector<UITappable> out;
     if (const UIAlertView* alert = visibleAlert()) {
         const UIAlertViewLayout layout = alert->layoutInScreen(screen_.bounds().size);

@@ -278,6 +278,7 @@ void UITableView::reloadRowsAtIndexPaths_withRowAnimation(const std::vector<NSIn
         }
     }
     layoutGeometry();
+    clampOffset();
     tile();
 }
 

@@ -120,6 +120,68 @@ TEST_F(UIApplicationTest, AlertsQueueAndTheFirstOneIsOnScreenUntilDismissed) {
     EXPECT_TRUE(app.alerts().empty());
 }
 
+TEST_F(UIApplicationTest, EngineAlertsTellTheirOwnDelegateWhichButtonClosedThem) {
+    struct Delegate : AlertViewDelegate {
+        void alertView_clickedButtonAtIndex(AlertView* alert, int index) override {
+            clicked.push_back(alert->title() + " " + std::to_string(index));
+        }
+        std::vector<std::string> clicked;
+    } delegate;
+    {
+        AlertView alert("Connection", "", &delegate, "", {"Retry", "Cancel"});
+        alert.show();
+    }  // gone before the user answers
+    ASSERT_EQ(app.alerts().size(), 1u);
+    UIAlertView* shown = app.visibleAlert();
+    EXPECT_EQ(shown->message(), std::nullopt);  // empty texts are absent
+    EXPECT_EQ(shown->cancelButtonIndex(), -1);
+    EXPECT_EQ(shown->buttonTitles(), (std::vector<std::string>{"Retry", "Cancel"}));
+    shown->dismissWithClickedButtonIndex_animated(1, true);
+    EXPECT_EQ(delegate.clicked, (std::vector<std::string>{"Connection 1"}));
+    EXPECT_TRUE(app.alerts().empty());
+}
+
+TEST_F(UIApplicationTest, AnimationBlocksApplyAtOnceAndAreRecordedByName) {
+    auto banner = std::make_shared<UIView>(CGRectMake(0, 416, 320, 50));
+    UIView::beginAnimations_context("BannerSlide", nullptr);
+    banner->setFrame(CGRectMake(0, 322, 320, 50));
+    EXPECT_EQ(banner->frame().origin.y, 322);
+    UIView::beginAnimations_context(std::nullopt, nullptr);
+    UIView::setAnimationDuration(0.5);
+    UIView::commitAnimations();
+    UIView::commitAnimations();
+    ASSERT_EQ(app.animations().size(), 2u);
+    EXPECT_EQ(app.animations()[0].name, std::nullopt);  // the inner block ends first
+    EXPECT_EQ(app.animations()[0].duration, 0.5);
+    EXPECT_EQ(app.animations()[1].name, "BannerSlide");
+    EXPECT_EQ(app.animations()[1].duration, 0.2);  // the toolkit's default
+}
+
+TEST_F(UIApplicationTest, LaunchingRunsTheDelegateAndARefusedLaunchEndsAtOnce) {
+    struct Delegate : UIApplicationDelegate {
+        bool application_didFinishLaunchingWithOptions(UIApplication* application,
+                                                       const UIApplicationLaunchOptions*) override {
+            if (!accept) return false;
+            window = std::make_shared<UIWindow>(UIScreen::mainScreen()->bounds());
+            window->setBackgroundColor(UIColor::blackColor());
+            window->makeKeyAndVisible();
+            application->runLoop()->add_timer(0ms, [application] { application->stop(); });
+            return true;
+        }
+        void applicationWillTerminate(UIApplication*) override { terminated = true; }
+        bool accept = true, terminated = false;
+        std::shared_ptr<UIWindow> window;
+    } delegate;
+    EXPECT_EQ(UIApplicationMain(&app, &delegate), 0);
+    EXPECT_TRUE(delegate.terminated);
+    EXPECT_EQ(app.keyWindow(), delegate.window.get());
+    EXPECT_EQ(app.dumpJSON()["window"]["frame"], JSON::array({0, 0, 320, 480}));
+    delegate.accept = false;
+    delegate.terminated = false;
+    EXPECT_EQ(UIApplicationMain(&app, &delegate), 1);
+    EXPECT_FALSE(delegate.terminated);
+}
+
 TEST_F(UIApplicationTest, TheFrontEndIsToldOncePerTurnAfterLayoutNeverInsideAChange) {
     Recorder recorder;
     app.setDisplayObserver(&recorder);

@@ -223,6 +223,31 @@ TEST_F(UITableViewTest, TappedRowsAskWillSelectThenSelectAndDeselectionIsRecorde
     EXPECT_TRUE(table->updates().back().animated);
 }
 
+TEST_F(UITableViewTest, RowsAndDetailButtonsOnScreenAreTappableWithinTheTable) {
+    auto window = makeWindow();
+    table->setFrame(CGRectMake(0, 64, 320, 100));
+    window->addSubview(table);
+    rows.sections = {numbered(5)};
+    rows.headers = {"Plain"};
+    table->reloadData();
+    EXPECT_EQ(table->sectionLayouts()[0].headerFrame, CGRectMake(0, 0, 320, 22));
+    table->cellForRowAtIndexPath({0, 1})->setAccessoryType(UITableViewCellAccessoryDetailDisclosureButton);
+    table->setContentOffset({0, 30});  // row 0 partly hidden under the table's top edge
+    const auto tappables = app.tappables();
+    ASSERT_EQ(tappables.size(), 4u);  // rows 0, 1, 1's button, 2
+    EXPECT_EQ(tappables[0].kind, UITappable::Row);
+    EXPECT_EQ(tappables[0].frame, CGRectMake(0, 64, 320, 36));  // cut at the table's edge
+    EXPECT_EQ(tappables[2].kind, UITappable::AccessoryButton);
+    EXPECT_EQ(tappables[2].frame, CGRectMake(287, 100, 33, 44));
+    EXPECT_EQ(tappables[3].frame, CGRectMake(0, 144, 320, 20));
+    app.activate(tappables[2]);
+    EXPECT_EQ(rows.calls.back(), "accessory 1");
+    app.activate(tappables[3]);
+    EXPECT_EQ(rows.calls.back(), "did 2");
+    // Taps above the table's top edge do not reach its rows.
+    EXPECT_FALSE(app.tapAtPoint({100, 60}));
+}
+
 // A grouped table screen whose last row is as tall as the table allows.
 class GroupedScreen : public UITableViewController {
 public:
