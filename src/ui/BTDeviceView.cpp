@@ -1,7 +1,7 @@
 #include "ui/BTDeviceView.h"
 
 #include "registry/BTDevice.h"
-#include "ui/remove_tagged.h"
+#include "ui/cell_accessories.h"
 #include "uikit/UIImage.h"
 
 namespace vgps {
@@ -27,11 +27,7 @@ void BTDeviceView::setState(int32_t state) {
 }
 
 UIActivityIndicatorView* BTDeviceView::activityView() {
-    if (!activityView_) {
-        activityView_ = std::make_shared<UIActivityIndicatorView>(UIActivityIndicatorViewStyleGray);
-        activityView_->setFrame(CGRectMake(10, 13, 25, 25));
-        activityView_->setTag(kAccessoryTag);
-    }
+    if (!activityView_) activityView_ = make_cell_spinner(kAccessoryTag);
     return activityView_.get();
 }
 
@@ -67,30 +63,23 @@ void BTDeviceView::layoutSubviews() {
     descLabel_->setTextColor(UIColor::darkGrayColor());
 
     const double w = content->frame().size.width;
-    switch (state_) {
-        case BTDeviceStateIdle:
-            titleLabel_->setFrame(CGRectMake(16, 8, w - 30, 22));
-            descLabel_->setFrame(CGRectMake(16, 30, w - 30, 22));
-            titleLabel_->setTextColor(UIColor::darkTextColor());
-            titleLabel_->setFont(UIFont::systemFontOfSize(18));
-            break;
-        case BTDeviceStateConnecting:
-            titleLabel_->setFrame(CGRectMake(45, 8, w - 50, 22));
-            descLabel_->setFrame(CGRectMake(45, 30, w - 50, 22));
-            titleLabel_->setTextColor(UIColor::darkTextColor());
-            titleLabel_->setFont(UIFont::systemFontOfSize(18));
-            activityView()->startAnimating();
-            content->addSubview(activityView_);
-            break;
-        case BTDeviceStateConnected:
-            titleLabel_->setFrame(CGRectMake(45, 8, w - 50, 22));
-            descLabel_->setFrame(CGRectMake(45, 30, w - 50, 22));
-            titleLabel_->setTextColor(UIColor::darkTextColor());
-            titleLabel_->setFont(UIFont::boldSystemFontOfSize(18));
-            imageView()->setImage(UIImage::imageNamed("checked.png"));
-            break;
-        default:
-            break;  // frames and fonts of the previous layout stay
+    // Any other state keeps the frames and fonts of the previous layout.
+    if (state_ == BTDeviceStateIdle || state_ == BTDeviceStateConnecting || state_ == BTDeviceStateConnected) {
+        // Idle rows start at the left; the others leave room for the spinner
+        // or the check mark.
+        const double x = state_ == BTDeviceStateIdle ? 16 : 45;
+        const double inset = state_ == BTDeviceStateIdle ? 30 : 50;
+        titleLabel_->setFrame(CGRectMake(x, 8, w - inset, 22));
+        descLabel_->setFrame(CGRectMake(x, 30, w - inset, 22));
+        titleLabel_->setTextColor(UIColor::darkTextColor());
+        titleLabel_->setFont(state_ == BTDeviceStateConnected ? UIFont::boldSystemFontOfSize(18)
+                                                              : UIFont::systemFontOfSize(18));
+    }
+    if (state_ == BTDeviceStateConnecting) {
+        activityView()->startAnimating();
+        content->addSubview(activityView_);
+    } else if (state_ == BTDeviceStateConnected) {
+        imageView()->setImage(UIImage::imageNamed("checked.png"));
     }
 
     if (isSaved_) {

@@ -1,7 +1,7 @@
 #include "ui/FindMoreView.h"
 
 #include "platform/localization.h"
-#include "ui/remove_tagged.h"
+#include "ui/cell_accessories.h"
 
 namespace vgps {
 
@@ -11,11 +11,7 @@ FindMoreView::FindMoreView(int style, std::optional<std::string> reuseIdentifier
 }
 
 UIActivityIndicatorView* FindMoreView::activityView() {
-    if (!activityView_) {
-        activityView_ = std::make_shared<UIActivityIndicatorView>(UIActivityIndicatorViewStyleGray);
-        activityView_->setFrame(CGRectMake(10, 13, 25, 25));
-        activityView_->setTag(kAccessoryTag);
-    }
+    if (!activityView_) activityView_ = make_cell_spinner(kAccessoryTag);
     return activityView_.get();
 }
 

@@ -11,12 +11,6 @@ MKMapView::MKMapView(CGRect frame) : UIView(frame) {}
 
 MKMapView::~MKMapView() = default;
 
-void MKMapView::setMapType(int type) {
-    if (mapType_ == type) return;
-    mapType_ = type;
-    setNeedsDisplay();
-}
-
 void MKMapView::setShowsUserLocation(bool shows) {
     if (showsUserLocation_ == shows) return;
     showsUserLocation_ = shows;

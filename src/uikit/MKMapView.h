@@ -64,7 +64,7 @@ public:
     MKMapViewDelegate* delegate() const { return delegate_; }
     void setDelegate(MKMapViewDelegate* delegate) { delegate_ = delegate; }
     int mapType() const { return mapType_; }
-    void setMapType(int type);
+    void setMapType(int type) { changeProperty(mapType_, type); }
 
     // Showing the user location adds userLocation() to the annotations.
     bool showsUserLocation() const { return showsUserLocation_; }

@@ -42,12 +42,6 @@ std::optional<std::string> UIButton::titleForState(uint32_t state) const {
     return std::nullopt;
 }
 
-void UIButton::setTitleFont(UIFont font) {
-    if (font_ == font) return;
-    font_ = std::move(font);
-    setNeedsDisplay();
-}
-
 void UIButton::dumpProperties(JSON& out) const {
     UIControl::dumpProperties(out);
     auto name = [this](uint32_t state) -> JSON {

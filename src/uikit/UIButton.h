@@ -33,7 +33,7 @@ public:
     std::optional<std::string> titleForState(uint32_t state) const;
     std::optional<std::string> currentTitle() const { return titleForState(state()); }
     const UIFont& titleFont() const { return font_; }
-    void setTitleFont(UIFont font);
+    void setTitleFont(UIFont font) { changeProperty(font_, std::move(font)); }
 
 protected:
     void dumpProperties(JSON& out) const override;

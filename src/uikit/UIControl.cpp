@@ -23,24 +23,6 @@ void UIControl::sendActionsForControlEvents(uint32_t events) {
     }
 }
 
-void UIControl::setEnabled(bool enabled) {
-    if (enabled_ == enabled) return;
-    enabled_ = enabled;
-    setNeedsDisplay();
-}
-
-void UIControl::setHighlighted(bool highlighted) {
-    if (highlighted_ == highlighted) return;
-    highlighted_ = highlighted;
-    setNeedsDisplay();
-}
-
-void UIControl::setSelected(bool selected) {
-    if (selected_ == selected) return;
-    selected_ = selected;
-    setNeedsDisplay();
-}
-
 uint32_t UIControl::state() const {
     uint32_t state = UIControlStateNormal;
     if (highlighted_) state |= UIControlStateHighlighted;

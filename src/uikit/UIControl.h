@@ -40,11 +40,11 @@ public:
     void sendActionsForControlEvents(uint32_t events);
 
     bool isEnabled() const { return enabled_; }
-    void setEnabled(bool enabled);
+    void setEnabled(bool enabled) { changeProperty(enabled_, enabled); }
     bool isHighlighted() const { return highlighted_; }
-    void setHighlighted(bool highlighted);
+    void setHighlighted(bool highlighted) { changeProperty(highlighted_, highlighted); }
     bool isSelected() const { return selected_; }
-    void setSelected(bool selected);
+    void setSelected(bool selected) { changeProperty(selected_, selected); }
     uint32_t state() const;
 
     // A finger went down on the control / came up at `point` (the

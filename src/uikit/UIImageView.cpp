@@ -10,10 +10,7 @@ UIImageView::UIImageView(std::shared_ptr<UIImage> image)
 }
 
 void UIImageView::setImage(std::shared_ptr<UIImage> image) {
-    if (image_ == image) return;
-    image_ = std::move(image);
-    setNeedsDisplay();
-    imageChanged();
+    if (changeProperty(image_, std::move(image))) imageChanged();
 }
 
 void UIImageView::dumpProperties(JSON& out) const {

@@ -19,15 +19,15 @@ public:
     const char* className() const override { return "UILabel"; }
 
     const std::optional<std::string>& text() const { return text_; }
-    void setText(std::optional<std::string> text);
+    void setText(std::optional<std::string> text) { changeProperty(text_, std::move(text)); }
     const UIFont& font() const { return font_; }
-    void setFont(UIFont font);
+    void setFont(UIFont font) { changeProperty(font_, std::move(font)); }
     const UIColor& textColor() const { return textColor_; }
-    void setTextColor(UIColor color);
+    void setTextColor(UIColor color) { changeProperty(textColor_, color); }
     int textAlignment() const { return alignment_; }
-    void setTextAlignment(int alignment);
+    void setTextAlignment(int alignment) { changeProperty(alignment_, alignment); }
     bool adjustsFontSizeToFitWidth() const { return adjusts_; }
-    void setAdjustsFontSizeToFitWidth(bool adjusts);
+    void setAdjustsFontSizeToFitWidth(bool adjusts) { changeProperty(adjusts_, adjusts); }
 
 protected:
     void dumpProperties(JSON& out) const override;

@@ -6,12 +6,6 @@ namespace vgps {
 
 UIScrollView::UIScrollView(CGRect frame) : UIView(frame) { setClipsToBounds(true); }
 
-void UIScrollView::setContentSize(CGSize size) {
-    if (contentSize_ == size) return;
-    contentSize_ = size;
-    setNeedsDisplay();
-}
-
 CGPoint UIScrollView::maximumContentOffset() const {
     return {std::max(0.0, contentSize_.width - bounds().size.width),
             std::max(0.0, contentSize_.height - bounds().size.height)};

@@ -12,7 +12,7 @@ public:
     const char* className() const override { return "UIScrollView"; }
 
     CGSize contentSize() const { return contentSize_; }
-    void setContentSize(CGSize size);
+    void setContentSize(CGSize size) { changeProperty(contentSize_, size); }
     CGPoint contentOffset() const { return bounds().origin; }
     // Any offset, as asked (the toolkit does not hold it inside the content).
     void setContentOffset(CGPoint offset) { setBounds({offset, bounds().size}); }

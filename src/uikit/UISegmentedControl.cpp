@@ -9,10 +9,7 @@ std::string UISegmentedControl::titleForSegmentAtIndex(int index) const {
 }
 
 void UISegmentedControl::setSelectedSegmentIndex(int index) {
-    if (index < kNoSegment || index >= numberOfSegments()) return;
-    if (selected_ == index) return;
-    selected_ = index;
-    setNeedsDisplay();
+    if (index >= kNoSegment && index < numberOfSegments()) changeProperty(selected_, index);
 }
 
 void UISegmentedControl::touchUp(CGPoint point) {

@@ -13,11 +13,11 @@ public:
 
     bool isOn() const { return on_; }
     // No event is sent.
-    void setOn(bool on);
+    void setOn(bool on) { changeProperty(on_, on); }
     void setOn_animated(bool on, bool /*animated*/) { setOn(on); }
     // The switch's alternate (orange) colours when on.
     bool alternateColors() const { return alternate_; }
-    void setAlternateColors(bool alternate);
+    void setAlternateColors(bool alternate) { changeProperty(alternate_, alternate); }
 
     // A finger toggled it: the value changes and value-changed is sent.
     void touchUp(CGPoint point) override;

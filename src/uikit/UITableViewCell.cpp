@@ -46,10 +46,7 @@ UIImageView* UITableViewCell::imageView() {
 }
 
 void UITableViewCell::setAccessoryType(int type) {
-    if (accessoryType_ == type) return;
-    accessoryType_ = type;
-    setNeedsDisplay();
-    setNeedsLayout();
+    if (changeProperty(accessoryType_, type)) setNeedsLayout();
 }
 
 CGRect UITableViewCell::accessoryFrame() const {
@@ -58,16 +55,10 @@ CGRect UITableViewCell::accessoryFrame() const {
     return CGRectMake(b.size.width - kAccessoryWidth, 0, kAccessoryWidth, b.size.height);
 }
 
-void UITableViewCell::setSelected_animated(bool selected, bool /*animated*/) {
-    if (selected_ == selected) return;
-    selected_ = selected;
-    setNeedsDisplay();
-}
+void UITableViewCell::setSelected_animated(bool selected, bool /*animated*/) { changeProperty(selected_, selected); }
 
 void UITableViewCell::setHighlighted_animated(bool highlighted, bool /*animated*/) {
-    if (highlighted_ == highlighted) return;
-    highlighted_ = highlighted;
-    setNeedsDisplay();
+    changeProperty(highlighted_, highlighted);
 }
 
 void UITableViewCell::layoutSubviews() {

@@ -75,30 +75,7 @@ void UIView::setCenter(CGPoint center) {
     setFrame({{center.x - frame_.size.width / 2, center.y - frame_.size.height / 2}, frame_.size});
 }
 
-void UIView::setTag(int tag) {
-    if (tag_ == tag) return;
-    tag_ = tag;
-    setNeedsDisplay();
-}
-
-void UIView::setBackgroundColor(std::optional<UIColor> color) {
-    if (backgroundColor_ == color) return;
-    backgroundColor_ = color;
-    setNeedsDisplay();
-}
-
-void UIView::setHidden(bool hidden) {
-    if (hidden_ == hidden) return;
-    hidden_ = hidden;
-    setNeedsDisplay();
-}
-
-void UIView::setAlpha(double alpha) {
-    alpha = std::clamp(alpha, 0.0, 1.0);
-    if (alpha_ == alpha) return;
-    alpha_ = alpha;
-    setNeedsDisplay();
-}
+void UIView::setAlpha(double alpha) { changeProperty(alpha_, std::clamp(alpha, 0.0, 1.0)); }
 
 void UIView::resizeSubviews(CGSize old) {
     const double dw = frame_.size.width - old.width, dh = frame_.size.height - old.height;

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "uikit/CGGeometry.h"
@@ -83,12 +84,12 @@ public:
     void setCenter(CGPoint center);
 
     int tag() const { return tag_; }
-    void setTag(int tag);
+    void setTag(int tag) { changeProperty(tag_, tag); }
     // None means no background (see-through).
     const std::optional<UIColor>& backgroundColor() const { return backgroundColor_; }
-    void setBackgroundColor(std::optional<UIColor> color);
+    void setBackgroundColor(std::optional<UIColor> color) { changeProperty(backgroundColor_, std::move(color)); }
     bool isHidden() const { return hidden_; }
-    void setHidden(bool hidden);
+    void setHidden(bool hidden) { changeProperty(hidden_, hidden); }
     double alpha() const { return alpha_; }
     void setAlpha(double alpha);
     // A view that takes no touches passes them to the view beneath, and so
@@ -155,6 +156,15 @@ public:
     JSON dump() const;
 
 protected:
+    // Stores `value` in `field` and marks the view as changed, when the two
+    // differ. True when it changed.
+    template <class T, class V>
+    bool changeProperty(T& field, V&& value) {
+        if (field == value) return false;
+        field = std::forward<V>(value);
+        setNeedsDisplay();
+        return true;
+    }
     // Adds the keys of the class to its dump (subclasses call their base).
     virtual void dumpProperties(JSON& /*out*/) const {}
     // Called after the frame's size changed (subviews already resized).

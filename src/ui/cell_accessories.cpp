@@ -1,4 +1,4 @@
-#include "ui/remove_tagged.h"
+#include "ui/cell_accessories.h"
 
 namespace vgps {
 
@@ -11,6 +11,13 @@ void remove_tagged_views(UIView* container, int tag, int limit) {
         if (found == nullptr) return;
         found->removeFromSuperview();
     }
+}
+
+std::shared_ptr<UIActivityIndicatorView> make_cell_spinner(int tag) {
+    auto spinner = std::make_shared<UIActivityIndicatorView>(UIActivityIndicatorViewStyleGray);
+    spinner->setFrame(CGRectMake(10, 13, 25, 25));
+    spinner->setTag(tag);
+    return spinner;
 }
 
 }  // namespace vgps
