@@ -43,7 +43,6 @@ void UIControl::touchUp(CGPoint point) {
 
 void UIControl::dumpProperties(JSON& out) const {
     if (!enabled_) out["enabled"] = false;
-    if (highlighted_) out["highlighted"] = true;
 }
 
 }  // namespace vgps

@@ -8,6 +8,7 @@
 
 #include "kit_fixture.h"
 #include "platform/alert.h"
+#include "platform/log.h"
 #include "support/temp_dir.h"
 #include "uikit/GADBannerView.h"
 #include "uikit/UIActivityIndicatorView.h"
@@ -330,6 +331,7 @@ TEST_F(UIApplicationTest, TheBannerShowsTheHouseTextOnTheTurnAfterARequest) {
     // Without the text the request fails; a banner gone before its turn
     // hears nothing.
     test::TempDir empty;
+    LogCapture log;
     setenv("VEXOD_GPS_RESOURCES", empty.path().c_str(), 1);
     banner->loadRequest(GADRequest::request());
     auto gone = std::make_shared<GADBannerView>(CGRectMake(0, 0, 320, 50));
@@ -340,6 +342,7 @@ TEST_F(UIApplicationTest, TheBannerShowsTheHouseTextOnTheTurnAfterARequest) {
     unsetenv("VEXOD_GPS_RESOURCES");
     EXPECT_EQ(delegate.failed, 1);
     EXPECT_EQ(delegate.received, 2);
+    EXPECT_TRUE(log.contains("<-[GADBannerView loadRequest:]> no house banner in " + empty.path()));
 }
 
 TEST(UIImage, ImagesComeFromTheResourceFolderByNameOnly) {
@@ -350,11 +353,14 @@ TEST(UIImage, ImagesComeFromTheResourceFolderByNameOnly) {
 
     test::TempDir dir;
     test::write_file(dir.file("broken.png"), "not a png at all, but long enough");
+    LogCapture log;
     setenv("VEXOD_GPS_RESOURCES", dir.path().c_str(), 1);
     EXPECT_EQ(UIImage::imageNamed("checked.png"), nullptr);  // missing here
     EXPECT_EQ(UIImage::imageNamed("broken.png"), nullptr);
     EXPECT_EQ(UIImage::imageNamed("../resources/checked.png"), nullptr);  // never outside the folder
     unsetenv("VEXOD_GPS_RESOURCES");
+    // Only the malformed file is worth a log line.
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"<+[UIImage imageNamed:]> not a PNG image: " + dir.file("broken.png")}));
 }
 
 }  // namespace
