@@ -12,9 +12,9 @@
 //     screens are laid out again.
 //   - dump: the whole window as one line of JSON.
 //
-// One application is current at a time: the first one made becomes current
-// and the previous one is current again when it goes away, so each test can
-// make a fresh one. Code that asks for sharedApplication() when none exists
+// One application is current at a time: each one made becomes current, and
+// the one before is current again when it goes away, so each test can make
+// a fresh one. Code that asks for sharedApplication() when none exists
 // gets a process-wide one on RunLoop::main().
 #pragma once
 
