@@ -13,6 +13,7 @@
 #include "link/vexod_rpc1.h"
 #include "platform/alert.h"
 #include "platform/device_info.h"
+#include "platform/fd.h"
 #include "platform/localization.h"
 #include "platform/log.h"
 #include "platform/text.h"
@@ -157,17 +158,14 @@ bool DaemonManager::connectToDaemon() {
         address_len = sizeof(sockaddr_in);
         family = PF_INET;
     } else {
-        auto* un = reinterpret_cast<sockaddr_un*>(&address);
-        un->sun_family = AF_UNIX;
         address_len = sizeof(sockaddr_un);
         family = PF_LOCAL;
-        if (socketPath_.size() >= sizeof un->sun_path) {
-            // Would not fit with its terminating zero: refused rather than
-            // cut short to some other path.
-            log_error("<%s> failed to connect: %s", who, std::strerror(ENAMETOOLONG));
+        // A path that does not fit is refused rather than cut short to
+        // some other path.
+        if (!local_address(socketPath_, reinterpret_cast<sockaddr_un*>(&address))) {
+            log_error("<%s> failed to connect: %s", who, std::strerror(errno));
             return false;
         }
-        std::memcpy(un->sun_path, socketPath_.c_str(), socketPath_.size() + 1);
     }
 
     // A second connect replaces the first: the old connection is closed
@@ -317,17 +315,15 @@ void DaemonManager::connectWithSocketPath_status(const char* path, int32_t statu
     // A link still open from before is replaced, not left behind open.
     closeDataLink();
 
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const size_t path_len = path == nullptr ? 0 : std::strlen(path);
-    if (path_len >= kMaxDataSocketPath || path_len >= sizeof address.sun_path) {
+    sockaddr_un address;
+    const std::string_view path_text = path == nullptr ? "" : path;
+    if (path_text.size() >= kMaxDataSocketPath || !local_address(path_text, &address)) {
         // Would not fit with its terminating zero: refused like a socket
         // that cannot be made, rather than cut short to another path.
         reportDataLinkFailure(true);
         log_error("<%s> failed to create socket: %s", who, std::strerror(ENAMETOOLONG));
         return;
     }
-    std::memcpy(address.sun_path, path, path_len + 1);
 
     rfcomm = Socket::create(PF_LOCAL, SOCK_STREAM, 0, kSocketReadCallBack, rfcomm_socket_callback, nullptr);
     if (!rfcomm) {

@@ -26,8 +26,6 @@ enum DaemonState : int32_t {
     DaemonStateLinked = 3,        // the data socket to the receiver is up
 };
 
-// Where the daemon listens unless told otherwise.
-inline constexpr const char* kDaemonSocketPath = "/tmp/vexod";
 // The development transport, used when the device model is
 // kSimulatorModel: TCP to this host and port.
 inline constexpr const char* kSimulatorModel = "iPhone Simulator";
@@ -43,10 +41,6 @@ inline constexpr const char* kPositionUTCKey = "UTC";  // text, see position_utc
 inline constexpr const char* kPositionFixKey = "FIX";  // integer: 1 no fix, 2 2D, 3 3D
 inline constexpr const char* kPositionLatKey = "LAT";  // single precision, ddmm.mmmm, negative south
 inline constexpr const char* kPositionLonKey = "LON";  // single precision, dddmm.mmmm, negative west
-
-// Search result of a service search that was not performed (the device is
-// probably off).
-inline constexpr uint32_t kServiceSearchNotPerformed = 0x03020004;
 
 // Longest data socket path accepted, its terminating zero included: the path
 // field of a local socket address on the daemon's platform. A longer path is

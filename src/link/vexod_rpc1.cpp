@@ -13,19 +13,6 @@ namespace {
 vexod_peer_disconnect_handler g_peer_disconnect;
 }
 
-vexod_msg_header vexod_header_load(const uint8_t* bytes) {
-    return {get_le32(bytes), get_le32(bytes + 4), get_le32(bytes + 8), get_le32(bytes + 12),
-            get_le32(bytes + 16)};
-}
-
-void vexod_header_store(uint8_t* bytes, const vexod_msg_header& header) {
-    put_le32(bytes, header.magic);
-    put_le32(bytes + 4, header.msgsize);
-    put_le32(bytes + 8, header.resp);
-    put_le32(bytes + 12, header.msgid);
-    put_le32(bytes + 16, header.funcid);
-}
-
 void vexod_peer_disconnected(int fd) {
     // Copy first: the reaction may install another handler.
     vexod_peer_disconnect_handler handler = g_peer_disconnect;
@@ -47,9 +34,10 @@ int vexod_xsend(int fd, uint8_t* msg) {
     return written - static_cast<int>(msgsize);
 }
 
-int vexod_read_msg(const char* who, int fd, vexod_msg* out) {
+int vexod_read_msg(const char* who, int fd, vexod_msg* out, bool awaiting) {
     uint8_t header[VEXOD_HEADER_SIZE];
-    if (readn(fd, header, VEXOD_HEADER_SIZE) != static_cast<int>(VEXOD_HEADER_SIZE)) {
+    const int got = awaiting ? readn_awaiting(fd, header, VEXOD_HEADER_SIZE) : readn(fd, header, VEXOD_HEADER_SIZE);
+    if (got != static_cast<int>(VEXOD_HEADER_SIZE)) {
         log_error("<%s> read msg hdr of %u byte failed", who, VEXOD_HEADER_SIZE);
         vexod_peer_disconnected(fd);
         return 1;
@@ -87,7 +75,9 @@ int vexod_read_msg(const char* who, int fd, vexod_msg* out) {
 
 int vexod_xrecv(uint32_t msgid, vexod_rpc_ctx* ctx) {
     vexod_msg msg;
-    const int rc = vexod_read_msg("vexod_xrecv", ctx->fd, &msg);
+    // Called right after the request went out: its response cannot be
+    // there yet, so the wait comes before the first read.
+    const int rc = vexod_read_msg("vexod_xrecv", ctx->fd, &msg, true);
     if (rc != 0) return rc;
     const vexod_msg_header h = vexod_header_load(msg.get());
     if (h.resp == 0) {

@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "platform/fd.h"
+
 namespace vgps {
 namespace {
 
@@ -16,14 +18,7 @@ void write_stderr(std::string_view line) {
     std::string out(line);
     out.push_back('\n');
     // One write per line keeps lines from concurrent writers whole.
-    const char* p = out.data();
-    size_t left = out.size();
-    while (left > 0) {
-        ssize_t n = ::write(STDERR_FILENO, p, left);
-        if (n <= 0) return;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
+    write_all(STDERR_FILENO, out.data(), out.size());
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ TEST(Scenario, ExampleHasThreeDevices) {
     std::string error;
     ASSERT_TRUE(load_scenario(VEXOD_EXAMPLE_SCENARIO, &s, &error)) << error;
     ASSERT_EQ(s.devices.size(), 3u);
-    EXPECT_EQ(address_text(s.devices[0].address), "00:0b:0d:88:a2:3c");
+    EXPECT_EQ(vgps::ba2str(s.devices[0].address), "00:0b:0d:88:a2:3c");
     EXPECT_EQ(s.devices[0].device_class, 0x001f00u);
     EXPECT_EQ(s.devices[0].name, "GPSlim236");
     EXPECT_EQ(s.devices[1].nmea_epochs.size(), 74u) << "the recorded track, read beside the scenario";
@@ -37,7 +37,7 @@ TEST(Scenario, ValuesInTheirWrittenForms) {
                                &s, &error, dir.path()))
         << error;
     EXPECT_TRUE(s.powered) << "the radio is on unless the scenario says otherwise";
-    EXPECT_EQ(address_text(s.devices[0].address), "aa:bb:cc:dd:ee:ff");
+    EXPECT_EQ(vgps::ba2str(s.devices[0].address), "aa:bb:cc:dd:ee:ff");
     EXPECT_FALSE(s.devices[0].name.has_value());
     EXPECT_EQ(s.devices[0].device_class, 0x1f00u);
     EXPECT_TRUE(s.devices[1].switched_off);

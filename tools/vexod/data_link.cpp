@@ -1,7 +1,6 @@
 #include "data_link.h"
 
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/fd.h"
 #include "platform/log.h"
 
 #define VLOG(fmt, ...) vgps::log_error("<%s> " fmt, "vexod" __VA_OPT__(, ) __VA_ARGS__)
@@ -16,8 +16,6 @@
 namespace vexod {
 namespace {
 
-// A socket path longer than this does not fit a local socket address.
-constexpr size_t kMaxSocketPath = sizeof(sockaddr_un::sun_path) - 1;
 // The most a link writes in one turn of the run loop when it streams as
 // fast as it can, so that the daemon's client is still served in between.
 constexpr size_t kTurnBudget = 256 * 1024;
@@ -26,25 +24,6 @@ constexpr size_t kTurnBudget = 256 * 1024;
 // has stopped reading.
 constexpr std::chrono::milliseconds kFirstRetry{1};
 constexpr std::chrono::milliseconds kLastRetry{64};
-
-int bind_local(const std::string& path) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path.size() > kMaxSocketPath) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return -1;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        const int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return -1;
-    }
-    return fd;
-}
 
 }  // namespace
 
@@ -81,8 +60,8 @@ bool DataLink::open(std::string* error) {
 
     switch (options_.faults.socket_path) {
         case SocketPathFault::None:
-            listen_fd_ = bind_local(socket_path);
-            if (listen_fd_ < 0 || ::listen(listen_fd_, 1) != 0) {
+            listen_fd_ = vgps::listen_local(socket_path, 1, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (listen_fd_ < 0) {
                 *error = "cannot listen on " + socket_path + ": " + std::strerror(errno);
                 teardown();
                 return false;
@@ -96,7 +75,7 @@ bool DataLink::open(std::string* error) {
             break;
         case SocketPathFault::Refused:
             // Bound but never listening: connecting to it is refused.
-            listen_fd_ = bind_local(socket_path);
+            listen_fd_ = vgps::listen_local(socket_path, vgps::kBindOnly, SOCK_CLOEXEC | SOCK_NONBLOCK);
             if (listen_fd_ < 0) {
                 *error = "cannot bind " + socket_path + ": " + std::strerror(errno);
                 teardown();
@@ -106,7 +85,7 @@ bool DataLink::open(std::string* error) {
             path_ = socket_path;
             break;
         case SocketPathFault::Long:
-            path_ = dir_ + "/" + std::string(std::max<size_t>(8, kMaxSocketPath + 8 - dir_.size()), 'l');
+            path_ = dir_ + "/" + std::string(std::max<size_t>(8, vgps::kMaxLocalSocketPath + 8 - dir_.size()), 'l');
             break;
     }
     accept_timer_ = loop_->add_timer(std::chrono::milliseconds(options_.accept_timeout_ms), [this] {

@@ -11,6 +11,8 @@
 #include <string>
 
 #include "daemon.h"
+#include "link/vexod_wire.h"
+#include "platform/fd.h"
 #include "platform/log.h"
 #include "platform/run_loop.h"
 #include "platform/stop_signals.h"
@@ -41,7 +43,7 @@ void usage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string socket_path = "/tmp/vexod";
+    std::string socket_path = vgps::kDaemonSocketPath;
     std::string scenario_path;
     std::optional<double> speed;
     for (int i = 1; i < argc; ++i) {
@@ -81,7 +83,9 @@ int main(int argc, char** argv) {
 
     if (speed) scenario.speed = *speed;
 
-    ::signal(SIGPIPE, SIG_IGN);
+    // The daemon's own sends never raise SIGPIPE; libraries it calls may
+    // write to sockets without saying so.
+    vgps::ignore_sigpipe();
 
     vgps::RunLoop loop;
     vexod::Daemon daemon(std::move(scenario), socket_path, &loop);

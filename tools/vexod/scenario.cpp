@@ -199,7 +199,7 @@ bool read_device(Checker& c, const json& d, const std::string& where, const std:
                                  "repeat", "search_delay_ms", "connect_delay_ms", "services", "switched_off",
                                  "nmea_file", "generator", "link_faults"}))
         return false;
-    if (!d.contains("address") || !d["address"].is_string() || !parse_address(d["address"].get<std::string>(), &out->address))
+    if (!d.contains("address") || !d["address"].is_string() || !vgps::bdaddr_from_text(d["address"].get<std::string>(), &out->address))
         return c.fail(where + ".address", "must be a Bluetooth address \"xx:xx:xx:xx:xx:xx\"");
     if (d.contains("class")) {
         uint64_t value = 0;
@@ -289,33 +289,6 @@ bool read_faults(Checker& c, const json& f, Faults* out) {
 }
 
 }  // namespace
-
-bool parse_address(const std::string& text, std::array<uint8_t, 6>* out) {
-    if (text.size() != 17) return false;
-    std::array<uint8_t, 6> a{};
-    for (int i = 0; i < 6; ++i) {
-        if (i < 5 && text[i * 3 + 2] != ':') return false;
-        uint8_t v = 0;
-        for (int k = 0; k < 2; ++k) {
-            const char ch = text[i * 3 + k];
-            int d;
-            if (ch >= '0' && ch <= '9') d = ch - '0';
-            else if (ch >= 'a' && ch <= 'f') d = ch - 'a' + 10;
-            else if (ch >= 'A' && ch <= 'F') d = ch - 'A' + 10;
-            else return false;
-            v = static_cast<uint8_t>(v * 16 + d);
-        }
-        a[i] = v;
-    }
-    *out = a;
-    return true;
-}
-
-std::string address_text(const std::array<uint8_t, 6>& a) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", a[0], a[1], a[2], a[3], a[4], a[5]);
-    return text;
-}
 
 bool parse_scenario(const std::string& text, Scenario* out, std::string* error, const std::string& base_dir) {
     json doc;

@@ -4,11 +4,12 @@
 // tests.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "registry/bdaddr.h"
 
 namespace vexod {
 
@@ -54,7 +55,7 @@ struct Generator {
 };
 
 struct Device {
-    std::array<uint8_t, 6> address{};  // in text order
+    vgps::bdaddr address{};            // in text order
     uint32_t device_class = 0;         // 24 bits
     std::optional<std::string> name;   // absent: the name lookup fails
     std::string inquiry_text;          // text carried by the inquiry result
@@ -113,9 +114,5 @@ struct Scenario {
 // folder).
 bool load_scenario(const std::string& path, Scenario* out, std::string* error);
 bool parse_scenario(const std::string& text, Scenario* out, std::string* error, const std::string& base_dir = "");
-
-// "xx:xx:xx:xx:xx:xx", exactly, either case.
-bool parse_address(const std::string& text, std::array<uint8_t, 6>* out);
-std::string address_text(const std::array<uint8_t, 6>& address);
 
 }  // namespace vexod
