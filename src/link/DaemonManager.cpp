@@ -2,11 +2,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "link/utility.h"
@@ -17,7 +14,6 @@
 #include "platform/localization.h"
 #include "platform/log.h"
 #include "platform/text.h"
-#include "registry/BTDeviceCache.h"
 #include "sdp/sdp_record_walk.h"
 
 namespace vgps {
@@ -29,15 +25,10 @@ constexpr uint8_t kSerialPortPattern[] = {0x35, 0x03, 0x19, 0x11, 0x01};
 constexpr uint8_t kAllAttributes[] = {0x35, 0x05, 0x0A, 0x00, 0x00, 0xFF, 0xFF};
 constexpr uint16_t kMaxAttributeBytes = 0xFFFF;
 
-DaemonManager* mgr = nullptr;
-
-// The loss of the daemon: drop the connection, then tell the user.
-void peer_disconnected(int /*fd*/) {
-    DaemonManager::sharedManager()->disconnectFromDaemon();
-    AlertView alert(localized_string("Daemon disconnected", ""), localized_string("The vexod daemon exited.", ""),
-                    nullptr, localized_string("Dismiss", ""));
-    alert.show();
-}
+// The texts of the data link's failures (looked up before they are shown).
+constexpr const char* kServiceSearchingTitle = "Service Searching";
+constexpr const char* kConnectionTitle = "Connection";
+constexpr const char* kConnectionMessage = "Could be connect to remote serial port service.";
 
 // Logged in place of a request's result when there is no connection to
 // send it on.
@@ -49,41 +40,34 @@ int not_connected(const char* who) {
 }  // namespace
 
 DaemonManager* DaemonManager::sharedManager() {
-    if (mgr == nullptr) {
-        mgr = new DaemonManager();
-        vexod_set_notification_target(mgr);
-        vexod_set_peer_disconnect_handler(peer_disconnected);
-    }
+    static DaemonManager* mgr = [] {
+        auto* m = new DaemonManager(BTDeviceCache::sharedCache(), NotificationCenter::defaultCenter(), RunLoop::main());
+        m->installAsNotificationTarget();
+        return m;
+    }();
     return mgr;
 }
 
-std::string position_utc_text(const nmeaTIME& utc) {
-    char text[96];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d.%02d", utc.year + 1900, utc.mon + 1, utc.day,
-                  utc.hour, utc.min, utc.sec, utc.hsec);
-    return text;
-}
-
-UserInfo position_user_info(const nmeaINFO& info) {
-    return UserInfo{
-        {kPositionUTCKey, position_utc_text(info.utc)},
-        {kPositionFixKey, int64_t{info.fix}},
-        // The values travel in single precision.
-        {kPositionLatKey, static_cast<double>(static_cast<float>(info.lat))},
-        {kPositionLonKey, static_cast<double>(static_cast<float>(info.lon))},
-    };
-}
-
-DaemonManager::DaemonManager() {
-    nmea_zero_INFO(&info);
-}
+DaemonManager::DaemonManager(BTDeviceCache* devices, NotificationCenter* center, RunLoop* loop)
+    : devices_(devices), loop_(loop), link_(center, loop) {}
 
 DaemonManager::~DaemonManager() {
-    // Fresh managers made by tests must not leave a dangling target behind.
+    // A manager that goes (tests make fresh ones) leaves no dangling target
+    // or reaction behind.
     VexodNotificationTarget* previous = vexod_set_notification_target(nullptr);
     if (previous != this) vexod_set_notification_target(previous);
-    closeDataLink();
-    nmea_parser_destroy(&parser);
+    else vexod_set_peer_disconnect_handler({});
+}
+
+void DaemonManager::installAsNotificationTarget() {
+    vexod_set_notification_target(this);
+    // The loss of the daemon: drop the connection, then tell the user.
+    vexod_set_peer_disconnect_handler([this](int /*fd*/) {
+        disconnectFromDaemon();
+        AlertView alert(localized_string("Daemon disconnected", ""), localized_string("The vexod daemon exited.", ""),
+                        nullptr, localized_string("Dismiss", ""));
+        alert.show();
+    });
 }
 
 int DaemonManager::daemonDescriptor() const { return isConnected() ? vexodPanSocket->native() : -1; }
@@ -135,9 +119,7 @@ void DaemonManager::disconnectFromDaemon() {
     }
     // Dropped also when already invalid, so no stale object is left.
     vexodPanSocket.reset();
-    const int32_t old = state_;
-    state_ = DaemonStateDisconnected;
-    if (delegate_) delegate_->daemonManager_stateChangedFrom_To(this, old, DaemonStateDisconnected);
+    setState(state_, DaemonStateDisconnected, true);
 }
 
 bool DaemonManager::isConnected() const { return vexodPanSocket != nullptr && vexodPanSocket->valid(); }
@@ -187,7 +169,7 @@ bool DaemonManager::connectToDaemon() {
         log_error("<%s> failed to create socket: %s", who, std::strerror(errno));
         return fail();
     }
-    s->schedule(RunLoop::main());
+    s->schedule(loop_);
     if (s->connect_to_address(reinterpret_cast<sockaddr*>(&address), address_len, kConnectTimeoutSeconds) !=
         kSocketSuccess) {
         log_error("<%s> failed to connect: %s", who, std::strerror(errno));
@@ -206,8 +188,7 @@ bool DaemonManager::connectToDaemon() {
         log_error("<%s> daemon connection lost while connecting", who);
         return false;
     }
-    state_ = DaemonStateConnected;
-    if (delegate_) delegate_->daemonManager_initialStateReterived(this, DaemonStateConnected);
+    setState(state_, DaemonStateConnected, false);
     return true;
 }
 
@@ -215,7 +196,7 @@ void DaemonManager::disconnectFromDevice() {
     // The main screen calls this before switching the daemon off: the data
     // socket is closed with it rather than left open until its peer goes.
     // The state is left to the daemon connection's own report.
-    closeDataLink();
+    link_.close();
 }
 
 bool DaemonManager::connectToDevice(const BTDevice& device) {
@@ -234,11 +215,7 @@ bool DaemonManager::connectToDevice(const BTDevice& device) {
     // already (state 0).
     if (rc != 0 && isConnected()) {
         log_error("<%s> service search request failed: %d", who, rc);
-        stateChangedFrom_To(state_, DaemonStateConnected);
-        if (delegate_) {
-            delegate_->daemonManager_showTitle_Message(
-                this, "Service Searching", "Could be perform service searching, make sure the device is on.");
-        }
+        reportServiceSearchFailed();
     }
     return true;
 }
@@ -251,11 +228,7 @@ void DaemonManager::serviceQueryResponse_remote_patten_patten_len_attribute_attr
     log_error("<%s> result %d, service_attributeCnt: %d", who, static_cast<int>(result), static_cast<int>(attribute_len));
 
     if (result == kServiceSearchNotPerformed) {
-        stateChangedFrom_To(state_, DaemonStateConnected);
-        if (delegate_) {
-            delegate_->daemonManager_showTitle_Message(
-                this, "Service Searching", "Could be perform service searching, make sure the device is on.");
-        }
+        reportServiceSearchFailed();
         return;
     }
 
@@ -268,23 +241,18 @@ void DaemonManager::serviceQueryResponse_remote_patten_patten_len_attribute_attr
         // notification 30.
         if (rc != 0 && isConnected()) {
             log_error("<%s> rfcomm connect request failed: %d", who, rc);
-            reportDataLinkFailure(false);
+            reportLinkFailure(kConnectionTitle, kConnectionMessage);
         }
         return;
     }
-    stateChangedFrom_To(state_, DaemonStateConnected);
-    if (delegate_) {
-        delegate_->daemonManager_showTitle_Message(this, localized_string("Service Searching", ""),
-                                                   localized_string("No suitable serial port service found.", ""));
-    }
+    reportLinkFailure(kServiceSearchingTitle, "No suitable serial port service found.");
 }
 
-void DaemonManager::reportDataLinkFailure(bool alert_first) {
-    auto alert = [this] {
+void DaemonManager::reportLinkFailure(const char* title, const char* message, bool alert_first) {
+    auto alert = [&] {
         if (delegate_) {
-            delegate_->daemonManager_showTitle_Message(
-                this, localized_string("Connection", ""),
-                localized_string("Could be connect to remote serial port service.", ""));
+            delegate_->daemonManager_showTitle_Message(this, localized_string(title, ""),
+                                                       localized_string(message, ""));
         }
     };
     if (alert_first) alert();
@@ -292,104 +260,48 @@ void DaemonManager::reportDataLinkFailure(bool alert_first) {
     if (!alert_first) alert();
 }
 
-void DaemonManager::closeDataLink() {
-    if (!rfcomm) return;
-    if (rfcomm->valid()) {
-        // Once the link is up the socket's flags no longer close the
-        // descriptor on invalidation: it is closed here.
-        const int fd = rfcomm->native();
-        const bool closes_itself = rfcomm->flags() & kSocketCloseOnInvalidate;
-        rfcomm->invalidate();
-        if (!closes_itself) ::close(fd);
-    }
-    rfcomm.reset();
+void DaemonManager::reportServiceSearchFailed() {
+    reportLinkFailure(kServiceSearchingTitle, "Could be perform service searching, make sure the device is on.");
 }
 
 void DaemonManager::connectWithSocketPath_status(const char* path, int32_t status) {
     static const char* const who = "-[DaemonManager connectWithSocketPath:status:]";
     if (status != 0) {
-        reportDataLinkFailure(false);
+        reportLinkFailure(kConnectionTitle, kConnectionMessage);
         return;
     }
-
-    // A link still open from before is replaced, not left behind open.
-    closeDataLink();
-
-    sockaddr_un address;
-    const std::string_view path_text = path == nullptr ? "" : path;
-    if (path_text.size() >= kMaxDataSocketPath || !local_address(path_text, &address)) {
-        // Would not fit with its terminating zero: refused like a socket
-        // that cannot be made, rather than cut short to another path.
-        reportDataLinkFailure(true);
-        log_error("<%s> failed to create socket: %s", who, std::strerror(ENAMETOOLONG));
-        return;
-    }
-
-    rfcomm = Socket::create(PF_LOCAL, SOCK_STREAM, 0, kSocketReadCallBack, rfcomm_socket_callback, nullptr);
-    if (!rfcomm) {
-        const int error = errno;
-        reportDataLinkFailure(true);
-        log_error("<%s> failed to create socket: %s", who, std::strerror(error));
-        return;
-    }
-    rfcomm->schedule(RunLoop::main());
-
-    if (rfcomm->connect_to_address(reinterpret_cast<sockaddr*>(&address), sizeof address, kConnectTimeoutSeconds) !=
-        kSocketSuccess) {
-        log_error("<%s> failed to connect: %s", who, std::strerror(errno));
-        // An unconnected socket would be reported readable on every turn
-        // of the run loop, and the device would stay "connecting" for
-        // ever: the socket is dropped and the user told.
-        closeDataLink();
-        reportDataLinkFailure(false);
-        return;
-    }
-
-    rfcomm->set_flags(kSocketAutomaticallyReenableReadCallBack);
-    set_nonblocking(rfcomm->native());
-    nmea_parser_init(&parser);
-    nmea_zero_INFO(&info);
-
-    const int32_t old = state_;
-    state_ = DaemonStateLinked;
-    if (delegate_) delegate_->daemonManager_stateChangedFrom_To(this, old, DaemonStateLinked);
-}
-
-void DaemonManager::readNMEASentences() {
-    static const char* const who = "-[DaemonManager readNMEASentences]";
-    for (int blocks = 0; blocks < kNmeaMaxBlocksPerCallback; ++blocks) {
-        // An observer of the notification may have ended the link.
-        if (!rfcomm || !rfcomm->valid()) return;
-        const ssize_t n = ::read(rfcomm->native(), nmeaBuffer, kNmeaBlockSize);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-            // A socket in error stays readable: reading on would spin.
-            log_error("<%s> rfcomm socket read failed: %s", who, std::strerror(errno));
-            closeDataLink();
-            return;
-        }
-        if (n == 0) {
-            log_error("<%s> rfcomm socket disconnected", who);
-            closeDataLink();
-            return;
-        }
-        nmeaBuffer[n] = 0;
-        nmea_parse(&parser, reinterpret_cast<const char*>(nmeaBuffer), static_cast<int>(n), &info);
-        NotificationCenter::defaultCenter()->postNotificationName(kPositionNotificationName, nullptr,
-                                                                  position_user_info(info));
+    int error = 0;
+    switch (link_.open(path, &error)) {
+        case GPSDataLink::OpenResult::Linked:
+            setState(state_, DaemonStateLinked, true);
+            break;
+        case GPSDataLink::OpenResult::PathTooLong:
+            // Refused like a socket that cannot be made, rather than cut
+            // short to another path.
+        case GPSDataLink::OpenResult::NotCreated:
+            reportLinkFailure(kConnectionTitle, kConnectionMessage, true);
+            log_error("<%s> failed to create socket: %s", who, std::strerror(error));
+            break;
+        case GPSDataLink::OpenResult::NotConnected:
+            log_error("<%s> failed to connect: %s", who, std::strerror(error));
+            // Told to the user, so that the device does not stay
+            // "connecting" for ever.
+            reportLinkFailure(kConnectionTitle, kConnectionMessage);
+            break;
     }
 }
 
-void DaemonManager::stateChangedFrom_To(int32_t from, int32_t to) {
+void DaemonManager::setState(int32_t from, int32_t to, bool as_change) {
     state_ = to;
     if (!delegate_) return;
-    if (from != to) {
+    if (as_change) {
         delegate_->daemonManager_stateChangedFrom_To(this, from, to);
     } else {
-        delegate_->daemonManager_initialStateReterived(this, from);
+        delegate_->daemonManager_initialStateReterived(this, to);
     }
 }
+
+void DaemonManager::stateChangedFrom_To(int32_t from, int32_t to) { setState(from, to, from != to); }
 
 void DaemonManager::foundNewDevice(std::shared_ptr<BTDevice> device) {
     if (delegate_) delegate_->daemonManager_foundNewDevice(this, std::move(device));
@@ -401,7 +313,7 @@ void DaemonManager::inquiryCompleted() {
 
 void DaemonManager::getName_length_forDevice(const char* name, uint32_t length, bdaddr address) {
     if (!delegate_) return;
-    std::shared_ptr<BTDevice> device = BTDeviceCache::sharedCache()->getBTDevice(&address);
+    std::shared_ptr<BTDevice> device = devices_->getBTDevice(&address);
     if (!device) return;
     if (length == 0) {
         delegate_->daemonManager_getDeviceName_forDevice_withResult(this, std::nullopt, device, false);
@@ -418,10 +330,6 @@ void DaemonManager::getStatus(const std::string& status) {
 void DaemonManager::getMessage_withTitle(const std::string& message, const std::string& title) {
     if (auto* receiver = dynamic_cast<DaemonManagerMessageReceiver*>(delegate_))
         receiver->getMessage_withTitle(message, title);
-}
-
-void rfcomm_socket_callback(Socket* /*s*/, uint32_t type, const void*, const void*, void*) {
-    if (type == kSocketReadCallBack) DaemonManager::sharedManager()->readNMEASentences();
 }
 
 }  // namespace vgps

@@ -158,7 +158,7 @@ int notify_inquiry_canceled(int /*fd*/, uint32_t /*status*/) {
 int notify_inquiry_result(int /*fd*/, bdaddr address, uint16_t /*value16*/, const uint8_t device_class[3],
                           const char* text, uint32_t text_len, uint32_t /*value32*/) {
     log_error("<%s> ", "notify_inquiry_result");
-    BTDeviceCache* cache = BTDeviceCache::sharedCache();
+    BTDeviceCache* cache = g_target ? g_target->deviceList() : BTDeviceCache::sharedCache();
     if (cache->getBTDevice(&address)) return 0;
     const uint32_t cod = static_cast<uint32_t>(device_class[0]) * 65536 + static_cast<uint32_t>(device_class[1]) * 256 +
                          device_class[2];

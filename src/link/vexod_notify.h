@@ -14,6 +14,7 @@
 
 namespace vgps {
 
+class BTDeviceCache;
 class Socket;
 
 // What the handlers need of the layer above: the daemon manager's
@@ -31,11 +32,13 @@ public:
     virtual int32_t state() const = 0;
     virtual void stateChangedFrom_To(int32_t from, int32_t to) = 0;
     virtual void disconnectFromDaemon() = 0;
+    // The device list that inquiry results go into.
+    virtual BTDeviceCache* deviceList() = 0;
 };
 
 // Installs the target (not owned; null for none) and returns the previous.
-// Without a target the handlers do their own part (logging, the device
-// list) and report nothing.
+// Without a target the handlers do their own part (logging, the
+// process-wide device list) and report nothing.
 VexodNotificationTarget* vexod_set_notification_target(VexodNotificationTarget* target);
 
 // Run-loop callback of the daemon socket. For the read callback it serves

@@ -52,7 +52,7 @@ TEST_F(DaemonManagerTest, InquiryFindsEachDeviceOnceAndNamesResolveOneByOne) {
     EXPECT_EQ(count_lines("<notify_inquiry_result> "), 4);
     EXPECT_EQ(delegate.events, (Events{"initial 1", "found 00:0b:0d:88:a2:3c", "found 00:1c:88:30:5e:01",
                                        "found 00:02:78:14:c9:7d", "stopped 1"}));
-    BTDeviceCache* cache = BTDeviceCache::sharedCache();
+    BTDeviceCache* cache = &deviceList;
     ASSERT_EQ(cache->deviceCount(), 3u);
 
     // One request at a time, each after the previous answer.

@@ -1,5 +1,6 @@
-// The daemon manager singleton against the real vexod daemon, started on a
-// socket in the test's own temp folder. Delegate reports ("state 1->3",
+// A fresh daemon manager, on a device list and a notification centre of the
+// test's own, against the real vexod daemon started on a socket in the
+// test's own temp folder. Delegate reports ("state 1->3",
 // "show Title|Message", "name <addr> <name> ok|failed", ...) and alerts also
 // go into the log, so that their order with the log lines can be checked.
 #pragma once
@@ -62,9 +63,9 @@ struct RecordingDelegate : DaemonManagerDelegate, AlertPresenter {
 class ManagerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // The device list starts empty, whatever the machine remembers.
-        ::setenv(kPreferencesDirVariable, dir.path().c_str(), 1);
-        manager = DaemonManager::sharedManager();
+        owned = std::make_unique<DaemonManager>(&deviceList, &center, RunLoop::main());
+        manager = owned.get();
+        manager->installAsNotificationTarget();
         manager->setDelegate(&delegate);
         previous_presenter = set_alert_presenter(&delegate);
         set_read_timeout_ms(3000);
@@ -101,6 +102,9 @@ protected:
     LogCapture log;
     RecordingDelegate delegate;
     AlertPresenter* previous_presenter = nullptr;
+    BTDeviceCache deviceList;  // starts empty, whatever the machine remembers
+    NotificationCenter center;
+    std::unique_ptr<DaemonManager> owned;
     DaemonManager* manager = nullptr;
     std::unique_ptr<VexodProcess> daemon;
     int turn = 0;
