@@ -33,7 +33,7 @@ constexpr const char* kConnectionMessage = "Could be connect to remote serial po
 // Logged in place of a request's result when there is no connection to
 // send it on.
 int not_connected(const char* who) {
-    log_error("<%s> not connected to the daemon", who);
+    log_from(who, "not connected to the daemon");
     return 1;
 }
 
@@ -74,42 +74,42 @@ int DaemonManager::daemonDescriptor() const { return isConnected() ? vexodPanSoc
 
 void DaemonManager::requestNameForDevice(const BTDevice& device) {
     static const char* const who = "-[DaemonManager requestNameForDevice:]";
-    log_error("<%s> ", who);
+    log_from(who);
     bdaddr address;
     std::memcpy(address.addr, device.getDeviceAddress()->addr, 6);
     const int rc = isConnected() ? vexod_request_name(vexodPanSocket->native(), address, 0, 0, nullptr)
                                  : not_connected(who);
-    log_error("<%s> %d", who, rc);
+    log_from(who, "%d", rc);
 }
 
 void DaemonManager::startInquiry() {
     static const char* const who = "-[DaemonManager startInquiry]";
-    log_error("<%s> ", who);
+    log_from(who);
     const int rc = isConnected() ? vexod_start_inquiry(vexodPanSocket->native(), nullptr) : not_connected(who);
-    log_error("<%s> %d", who, rc);
+    log_from(who, "%d", rc);
 }
 
 void DaemonManager::shutdownDaemon() {
-    log_error("<%s> ", "-[DaemonManager shutdownDaemon]");
+    log_from("-[DaemonManager shutdownDaemon]");
     disconnectFromDaemon();
 }
 
 void DaemonManager::initializeDaemon() {
     static const char* const who = "-[DaemonManager initializeDaemon]";
-    log_error("<%s> ", who);
+    log_from(who);
     if (!isConnected()) {
-        log_error("<%s> %d", who, not_connected(who));
+        log_from(who, "%d", not_connected(who));
         return;
     }
     uint32_t power = 0;
     const int rc = vexod_get_power_state(vexodPanSocket->native(), &power);
-    log_error("<%s> %d", who, rc);
+    log_from(who, "%d", rc);
     // Power on only on a successful answer saying the radio is off: a
     // failed request tells nothing about the radio (and may have dropped
     // the connection).
     if (rc == 0 && power == 0 && isConnected()) {
         const int on = vexod_power_on(vexodPanSocket->native(), nullptr);
-        log_error("<%s> %d", who, on);
+        log_from(who, "%d", on);
     }
 }
 
@@ -127,7 +127,7 @@ bool DaemonManager::isConnected() const { return vexodPanSocket != nullptr && ve
 bool DaemonManager::connectToDaemon() {
     static const char* const who = "-[DaemonManager connectToDaemon]";
     const std::string model = device_model();
-    log_error("<%s> Running on %s ...", who, model.c_str());
+    log_from(who, "Running on %s ...", model.c_str());
 
     sockaddr_storage address{};
     socklen_t address_len;
@@ -145,7 +145,7 @@ bool DaemonManager::connectToDaemon() {
         // A path that does not fit is refused rather than cut short to
         // some other path.
         if (!local_address(socketPath_, reinterpret_cast<sockaddr_un*>(&address))) {
-            log_error("<%s> failed to connect: %s", who, std::strerror(errno));
+            log_from(who, "failed to connect: %s", std::strerror(errno));
             return false;
         }
     }
@@ -164,15 +164,16 @@ bool DaemonManager::connectToDaemon() {
         return false;
     };
 
-    std::unique_ptr<Socket> s = Socket::create(family, SOCK_STREAM, 0, kSocketReadCallBack, vexod_rpc_callback, nullptr);
+    std::unique_ptr<Socket> s =
+        Socket::create(family, SOCK_STREAM, 0, kSocketReadCallBack, vexod_rpc_callback, nullptr);
     if (!s) {
-        log_error("<%s> failed to create socket: %s", who, std::strerror(errno));
+        log_from(who, "failed to create socket: %s", std::strerror(errno));
         return fail();
     }
     s->schedule(loop_);
     if (s->connect_to_address(reinterpret_cast<sockaddr*>(&address), address_len, kConnectTimeoutSeconds) !=
         kSocketSuccess) {
-        log_error("<%s> failed to connect: %s", who, std::strerror(errno));
+        log_from(who, "failed to connect: %s", std::strerror(errno));
         s->invalidate();
         return fail();
     }
@@ -185,7 +186,7 @@ bool DaemonManager::connectToDaemon() {
     // Losing the daemon during the requests has already closed the
     // connection and reported state 0: connecting failed.
     if (!isConnected()) {
-        log_error("<%s> daemon connection lost while connecting", who);
+        log_from(who, "daemon connection lost while connecting");
         return false;
     }
     setState(state_, DaemonStateConnected, false);
@@ -214,7 +215,7 @@ bool DaemonManager::connectToDevice(const BTDevice& device) {
     // device would stay "connecting". A lost connection has been reported
     // already (state 0).
     if (rc != 0 && isConnected()) {
-        log_error("<%s> service search request failed: %d", who, rc);
+        log_from(who, "service search request failed: %d", rc);
         reportServiceSearchFailed();
     }
     return true;
@@ -224,8 +225,8 @@ void DaemonManager::serviceQueryResponse_remote_patten_patten_len_attribute_attr
     int fd, bdaddr remote, const uint8_t* /*patten*/, uint32_t /*patten_len*/, const uint8_t* attribute,
     uint32_t attribute_len, uint32_t result) {
     static const char* const who = kServiceQueryResponseName;
-    log_error("<%s> ", who);
-    log_error("<%s> result %d, service_attributeCnt: %d", who, static_cast<int>(result), static_cast<int>(attribute_len));
+    log_from(who);
+    log_from(who, "result %d, service_attributeCnt: %d", static_cast<int>(result), static_cast<int>(attribute_len));
 
     if (result == kServiceSearchNotPerformed) {
         reportServiceSearchFailed();
@@ -240,7 +241,7 @@ void DaemonManager::serviceQueryResponse_remote_patten_patten_len_attribute_attr
         // As for the search: a refused connect request brings no
         // notification 30.
         if (rc != 0 && isConnected()) {
-            log_error("<%s> rfcomm connect request failed: %d", who, rc);
+            log_from(who, "rfcomm connect request failed: %d", rc);
             reportLinkFailure(kConnectionTitle, kConnectionMessage);
         }
         return;
@@ -280,10 +281,10 @@ void DaemonManager::connectWithSocketPath_status(const char* path, int32_t statu
             // short to another path.
         case GPSDataLink::OpenResult::NotCreated:
             reportLinkFailure(kConnectionTitle, kConnectionMessage, true);
-            log_error("<%s> failed to create socket: %s", who, std::strerror(error));
+            log_from(who, "failed to create socket: %s", std::strerror(error));
             break;
         case GPSDataLink::OpenResult::NotConnected:
-            log_error("<%s> failed to connect: %s", who, std::strerror(error));
+            log_from(who, "failed to connect: %s", std::strerror(error));
             // Told to the user, so that the device does not stay
             // "connecting" for ever.
             reportLinkFailure(kConnectionTitle, kConnectionMessage);

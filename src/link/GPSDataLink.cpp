@@ -89,12 +89,12 @@ void GPSDataLink::readNMEASentences() {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return;
             // A socket in error stays readable: reading on would spin.
-            log_error("<%s> rfcomm socket read failed: %s", who, std::strerror(errno));
+            log_from(who, "rfcomm socket read failed: %s", std::strerror(errno));
             close();
             return;
         }
         if (n == 0) {
-            log_error("<%s> rfcomm socket disconnected", who);
+            log_from(who, "rfcomm socket disconnected");
             close();
             return;
         }

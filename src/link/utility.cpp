@@ -27,7 +27,7 @@ int read_exactly(int fd, void* buffer, uint32_t count, bool wait_first) {
             // Readable, at the end of the stream or in error: the read says
             // which.
             if (wait_fd(fd, POLLIN, deadline_after(std::chrono::milliseconds(timeout))) == 0) {
-                log_error("<%s> no data for %d ms, giving up", "readn", timeout);
+                log_from("readn", "no data for %d ms, giving up", timeout);
                 break;
             }
         }
@@ -37,7 +37,7 @@ int read_exactly(int fd, void* buffer, uint32_t count, bool wait_first) {
             continue;
         }
         if (n == 0) {
-            log_error("<%s> socket read return 0, disconnected", "readn");
+            log_from("readn", "socket read return 0, disconnected");
             break;
         }
         if (errno == EINTR) continue;
@@ -59,7 +59,7 @@ int set_nonblocking(int fd) {
     int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0) return 0;
     if (::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
-        log_error("<%s> fcntl(): %s", "set_nonblocking", std::strerror(errno));
+        log_from("set_nonblocking", "fcntl(): %s", std::strerror(errno));
         return 0;
     }
     return 1;
@@ -69,8 +69,8 @@ int writen(int fd, const void* bytes, int32_t length) {
     if (length <= 0) return length;
     const size_t written = send_all(fd, bytes, static_cast<size_t>(length));
     if (written < static_cast<size_t>(length)) {
-        log_error("<%s> write(%d, %p, %d): %s\n", "writen", fd, bytes, static_cast<int>(length - written),
-                  std::strerror(errno));
+        log_from("writen", "write(%d, %p, %d): %s\n", fd, bytes, static_cast<int>(length - written),
+                 std::strerror(errno));
         return -1;
     }
     return length;

@@ -67,7 +67,8 @@ void dispatch(int fd, const uint8_t* m, uint32_t msgsize, uint32_t funcid) {
         case VEXOD_NOTIFY_RFCOMM_ACCEPTED:
             dispatch_as<vexod_rfcomm_connected_msg>(m, msgsize, [fd, funcid](const vexod_rfcomm_connected_msg& n) {
                 const auto path = copy_field(n.path);
-                auto handler = funcid == VEXOD_NOTIFY_RFCOMM_CONNECTED ? notify_rfcomm_connected : notify_rfcomm_accepted;
+                auto handler =
+                    funcid == VEXOD_NOTIFY_RFCOMM_CONNECTED ? notify_rfcomm_connected : notify_rfcomm_accepted;
                 handler(fd, n.remote, n.channel, path.get(), n.path.size, static_cast<int32_t>(n.result));
             });
             break;
@@ -79,7 +80,8 @@ void dispatch(int fd, const uint8_t* m, uint32_t msgsize, uint32_t funcid) {
         case VEXOD_NOTIFY_L2CAP_CONNECTED:
             dispatch_as<vexod_l2cap_connected_msg>(m, msgsize, [fd](const vexod_l2cap_connected_msg& n) {
                 const auto path = copy_field(n.path);
-                notify_l2cap_connected(fd, n.remote, n.value16, path.get(), n.path.size, static_cast<int32_t>(n.result));
+                notify_l2cap_connected(fd, n.remote, n.value16, path.get(), n.path.size,
+                                       static_cast<int32_t>(n.result));
             });
             break;
         case VEXOD_NOTIFY_L2CAP_DISCONNECTED:
@@ -113,7 +115,7 @@ VexodNotificationTarget* vexod_set_notification_target(VexodNotificationTarget* 
 
 void vexod_rpc_callback(Socket* s, uint32_t type, const void* /*address*/, const void* /*data*/, void* /*info*/) {
     if (type != kSocketReadCallBack) {
-        log_error("<%s> unknown socket callback type: %d", "vexod_rpc_callback", static_cast<int>(type));
+        log_from("vexod_rpc_callback", "unknown socket callback type: %d", static_cast<int>(type));
         return;
     }
     // A readability check of 1 microsecond: a callback that comes when
@@ -144,20 +146,20 @@ int notify_service_attribute_search_response(int fd, bdaddr remote, const uint8_
 }
 
 int notify_inquiry_complete(int /*fd*/, uint32_t /*status*/) {
-    log_error("<%s> ", "notify_inquiry_complete");
+    log_from("notify_inquiry_complete");
     if (g_target) g_target->inquiryCompleted();
     return 0;
 }
 
 int notify_inquiry_canceled(int /*fd*/, uint32_t /*status*/) {
-    log_error("<%s> ", "notify_inquiry_canceled");
+    log_from("notify_inquiry_canceled");
     if (g_target) g_target->inquiryCompleted();
     return 0;
 }
 
 int notify_inquiry_result(int /*fd*/, bdaddr address, uint16_t /*value16*/, const uint8_t device_class[3],
                           const char* text, uint32_t text_len, uint32_t /*value32*/) {
-    log_error("<%s> ", "notify_inquiry_result");
+    log_from("notify_inquiry_result");
     BTDeviceCache* cache = g_target ? g_target->deviceList() : BTDeviceCache::sharedCache();
     if (cache->getBTDevice(&address)) return 0;
     const uint32_t cod = static_cast<uint32_t>(device_class[0]) * 65536 + static_cast<uint32_t>(device_class[1]) * 256 +
@@ -173,33 +175,33 @@ int notify_inquiry_result(int /*fd*/, bdaddr address, uint16_t /*value16*/, cons
 }
 
 int notify_requst_name_complete(int /*fd*/, bdaddr address, const char* name, uint32_t name_len, uint32_t /*result*/) {
-    log_error("<%s> ", "notify_requst_name_complete");
+    log_from("notify_requst_name_complete");
     if (g_target) g_target->getName_length_forDevice(name, name_len, address);
     return 0;
 }
 
 int notify_rfcomm_connected(int /*fd*/, bdaddr /*address*/, uint8_t channel, const char* path, uint32_t /*path_len*/,
                             int32_t result) {
-    log_error("<%s> ", "notify_rfcomm_connected");
-    log_error("<%s> result %d channel %u sockpath %s", "notify_rfcomm_connected", result,
-              static_cast<unsigned>(channel), path);
+    log_from("notify_rfcomm_connected");
+    log_from("notify_rfcomm_connected", "result %d channel %u sockpath %s", result, static_cast<unsigned>(channel),
+             path);
     if (g_target) g_target->connectWithSocketPath_status(path, result);
     return 0;
 }
 
 int notify_rfcomm_disconnected(int /*fd*/, bdaddr /*address*/, uint8_t /*channel*/, uint32_t /*value32*/) {
-    log_error("<%s> ", "notify_rfcomm_disconnected");
+    log_from("notify_rfcomm_disconnected");
     if (g_target) g_target->stateChangedFrom_To(g_target->state(), 1);
     return 0;
 }
 
 int notify_l2cap_connected(int, bdaddr, uint16_t, const char*, uint32_t, int32_t) {
-    log_error("<%s> ", "notify_l2cap_connected");
+    log_from("notify_l2cap_connected");
     return 0;
 }
 
 int notify_l2cap_disconnected(int, bdaddr, uint16_t, uint32_t) {
-    log_error("<%s> ", "notify_l2cap_disconnected");
+    log_from("notify_l2cap_disconnected");
     return 0;
 }
 

@@ -16,8 +16,8 @@ int request(int fd, uint32_t funcid, const char* name, const M& payload, uint32_
     if (size > VEXOD_MAX_MSGSIZE) {
         // Too big for any daemon to accept; fails like a send that did not
         // go out completely.
-        log_error("<%s> funcid = %d", name, static_cast<int>(funcid));
-        log_error("<%s> request of %llu bytes is too big", name, static_cast<unsigned long long>(size));
+        log_from(name, "funcid = %d", static_cast<int>(funcid));
+        log_from(name, "request of %llu bytes is too big", static_cast<unsigned long long>(size));
         return 1;
     }
     // Every request but the service search fits on the stack.
@@ -26,7 +26,7 @@ int request(int fd, uint32_t funcid, const char* name, const M& payload, uint32_
     uint8_t* msg = large.empty() ? small : large.data();
 
     const uint32_t id = msgids.fetch_add(1) + 1;
-    log_error("<%s> funcid = %d", name, static_cast<int>(funcid));
+    log_from(name, "funcid = %d", static_cast<int>(funcid));
     vexod_encode(msg, funcid, id, 0, payload);
 
     if (vexod_xsend(fd, msg) != 0) return 1;

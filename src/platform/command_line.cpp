@@ -65,8 +65,9 @@ CLI::Option* CommandLine::add_integer(const std::string& name, long long* target
                                       const std::string& value_name, const std::string& what,
                                       const std::string& help) {
     return add_parsed<long long>(
-        name, target, [min, max](const std::string& text, long long* out) { return parse_integer(text, min, max, out); },
-        value_name, what, help);
+        name, target,
+        [min, max](const std::string& text, long long* out) { return parse_integer(text, min, max, out); }, value_name,
+        what, help);
 }
 
 CLI::Option* CommandLine::add_number(const std::string& name, double* target, double min, double max,

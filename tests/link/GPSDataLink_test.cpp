@@ -6,10 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "nmea/nmea_support.h"
 #include "platform/log.h"
 #include "support/sockets.h"
 #include "support/temp_dir.h"
@@ -39,15 +39,6 @@ struct Receiver {
     int peer = -1;
 };
 
-// "$" + body + "*HH\r\n" with the body's checksum.
-std::string sentence(const std::string& body) {
-    unsigned sum = 0;
-    for (unsigned char c : body) sum ^= c;
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-    return "$" + body + tail;
-}
-
 std::vector<std::string> utc_of(const std::vector<Notification>& posted) {
     std::vector<std::string> out;
     for (const Notification& n : posted) out.push_back(std::get<std::string>(n.userInfo.at(kPositionUTCKey)));
@@ -63,10 +54,11 @@ TEST(GPSDataLink, EachLinkPostsToItsOwnCentre) {
         kPositionNotificationName, [&](const Notification& n) { on_default.push_back(n); });
     Receiver receivers[2] = {Receiver(dir.file("a")), Receiver(dir.file("b"))};
     GPSDataLink links[2] = {GPSDataLink(&centres[0], &loop), GPSDataLink(&centres[1], &loop)};
-    const std::string sentences[2] = {sentence("GPRMC,083005.00,A,4807.038,N,01131.000,E,0.0,0.0,150911,,"),
-                                      sentence("GPRMC,120000.00,A,4807.038,N,01131.000,E,0.0,0.0,010120,,")};
+    const std::string sentences[2] = {test::nmea_sentence("GPRMC,083005.00,A,4807.038,N,01131.000,E,0.0,0.0,150911,,"),
+                                      test::nmea_sentence("GPRMC,120000.00,A,4807.038,N,01131.000,E,0.0,0.0,010120,,")};
     for (int i = 0; i < 2; ++i) {
-        centres[i].addObserver(kPositionNotificationName, [&posted, i](const Notification& n) { posted[i].push_back(n); });
+        centres[i].addObserver(kPositionNotificationName,
+                               [&posted, i](const Notification& n) { posted[i].push_back(n); });
         int error = 0;
         ASSERT_EQ(links[i].open(receivers[i].path.c_str(), &error), GPSDataLink::OpenResult::Linked) << error;
         receivers[i].accept();

@@ -32,7 +32,7 @@ struct RecordingDelegate : DaemonManagerDelegate, AlertPresenter {
 
     void add(const std::string& e) {
         events.push_back(e);
-        log_error("<%s> %s", "delegate", e.c_str());
+        log_from("delegate", "%s", e.c_str());
     }
     void daemonManager_showTitle_Message(DaemonManager*, const std::string& t, const std::string& m) override {
         add("show " + t + "|" + m);
@@ -54,8 +54,8 @@ struct RecordingDelegate : DaemonManagerDelegate, AlertPresenter {
         add("initial " + std::to_string(s));
     }
     void present(const AlertView& a) override {
-        log_error("<%s> %s|%s|%s|%zu|%d", "alert", a.title().c_str(), a.message().c_str(),
-                  a.cancelButtonTitle().c_str(), a.otherButtonTitles().size(), a.delegate() != nullptr);
+        log_from("alert", "%s|%s|%s|%zu|%d", a.title().c_str(), a.message().c_str(), a.cancelButtonTitle().c_str(),
+                 a.otherButtonTitles().size(), a.delegate() != nullptr);
         ++alerts;
     }
 };

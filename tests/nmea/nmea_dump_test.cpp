@@ -23,7 +23,7 @@ std::string quote(const std::string& s) { return "'" + s + "'"; }
 
 DumpRun run_dump(const test::TempDir& dir, const std::string& args) {
     const std::string out = dir.file("out"), err = dir.file("err");
-    const int raw = std::system((std::string(VGPS_BINARY_DIR) + "/tools/nmea-dump/nmea-dump " + args +
+    const int raw = std::system((std::string(NMEA_DUMP_BINARY) + " " + args +
                                  " >" + quote(out) + " 2>" + quote(err)).c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, test::lines_of(test::read_file(out)),
             test::read_file(err)};

@@ -390,7 +390,7 @@ struct DumpRun {
 // Runs sdp-dump with `args` (shell words) and stdin from the file `input`.
 DumpRun run_dump(const std::string& args, const std::string& input = "/dev/null") {
     TempDir dir;
-    const std::string command = std::string(VGPS_SDP_DUMP) + " " + args + " <" + input + " >" + dir.file("out") +
+    const std::string command = std::string(SDP_DUMP_BINARY) + " " + args + " <" + input + " >" + dir.file("out") +
                                 " 2>" + dir.file("err");
     const int status = std::system(command.c_str());
     DumpRun r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, read_file(dir.file("err"))};

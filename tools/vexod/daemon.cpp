@@ -12,10 +12,8 @@
 
 #include "nmea_feed.h"
 #include "platform/fd.h"
-#include "platform/log.h"
 #include "sdp_records.h"
-
-#define VLOG(fmt, ...) vgps::log_error("<%s> " fmt, "vexod" __VA_OPT__(, ) __VA_ARGS__)
+#include "vexod_log.h"
 
 namespace vexod {
 namespace {
@@ -406,8 +404,8 @@ uint32_t Daemon::open_link(const Device& device, uint8_t channel, std::string* p
         };
     } else {
         const Generator& g = device.generator;
-        auto generator = std::make_shared<NmeaGenerator>(g.lat, g.lon, g.start_time ? *g.start_time : std::time(nullptr),
-                                                         g.speed_knots, g.course_deg);
+        auto generator = std::make_shared<NmeaGenerator>(
+            g.lat, g.lon, g.start_time ? *g.start_time : std::time(nullptr), g.speed_knots, g.course_deg);
         source = [generator](std::string* out) {
             *out = generator->next_epoch();
             return true;

@@ -9,9 +9,7 @@
 #include <cstring>
 
 #include "platform/fd.h"
-#include "platform/log.h"
-
-#define VLOG(fmt, ...) vgps::log_error("<%s> " fmt, "vexod" __VA_OPT__(, ) __VA_ARGS__)
+#include "vexod_log.h"
 
 namespace vexod {
 namespace {

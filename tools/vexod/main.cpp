@@ -9,9 +9,9 @@
 #include "link/vexod_wire.h"
 #include "platform/command_line.h"
 #include "platform/fd.h"
-#include "platform/log.h"
 #include "platform/run_loop.h"
 #include "platform/stop_signals.h"
+#include "vexod_log.h"
 
 int main(int argc, char** argv) {
     std::string socket_path = vgps::kDaemonSocketPath;
@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
                           "Exit status: 0 stopped by a signal; 1 cannot listen; 2 bad arguments or scenario.");
     cli.app().add_option("--socket", socket_path, "where to listen (default /tmp/vexod)")->type_name("PATH");
     cli.app()
-        .add_option("--scenario", scenario_path, "the simulated radio, as JSON\n(default: radio on, no devices in range)")
+        .add_option("--scenario", scenario_path,
+                    "the simulated radio, as JSON\n(default: radio on, no devices in range)")
         ->type_name("FILE");
     CLI::Option* speed_option =
         cli.add_number("--speed", &speed, 0, 1e6, "FACTOR", "a number from 0 to 1000000",
@@ -67,7 +68,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     loop.run();
-    vgps::log_error("<%s> signal %d (%s), stopping", "vexod", stop_signal, strsignal(stop_signal));
+    VLOG("signal %d (%s), stopping", stop_signal, strsignal(stop_signal));
     daemon.stop();
     return 0;
 }
