@@ -273,6 +273,34 @@ TEST(VexodProcess, HelpAndBadScenario) {
     EXPECT_FALSE(exists(dir.file("s")));
 }
 
+// Scenarios the daemon cannot use end its start with status 2 and the
+// reason, never with an abort or a wait: a number too large for a double, a
+// FIFO nobody writes to, a device that never ends, a folder.
+TEST(VexodProcess, UnusableScenarioFilesEndTheStartWithTwo) {
+    TempDir dir;
+    vgps::test::write_file(dir.file("overflow.json"), R"({"link":{"speed":1e400}})");
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    vgps::test::write_file(dir.file("track.json"),
+                           R"({"devices": [{"address": "00:11:22:33:44:55", "nmea_file": "/dev/zero"}]})");
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.file("overflow.json"), "line 1, column 22: number overflow parsing '1e400'"},
+        {dir.file("fifo"), "is not a regular file (a FIFO)"},
+        {"/dev/zero", "is not a regular file (a character device)"},
+        {dir.path(), "is a folder, not a file"},
+        {dir.file("track.json"), "devices[0].nmea_file: cannot read /dev/zero: is not a regular file"},
+    };
+    for (const auto& [scenario, reason] : cases) {
+        SCOPED_TRACE(scenario);
+        ChildProcess vexod({VEXOD_BINARY, "--socket", dir.file("s"), "--scenario", scenario}, dir.file("out"),
+                           dir.file("err"));
+        EXPECT_TRUE(exited_with(vexod.wait(5000ms), 2));
+        EXPECT_NE(read_file(dir.file("err")).find("vexod: bad scenario file " + scenario + ": " + reason),
+                  std::string::npos)
+            << read_file(dir.file("err"));
+        EXPECT_FALSE(exists(dir.file("s")));
+    }
+}
+
 TEST(VexodProcess, AnswersRequestsAndRefusesWhatItDoesNotKnow) {
     TempDir dir;
     VexodProcess vexod(VEXOD_BINARY, dir.path(), R"({"radio": {"powered": false}})");
