@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -266,6 +268,34 @@ TEST(VexodProcess, HelpAndBadScenario) {
     EXPECT_TRUE(exited_with(bad.wait(5000ms), 2));
     EXPECT_NE(read_file(dir.file("err2")).find("devices[0].address: must be a Bluetooth address"), std::string::npos);
     EXPECT_FALSE(exists(dir.file("s")));
+}
+
+// Scenarios the daemon cannot use end its start with status 2 and the
+// reason, never with an abort or a wait: a number too large for a double, a
+// FIFO nobody writes to, a device that never ends, a folder.
+TEST(VexodProcess, UnusableScenarioFilesEndTheStartWithTwo) {
+    TempDir dir;
+    vgps::test::write_file(dir.file("overflow.json"), R"({"link":{"speed":1e400}})");
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    vgps::test::write_file(dir.file("track.json"),
+                           R"({"devices": [{"address": "00:11:22:33:44:55", "nmea_file": "/dev/zero"}]})");
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.file("overflow.json"), "line 1, column 22: number overflow parsing '1e400'"},
+        {dir.file("fifo"), "is not a regular file (a FIFO)"},
+        {"/dev/zero", "is not a regular file (a character device)"},
+        {dir.path(), "is a folder, not a file"},
+        {dir.file("track.json"), "devices[0].nmea_file: cannot read /dev/zero: is not a regular file"},
+    };
+    for (const auto& [scenario, reason] : cases) {
+        SCOPED_TRACE(scenario);
+        ChildProcess vexod({VEXOD_BINARY, "--socket", dir.file("s"), "--scenario", scenario}, dir.file("out"),
+                           dir.file("err"));
+        EXPECT_TRUE(exited_with(vexod.wait(5000ms), 2));
+        EXPECT_NE(read_file(dir.file("err")).find("vexod: bad scenario file " + scenario + ": " + reason),
+                  std::string::npos)
+            << read_file(dir.file("err"));
+        EXPECT_FALSE(exists(dir.file("s")));
+    }
 }
 
 TEST(VexodProcess, AnswersRequestsAndRefusesWhatItDoesNotKnow) {
@@ -521,6 +551,97 @@ TEST(VexodLink, SurvivesTheApplicationClosingItsEndAndTheClientLeaving) {
     EXPECT_FALSE(exists(folder_of(c.path)));
     RawClient next(vexod.socket_path());
     EXPECT_EQ(next.request(5), 0u);
+}
+
+// Binds a local socket at `path` and closes it: the file stays, as a killed
+// daemon leaves it.
+void leave_dead_socket(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << path;
+    ::close(fd);
+}
+
+// $TMPDIR, where the daemons started meanwhile make their link folders.
+class ScopedTmpdir {
+public:
+    explicit ScopedTmpdir(const std::string& dir) {
+        if (const char* old = std::getenv("TMPDIR")) old_ = old;
+        ::setenv("TMPDIR", dir.c_str(), 1);
+    }
+    ~ScopedTmpdir() { old_.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", old_.c_str(), 1); }
+    ScopedTmpdir(const ScopedTmpdir&) = delete;
+    ScopedTmpdir& operator=(const ScopedTmpdir&) = delete;
+
+private:
+    std::string old_;
+};
+
+TEST(VexodLink, StartRemovesTheLinkFoldersOfAKilledDaemonOnly) {
+    TempDir dir, tmp;
+    const ScopedTmpdir scoped(tmp.path());
+    const char* const scenario = R"({"link": {"accept_timeout_ms": 60000}, "devices": [
+        {"address": "00:1c:88:30:5e:01", "services": [{"rfcomm_channel": 1}]},
+        {"address": "00:1c:88:30:5e:05", "services": [{"rfcomm_channel": 1}], "link_faults": {"socket_path": "refused"}}]})";
+    std::string killed;  // the folder of a link of a daemon killed while it was up
+    {
+        VexodProcess vexod(VEXOD_BINARY, dir.path(), scenario, "killed.sock");
+        RawClient client(vexod.socket_path());
+        const Connected c = connect(client, 0x01);
+        ASSERT_EQ(c.result, 0u);
+        killed = folder_of(c.path);
+        vexod.process().signal(SIGKILL);
+        vexod.process().wait(5000ms);
+    }
+    ASSERT_TRUE(exists(killed + "/rfcomm"));
+
+    // Folders that are not a dead link's: something beside the socket,
+    // nothing at all, another name, a link to a folder, another user's.
+    std::vector<std::string> kept;
+    for (const char* name : {"vexod-link-extra1", "vexod-link-empty1", "vexod-linkage", "elsewhere"}) {
+        ASSERT_EQ(::mkdir(tmp.file(name).c_str(), 0700), 0);
+        if (std::strcmp(name, "vexod-link-empty1") != 0) leave_dead_socket(tmp.file(name) + "/rfcomm");
+        kept.push_back(tmp.file(name));
+    }
+    vgps::test::write_file(tmp.file("vexod-link-extra1/notes"), "mine");
+    ASSERT_EQ(::symlink(tmp.file("elsewhere").c_str(), tmp.file("vexod-link-symlnk").c_str()), 0);
+    kept.push_back(tmp.file("elsewhere/rfcomm"));
+    if (::geteuid() == 0) {
+        const std::string foreign = tmp.file("vexod-link-others");
+        ASSERT_EQ(::mkdir(foreign.c_str(), 0700), 0);
+        leave_dead_socket(foreign + "/rfcomm");
+        ASSERT_EQ(::chown((foreign + "/rfcomm").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+        kept.push_back(foreign + "/rfcomm");
+    }
+
+    // The next daemon's start removes the killed one's folder, and only it.
+    VexodProcess live(VEXOD_BINARY, dir.path(), scenario, "live.sock");
+    EXPECT_FALSE(exists(killed));
+    EXPECT_NE(live.log().find("<vexod> removed " + killed + ", left by a daemon that is gone"), std::string::npos)
+        << live.log();
+    for (const std::string& path : kept) EXPECT_TRUE(exists(path)) << path;
+
+    // The links of a live daemon, one listening, one bound but refusing
+    // connections (from the outside, as dead as the killed one), survive
+    // the start of another.
+    RawClient client(live.socket_path());
+    const Connected listening = connect(client, 0x01), refusing = connect(client, 0x05);
+    ASSERT_EQ(listening.result + refusing.result, 0u);
+    VexodProcess next(VEXOD_BINARY, dir.path(), "{}", "next.sock");
+    EXPECT_EQ(next.log().find("removed"), std::string::npos) << next.log();
+    EXPECT_TRUE(exists(listening.path));
+    EXPECT_TRUE(exists(refusing.path));
+    // The live daemon's links are as they were.
+    const int data = vgps::connect_local(listening.path);
+    ASSERT_GE(data, 0);
+    char byte;
+    EXPECT_EQ(::read(data, &byte, 1), 1) << "streaming";
+    ::close(data);
+    EXPECT_EQ(vgps::connect_local(refusing.path), -1);
+    EXPECT_EQ(errno, ECONNREFUSED);
 }
 
 }  // namespace

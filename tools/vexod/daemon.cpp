@@ -70,6 +70,7 @@ bool Daemon::start(std::string* error) {
         return false;
     }
     listen_source_ = loop_->add_source(listen_fd_, [this] { on_listen_readable(); });
+    remove_stale_link_folders();
     VLOG("listening on %s (radio %s, %zu devices in range)", path_.c_str(), scenario_.powered ? "on" : "off",
          scenario_.devices.size());
     return true;

@@ -107,9 +107,14 @@ struct Scenario {
     uint32_t accept_timeout_ms = 5000;
 };
 
+// The largest scenario file and NMEA file read; both must be regular files.
+inline constexpr size_t kMaxScenarioFileSize = size_t{4} << 20;
+inline constexpr size_t kMaxNmeaFileSize = size_t{64} << 20;
+
 // Reads a scenario. On failure returns false with a message naming the
-// line and column of a syntax error, or the path of a bad value
-// ("devices[1].address: ..."). NMEA files are read at once, relative to the
+// line and column of a syntax error (a number too large for a double
+// included), the path of a bad value ("devices[1].address: ..."), or why
+// the file cannot be read. NMEA files are read at once, relative to the
 // scenario file's folder (`base_dir` for parse_scenario; empty: the current
 // folder).
 bool load_scenario(const std::string& path, Scenario* out, std::string* error);
