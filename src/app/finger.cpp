@@ -57,6 +57,8 @@ T* find_first(UIView* view) {
 }
 
 Tap tap_at(UIApplication* app, UIView* target, CGRect area) {
+    // While an alert is up, it covers everything else.
+    if (app->visibleAlert() != nullptr) return Tap::NotOnScreen;
     const std::optional<CGPoint> point = touch_point(app, target, area);
     if (!point) return Tap::NotOnScreen;
     app->tapAtPoint(*point);

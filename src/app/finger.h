@@ -19,7 +19,7 @@ namespace vgps::finger {
 
 enum class Tap {
     Done,         // tapped (what follows is the toolkit's and the screen's)
-    NotOnScreen,  // no visible spot of it could be touched
+    NotOnScreen,  // no visible spot of it could be touched (or an alert covers it)
     Missing,      // there is no such thing to tap (no alert, no detail button…)
 };
 

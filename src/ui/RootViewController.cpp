@@ -185,6 +185,9 @@ void RootViewController::globalSwitchChanged(UISwitch* sender) {
     if (manager_->state() > DaemonStateConnected) {
         manager_->disconnectFromDevice();
         idleAllDevices();
+        // The link ends with the connection: the device footer no longer
+        // says it is up (shown when the switch is on again).
+        setDeviceStatus(text("Remote service disconnected."));
     }
     setDaemonStatus(text("Shutting down vexod daemon ..."));
     manager_->shutdownDaemon();
