@@ -79,6 +79,8 @@ TEST_F(ScreensTest, StartShowsTheNoticeTitleBackButtonAndBanner) {
     EXPECT_EQ(banners[0]["requests"], JSON::parse(R"([{"location":null}])"));
     // Connected: the switch on, the device section with the search row alone.
     EXPECT_EQ(sections_text(start), (std::vector<std::string>{"-|-|1", "Devices|-|1"})) << start.dump();
+    // At the right edge of the row, laid out again after every reload.
+    EXPECT_EQ(first_in(cell_at(start, 0, 0), "UISwitch")["frame"], JSON::array({215, 8, 75, 25}));
     EXPECT_TRUE(first_in(cell_at(start, 0, 0), "UISwitch")["on"].get<bool>());
     EXPECT_FALSE(spinning(cell_at(start, 0, 0)));
     EXPECT_EQ(labels_in(cell_at(start, 1, 0)), std::vector<std::string>{"Discover more ..."});
@@ -107,6 +109,8 @@ TEST_F(ScreensTest, AnUnreachableDaemonKeepsTheSpinnerButTheSwitchTriesAgain) {
     EXPECT_TRUE(spinning(row));
     ASSERT_FALSE(first_in(row, "UISwitch").is_null());
     EXPECT_FALSE(first_in(row, "UISwitch")["on"].get<bool>());
+    EXPECT_EQ(first_in(row, "UISwitch")["frame"], JSON::array({33, 0, 75, 25}));
+    EXPECT_EQ(first_in(row, "UIActivityIndicatorView")["frame"], JSON::array({0, 0, 25, 25}));
 
     // Turned on with still nobody there: the same again, switch in reach.
     const JSON again = play("dismiss\ndismiss\ntap-switch\ndump").at(0);
@@ -304,6 +308,10 @@ TEST_F(ScreensTest, TheDetailButtonOpensAnInspectorAndTheMapRowOffScreenIsLeftAl
     ASSERT_EQ(nav()->viewControllers().size(), 2u);
     GPSInspector* shown = inspector();
     ASSERT_NE(shown, nullptr);
+    // Its banner has slid into place once its ad came.
+    EXPECT_TRUE(std::any_of(app.animations().begin(), app.animations().end(),
+                            [](const UIAnimationRecord& a) { return a.name == "BannerSlide"; }));
+    EXPECT_EQ(shown->bannerView()->frame(), CGRectMake(0, 322, 320, 50));
     auto* map = dynamic_cast<MapViewCell*>(shown->tableView()->cellForRowAtIndexPath({1, 0}));
     ASSERT_NE(map, nullptr);
 
