@@ -1,7 +1,9 @@
 // Random bytes, cut into random block sizes, through the stream parser, as
 // the data link feeds it, and one byte at a time through a second parser:
 // after every block both must hold the same bytes and have applied the same
-// packs to the same record. Then the bytes go through each decoder directly,
+// packs to the same record. The frame scanner that watches the data link's
+// blocks follows the first parser: it holds as many bytes, and it has seen
+// as many checked sentences of a decoded type as the decoders were given. Then the bytes go through each decoder directly,
 // and through the number conversions checked against the C library they
 // must match.
 #include <cmath>
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "nmea/context.h"
+#include "nmea/frame_scan.h"
 #include "nmea/info.h"
 #include "nmea/parse.h"
 #include "nmea/parser.h"
@@ -21,6 +24,17 @@ namespace {
 using namespace vgps;
 
 void ignore_report(const char*, int) {}
+
+// Sentences handed to a decoder (each decoder traces its sentence first).
+int g_traced = 0;
+void count_trace(const char*, int) { ++g_traced; }
+
+struct DecodableCount : NmeaFrameSink {
+    int count = 0;
+    void frame(const NmeaFrame& f) override {
+        if (f.kind == NmeaFrameKind::Checked && f.pack_type != NMEA_NOPACK) ++count;
+    }
+};
 
 void check(bool condition) {
     if (!condition) std::abort();
@@ -80,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     nmea_property()->error_cb = ignore_report;
     nmea_property()->trace_cb = ignore_report;
+    g_traced = 0;
 
     nmeaPARSER parser, bytewise;
     nmeaINFO info, bytewise_info;
@@ -87,6 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     nmea_zero_INFO(&info);
     std::memcpy(&bytewise_info, &info, sizeof info);
     int applied = 0, bytewise_applied = 0;
+    NmeaFrameScanner scanner(parser.buff_size);
+    DecodableCount decodable;
     int pos = 0;
     while (pos < stream_size) {
         state = state * 1103515245u + 12345u;
@@ -97,7 +114,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     : pick < 240 ? 1023
                                  : static_cast<int>((state >> 4) % 3000) + 1;
         if (block > stream_size - pos) block = stream_size - pos;
+        nmea_property()->trace_cb = count_trace;  // the first parser's decoders only
         applied += nmea_parse(&parser, stream + pos, block, &info);
+        nmea_property()->trace_cb = ignore_report;
+        scanner.scan(stream + pos, block, &decodable);
+        check(scanner.held() == parser.buff_use && decodable.count == g_traced);
         check(parser.buff_use >= 0 && parser.buff_use < parser.buff_size);
         check(parser.top_node == nullptr && parser.end_node == nullptr);
         check(info.satinfo.inuse >= 0);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "nmea/checksum_lanes.h"
 #include "nmea/context.h"
 #include "nmea/tok.h"
 #include "platform/fatal_assert.h"
@@ -19,20 +20,8 @@ int64_t gsv_sats_in_sentence(int msg_index, int inview) {
 
 inline int text_length(const char* text) { return static_cast<int>(std::strlen(text)); }
 
-// True when some byte of the word equals b.
-inline bool has_byte(uint64_t word, unsigned char b) {
-    const uint64_t x = word ^ (0x0101010101010101ull * b);
-    return ((x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull) != 0;
-}
-
-// The running checksum of the bytes gathered in the lanes of crc: their
-// exclusive-or, as a signed byte widened to int.
-inline int fold_checksum(uint64_t crc) {
-    crc ^= crc >> 32;
-    crc ^= crc >> 16;
-    crc ^= crc >> 8;
-    return static_cast<int>(static_cast<signed char>(static_cast<unsigned char>(crc)));
-}
+using nmea_lanes::fold_checksum;
+using nmea_lanes::has_byte;
 
 }  // namespace
 

@@ -1,0 +1,144 @@
+#include "nmea/frame_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "nmea/parser.h"
+#include "nmea_support.h"
+
+namespace vgps {
+namespace {
+
+using test::nmea_sentence;
+
+// Every frame as "kind length head".
+struct FrameLog : NmeaFrameSink {
+    std::vector<std::string> frames;
+    std::vector<std::string> checked;  // Checked frames of a decoded type: their head
+
+    void frame(const NmeaFrame& f) override {
+        static const char* const kinds[] = {"checked", "bad-checksum", "skipped", "dropped"};
+        const std::string head(f.head, static_cast<size_t>(f.head_length));
+        frames.push_back(std::string(kinds[static_cast<int>(f.kind)]) + " " + std::to_string(f.length) +
+                         (head.empty() ? "" : " " + head));
+        if (f.kind == NmeaFrameKind::Checked && f.pack_type != NMEA_NOPACK) checked.push_back(head);
+    }
+};
+
+TEST(NmeaFrameScan, TellsEachFrameAsTheParserCutsIt) {
+    const std::string gga = nmea_sentence("GPGGA,123520,4807.040,N,01131.002,E,1,08,0.9,545.4,M,46.9,M,,");
+    const std::string gnrmc = nmea_sentence("GNRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W");
+    std::string bad = gga;
+    bad[10] = '9';
+    const std::string cut = "$GPRMC,1235";
+    const std::string pgrme = nmea_sentence("PGRME,15.0,M,45.0,M,25.0,M");
+    const std::string stream = "xy" + gga + bad + cut + gnrmc + pgrme + gga;
+
+    // Whole, then in blocks of 1, 5 and 1023 bytes: the same frames.
+    std::vector<std::string> whole;
+    for (const int block : {static_cast<int>(stream.size()), 1, 5, 1023}) {
+        SCOPED_TRACE("blocks of " + std::to_string(block));
+        NmeaFrameScanner scanner;
+        FrameLog log;
+        for (size_t pos = 0; pos < stream.size(); pos += static_cast<size_t>(block))
+            scanner.scan(stream.data() + pos, static_cast<int>(std::min<size_t>(block, stream.size() - pos)), &log);
+        if (whole.empty()) whole = log.frames;
+        EXPECT_EQ(log.frames, whole);
+        EXPECT_EQ(scanner.held(), 0);
+    }
+    const std::string len = std::to_string(gga.size());
+    EXPECT_EQ(whole, (std::vector<std::string>{
+                         "skipped 2 xy",
+                         "checked " + len + " $GPGGA,",
+                         "bad-checksum " + len + " $GPGGA,",
+                         "skipped 11 $GPRMC,",
+                         "checked " + std::to_string(gnrmc.size()) + " $GNRMC,",
+                         "checked " + std::to_string(pgrme.size()) + " $PGRME,",
+                         "checked " + len + " $GPGGA,",
+                     }));
+
+    // A "*" not followed by CR LF stalls the scan: the bytes pile up to
+    // 1023, and the next byte drops them.
+    NmeaFrameScanner scanner;
+    FrameLog log;
+    const std::string stalled = nmea_sentence("PGRME,15.0,M", "") + gga;
+    scanner.scan(stalled.data(), static_cast<int>(stalled.size()), &log);
+    const std::string filler(1023 - stalled.size(), 'z');
+    scanner.scan(filler.data(), static_cast<int>(filler.size()), &log);
+    EXPECT_EQ(scanner.held(), 1023);
+    EXPECT_TRUE(log.frames.empty());
+    scanner.scan(gga.data(), static_cast<int>(gga.size()), &log);
+    EXPECT_EQ(log.frames, (std::vector<std::string>{"dropped 1023", "checked " + len + " $GPGGA,"}));
+
+    // A smaller buffer fills sooner; nothing is held after a reset.
+    scanner.reset(300);
+    log.frames.clear();
+    const std::string run(400, 'x');
+    scanner.scan(run.data(), static_cast<int>(run.size()), &log);
+    EXPECT_EQ(log.frames, (std::vector<std::string>{"dropped 299"}));
+    EXPECT_EQ(scanner.held(), 101);
+}
+
+// Real captures with wrong bytes, cut sentences, noise, other talkers and
+// stalls, in random blocks through the parser and the scanner side by side:
+// after every block the scanner holds what the parser holds, and the checked
+// frames of a decoded type are the sentences the parser gave its decoders.
+TEST(NmeaFrameScan, FollowsTheParserThroughAnyStream) {
+    test::Strings sentences;
+    for (const char* name : {"ch-4711", "bn-9015", "magellan-ec10", "gp-320fw-2019-04-07-coldboot"})
+        for (const std::string& line : test::capture_lines(name)) sentences.push_back(line);
+    std::mt19937 rng(17);
+    auto below = [&rng](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
+    const std::string noise = "$*\r\n,.0123456789ABCDEFGPx\xe9";
+
+    size_t traced_total = 0, dropped_total = 0;
+    for (int trial = 0; trial < 40; ++trial) {
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        std::string stream;
+        while (stream.size() < 8000) {
+            std::string s = sentences[below(sentences.size())];
+            const size_t r = below(100);
+            if (r < 6) {
+                s[below(s.size())] ^= static_cast<char>(1 + below(127));
+            } else if (r < 10) {
+                s.resize(below(s.size()));
+            } else if (r < 14) {
+                s.clear();
+                for (size_t n = 1 + below(30); n; --n) s += noise[below(noise.size())];
+            } else if (r == 14) {
+                s = std::string(below(1500), 'x');
+            } else if (r == 15) {
+                s.erase(s.size() - 2, 1);  // LF alone
+            }
+            stream += s;
+        }
+
+        test::NmeaReports reports;  // the decoders trace every sentence they are given
+        nmeaPARSER parser;
+        ASSERT_EQ(1, nmea_parser_init(&parser));
+        nmeaINFO info = test::fresh_info();
+        NmeaFrameScanner scanner(parser.buff_size);
+        FrameLog log;
+        for (size_t pos = 0; pos < stream.size();) {
+            const size_t n = std::min(stream.size() - pos, 1 + below(below(3) ? 80 : 2500));
+            nmea_parse(&parser, stream.data() + pos, static_cast<int>(n), &info);
+            scanner.scan(stream.data() + pos, static_cast<int>(n), &log);
+            pos += n;
+            ASSERT_EQ(scanner.held(), parser.buff_use) << "after " << pos << " bytes";
+        }
+        nmea_parser_destroy(&parser);
+        std::vector<std::string> traced;
+        for (const std::string& t : reports.traces) traced.push_back(t.substr(0, kNmeaFrameHead));
+        ASSERT_EQ(log.checked, traced);
+        traced_total += traced.size();
+        for (const std::string& f : log.frames) dropped_total += f.rfind("dropped", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_GT(traced_total, 40u * 30);
+    EXPECT_GT(dropped_total, 10u) << "the buffer filled now and then";
+}
+
+}  // namespace
+}  // namespace vgps
