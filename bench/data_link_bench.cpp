@@ -8,6 +8,12 @@
 // counters (microseconds).
 // BM_StreamAsFastAsPossible: the writer streams a recorded-style epoch
 // stream without pause; notifications and sentences per second.
+// BM_Blocks: the CPU cost of what the read callback does with the blocks of
+// that stream, without the socket: the parser alone (health 0) or the
+// parser and the link's health record (health 1), for a GP receiver
+// (talker 0) and one whose sentences are all GN and skipped (talker 1).
+// BM_HealthReport: one report and verdict, as a front-end asks once a
+// second.
 #include <benchmark/benchmark.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,6 +28,8 @@
 #include <vector>
 
 #include "link/DaemonManager.h"
+#include "link/link_health.h"
+#include "nmea/parser.h"
 #include "platform/fd.h"
 #include "platform/log.h"
 #include "platform/notification_center.h"
@@ -40,18 +48,19 @@ std::string sentence(const std::string& body) {
     return "$" + body + tail;
 }
 
-// One second of a receiver with a 3D fix: GGA, GSA, three GSV, RMC, VTG.
-std::string epoch(int second) {
+// One second of a receiver with a 3D fix: GGA, GSA, three GSV, RMC, VTG,
+// all under `talker`.
+std::string epoch(int second, const std::string& talker = "GP") {
     char t[16];
     std::snprintf(t, sizeof t, "1208%02d.00", second % 60);
     const std::string time = t;
-    return sentence("GPGGA," + time + ",4807.0380,N,01131.0000,E,1,08,0.9,545.4,M,46.9,M,,") +
-           sentence("GPGSA,A,3,04,05,09,12,24,25,29,31,,,,,1.8,0.9,1.5") +
-           sentence("GPGSV,3,1,12,04,77,200,45,05,40,080,42,09,32,300,40,12,20,240,38") +
-           sentence("GPGSV,3,2,12,24,15,140,35,25,55,060,44,29,10,320,30,31,05,010,28") +
-           sentence("GPGSV,3,3,12,02,03,100,20,06,02,200,18,10,01,300,15,14,00,020,12") +
-           sentence("GPRMC," + time + ",A,4807.0380,N,01131.0000,E,022.4,084.4,150911,003.1,W") +
-           sentence("GPVTG,084.4,T,087.5,M,022.4,N,041.5,K");
+    return sentence(talker + "GGA," + time + ",4807.0380,N,01131.0000,E,1,08,0.9,545.4,M,46.9,M,,") +
+           sentence(talker + "GSA,A,3,04,05,09,12,24,25,29,31,,,,,1.8,0.9,1.5") +
+           sentence(talker + "GSV,3,1,12,04,77,200,45,05,40,080,42,09,32,300,40,12,20,240,38") +
+           sentence(talker + "GSV,3,2,12,24,15,140,35,25,55,060,44,29,10,320,30,31,05,010,28") +
+           sentence(talker + "GSV,3,3,12,02,03,100,20,06,02,200,18,10,01,300,15,14,00,020,12") +
+           sentence(talker + "RMC," + time + ",A,4807.0380,N,01131.0000,E,022.4,084.4,150911,003.1,W") +
+           sentence(talker + "VTG,084.4,T,087.5,M,022.4,N,041.5,K");
 }
 
 // A linked manager and the receiver's end of its data socket.
@@ -191,6 +200,51 @@ void BM_StreamAsFastAsPossible(benchmark::State& state) {
     state.counters["MB_per_s"] = static_cast<double>(streams * stream.size()) / seconds / 1e6;
 }
 BENCHMARK(BM_StreamAsFastAsPossible)->UseRealTime()->MinTime(2.0);
+
+void BM_Blocks(benchmark::State& state) {
+    const bool with_health = state.range(0) != 0;
+    std::string stream;
+    for (int s = 0; s < 60; ++s) stream += epoch(s, state.range(1) != 0 ? "GN" : "GP");
+    const size_t sentences_per_stream = 60 * 7;
+
+    vgps::nmeaPARSER parser;
+    vgps::nmea_parser_init(&parser);
+    vgps::nmeaINFO info;
+    vgps::nmea_zero_INFO(&info);
+    vgps::LinkHealth health;
+    auto now = Clock::now();
+    health.reset(now, parser.buff_size);
+    for (auto _ : state) {
+        for (size_t pos = 0; pos < stream.size(); pos += vgps::kNmeaBlockSize) {
+            const int n = static_cast<int>(std::min<size_t>(vgps::kNmeaBlockSize, stream.size() - pos));
+            const int applied = vgps::nmea_parse(&parser, stream.data() + pos, n, &info);
+            if (with_health) health.blockRead(stream.data() + pos, n, applied, now += 20ms);
+        }
+        benchmark::DoNotOptimize(info);
+    }
+    vgps::nmea_parser_destroy(&parser);
+    state.counters["sentences"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * sentences_per_stream), benchmark::Counter::kIsRate);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * stream.size()));
+}
+BENCHMARK(BM_Blocks)->ArgNames({"health", "talker"})->ArgsProduct({{0, 1}, {0, 1}});
+
+void BM_HealthReport(benchmark::State& state) {
+    std::string stream;
+    for (int s = 0; s < 10; ++s) stream += epoch(s, "GN") + epoch(s);
+    vgps::LinkHealth health;
+    auto now = Clock::now();
+    health.reset(now, vgps::NMEA_DEF_PARSEBUFF);
+    for (size_t pos = 0; pos < stream.size(); pos += 400)
+        health.blockRead(stream.data() + pos, static_cast<int>(std::min<size_t>(400, stream.size() - pos)), 1,
+                         now += 250ms);
+    for (auto _ : state) {
+        const vgps::LinkHealthReport report = health.report(now);
+        benchmark::DoNotOptimize(vgps::link_verdict(report, 3));
+        benchmark::DoNotOptimize(vgps::link_skipped_text(report));
+    }
+}
+BENCHMARK(BM_HealthReport);
 
 }  // namespace
 

@@ -134,6 +134,8 @@ public:
     int dataDescriptor() const { return link_.descriptor(); }
     // The decoded state of the current (or last) data link.
     const nmeaINFO& gpsInfo() const { return link_.info(); }
+    // What the current (or last) data link carried.
+    const LinkHealth& linkHealth() const { return link_.health(); }
 
 private:
     // The one place the state changes: stores `to` and tells the delegate,

@@ -69,6 +69,7 @@ GPSDataLink::OpenResult GPSDataLink::open(const char* path, int* error) {
     set_nonblocking(rfcomm->native());
     nmea_parser_init(&parser);
     nmea_zero_INFO(&info_);
+    health_.reset(LinkHealth::Clock::now(), parser.buff_size);
     return OpenResult::Linked;
 }
 
@@ -99,7 +100,9 @@ void GPSDataLink::readNMEASentences() {
             return;
         }
         nmeaBuffer[n] = 0;
-        nmea_parse(&parser, reinterpret_cast<const char*>(nmeaBuffer), static_cast<int>(n), &info_);
+        const char* block = reinterpret_cast<const char*>(nmeaBuffer);
+        const int applied = nmea_parse(&parser, block, static_cast<int>(n), &info_);
+        health_.blockRead(block, static_cast<int>(n), applied, LinkHealth::Clock::now());
         // With nobody listening (no inspector on screen) there is nothing to
         // build or post.
         static const std::string name = kPositionNotificationName;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "link/link_health.h"
 #include "nmea/info.h"
 #include "nmea/parser.h"
 #include "platform/notification_center.h"
@@ -83,6 +84,8 @@ public:
     int descriptor() const { return rfcomm ? rfcomm->native() : -1; }
     // The decoded state of the current (or last) link.
     const nmeaINFO& info() const { return info_; }
+    // What the current (or last) link carried, as blocks were read.
+    const LinkHealth& health() const { return health_; }
 
 private:
     NotificationCenter* center_;
@@ -90,6 +93,7 @@ private:
     std::unique_ptr<Socket> rfcomm;  // the data socket
     nmeaPARSER parser;               // the stream parser
     nmeaINFO info_{};                // decoded state
+    LinkHealth health_;              // watches the blocks the parser is given
     uint8_t nmeaBuffer[kNmeaBlockSize + 1] = {};
 };
 

@@ -230,5 +230,68 @@ TEST_F(GpsLinkTest, ReplayedCaptureGivesTheRecordedFixes) {
     EXPECT_TRUE(seen.count(reference.rbegin()->first));
 }
 
+// The health verdict on real receivers replayed by vexod through the
+// manager's data link, checked as each link ends (the record stays with
+// the manager).
+TEST_F(GpsLinkTest, HealthVerdictsOnRealReceiversThroughTheDataLink) {
+    const std::string data = std::string(VGPS_TEST_DATA_DIR) + "/nmea/";
+    auto replay = [&](const char* address, const std::string& file, const std::string& faults = "") {
+        return device(address, kGps, R"("nmea_file": ")" + data + file + R"(")" + (faults.empty() ? "" : ", " + faults));
+    };
+    ASSERT_NO_FATAL_FAILURE(start(scenario({
+        replay("00:00:00:00:00:01", "bt-q818.log"),
+        // Its first seven epochs: the fix under the GN and GL talkers only.
+        replay("00:00:00:00:00:02", "ch-4711.log", R"("link_faults": {"drop_after_epochs": 7})"),
+        replay("00:00:00:00:00:03", "gp-320fw-2019-04-07-coldboot.log"),
+    })));
+    const struct {
+        const char* address;
+        std::string verdict;  // a prefix of it
+    } cases[] = {
+        {"00:00:00:00:00:01", "receiving GP sentences, 3D fix"},
+        {"00:00:00:00:00:02", "receiving GN and GL sentences: this build decodes GP only"},
+        {"00:00:00:00:00:03", "checksum errors: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        tap(c.address);
+        ASSERT_TRUE(run_until([&] { return link_over(); }));
+        const LinkHealthReport r = manager->linkHealth().report(LinkHealth::Clock::now());
+        const std::string verdict = link_verdict(r, manager->gpsInfo().fix);
+        EXPECT_EQ(verdict.substr(0, c.verdict.size()), c.verdict) << verdict;
+        EXPECT_GT(r.bytes, 0u);
+        if (c.verdict.back() == ' ') {
+            EXPECT_GE(r.badChecksumPercent, kLinkChecksumErrorPercent);
+            EXPECT_GT(r.badChecksums, 10u);
+            EXPECT_GE(r.clears, 1u);
+        }
+    }
+    // What the GN receiver sent, by kind; its GPGSV satellites were applied.
+    tap("00:00:00:00:00:02");
+    ASSERT_TRUE(run_until([&] { return link_over(); }));
+    const LinkHealthReport gn = manager->linkHealth().report(LinkHealth::Clock::now());
+    EXPECT_EQ(gn.applied, 4u);
+    EXPECT_EQ(gn.skippedSentences, 36u);
+    EXPECT_EQ(manager->gpsInfo().satinfo.inview, 14);
+}
+
+TEST_F(GpsLinkTest, HealthOfALinkThatFallsSilent) {
+    // One epoch, and the next not before 1000 s: the link stays up, silent.
+    const std::string data = std::string(VGPS_TEST_DATA_DIR) + "/nmea/";
+    ASSERT_NO_FATAL_FAILURE(start(
+        scenario({device("00:00:00:00:00:01", kGps, R"("nmea_file": ")" + data + R"(bt-q818.log")")}, "0.001")));
+    tap("00:00:00:00:00:01");
+    ASSERT_TRUE(run_until([&] { return manager->linkHealth().report(LinkHealth::Clock::now()).applied == 6; }));
+    const auto now = LinkHealth::Clock::now();
+    EXPECT_EQ(link_verdict(manager->linkHealth().report(now), manager->gpsInfo().fix),
+              "receiving GP sentences, 3D fix");
+    // The same record six seconds on: the verdict counts the silence, and
+    // the window of five whole seconds has nothing left.
+    const LinkHealthReport later = manager->linkHealth().report(now + std::chrono::milliseconds(6300));
+    EXPECT_EQ(link_verdict(later, manager->gpsInfo().fix), "no data for 6 s");
+    EXPECT_EQ(later.bytesPerSecond, 0.0);
+    EXPECT_GE(manager->dataDescriptor(), 0) << "the link is still up";
+}
+
 }  // namespace
 }  // namespace vgps
