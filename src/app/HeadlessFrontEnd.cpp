@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/HeadlessReport.h"
+#include "app/LinkStatusWatch.h"
 #include "app/ScriptPlayer.h"
 #include "app/finger.h"
 #include "link/DaemonManager.h"
@@ -172,6 +173,7 @@ int run_headless(const AppOptions& options) {
 
     std::unique_ptr<ScriptPlayer> player;
     std::unique_ptr<HeadlessReport> report;
+    std::unique_ptr<LinkStatusWatch> health;  // the report's health lines
     std::unique_ptr<RoadUser> user;
     RunLoop::ObserverId watcher = 0;
     if (options.script) {
@@ -188,6 +190,10 @@ int run_headless(const AppOptions& options) {
         report = std::make_unique<HeadlessReport>(stdout, manager, center);
         report->setPositionLimit(options.positions);
         report->printRemembered(*manager->deviceList());
+        health = std::make_unique<LinkStatusWatch>(
+            manager, loop, [&report](const LinkHealthReport* r, const std::string& verdict) {
+                if (r != nullptr) report->line(HeadlessReport::healthLine(*r, verdict));
+            });
         user = std::make_unique<RoadUser>(&app, manager, report.get(), options.device);
         auto done = [&] {
             return user->connectFailed() || report->daemonGone() ||

@@ -73,6 +73,23 @@ std::string HeadlessReport::positionLine(const UserInfo& userInfo) {
            ",\"LON_DEG\":" + degrees_text(lon_deg) + "}";
 }
 
+std::string HeadlessReport::healthLine(const LinkHealthReport& r, const std::string& verdict) {
+    auto seconds = [](const std::optional<double>& s) { return s ? link_rate_text(*s) : std::string("null"); };
+    auto count = [](uint64_t n) { return std::to_string(n); };
+    return "{\"HEALTH\":{\"verdict\":" + quote_text(verdict) + ",\"link_s\":" + link_rate_text(r.linkSeconds) +
+           ",\"bytes_per_s\":" + link_rate_text(r.bytesPerSecond) +
+           ",\"sentences_per_s\":" + link_rate_text(r.sentencesPerSecond) +
+           ",\"applied_per_s\":" + link_rate_text(r.appliedPerSecond) +
+           ",\"since_byte_s\":" + seconds(r.sinceByteSeconds) +
+           ",\"since_applied_s\":" + seconds(r.sinceAppliedSeconds) + ",\"bytes\":" + count(r.bytes) +
+           ",\"sentences\":" + count(r.sentences) + ",\"applied\":" + count(r.applied) +
+           ",\"refused\":" + count(r.refused) + ",\"bad_checksums\":" + count(r.badChecksums) +
+           ",\"bad_checksum_pct\":" + std::to_string(r.badChecksumPercent) +
+           ",\"skipped\":" + quote_text(link_skipped_text(r)) +
+           ",\"skipped_sentences\":" + count(r.skippedSentences) + ",\"skipped_bytes\":" + count(r.skippedBytes) +
+           ",\"clears\":" + count(r.clears) + ",\"dropped_bytes\":" + count(r.droppedBytes) + "}}";
+}
+
 void HeadlessReport::line(const std::string& text) {
     std::fprintf(out_, "%s\n", text.c_str());
     std::fflush(out_);

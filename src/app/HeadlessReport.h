@@ -22,6 +22,7 @@
 //   {"UTC":<text>,"FIX":<n>,"LAT":<ddmm.mmmm>,"LON":<dddmm.mmmm>,"LAT_DEG":<degrees>,"LON_DEG":<degrees>}
 //   message <title> <message>
 //   alert <title> <message> [<button>]...
+//   {"HEALTH":{"verdict":<text>,...}}          (once a second while a data link is up)
 #pragma once
 
 #include <cstdint>
@@ -31,6 +32,7 @@
 #include <string>
 
 #include "link/DaemonManager.h"
+#include "link/link_health.h"
 #include "platform/alert.h"
 #include "registry/BTDeviceCache.h"
 
@@ -69,6 +71,10 @@ public:
     // then latitude and longitude in decimal degrees as the inspector
     // shows them ("%f" of nmea_ndeg2degree, in single precision).
     static std::string positionLine(const UserInfo& userInfo);
+    // The health line of a data link: the verdict, then what the link
+    // carried (rates over the last seconds, times since, counts since it
+    // opened).
+    static std::string healthLine(const LinkHealthReport& report, const std::string& verdict);
 
     void daemonManager_showTitle_Message(DaemonManager* manager, const std::string& title,
                                          const std::string& message) override;

@@ -142,4 +142,46 @@ TEST(Headless, PrintsPositionsOfTheChosenDeviceUntilTheLinkEnds) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "device-not-found 00:00:00:00:00:09"), lines.end());
 }
 
+TEST(Headless, PrintsTheLinkHealthOnceASecondWhileTheLinkIsUp) {
+    // A GPS/GLONASS receiver whose first seven epochs carry the fix under
+    // the GN and GL talkers only, two epochs a second; then the link drops.
+    TempDir dir;
+    VexodProcess vexod(VEXOD_BINARY, dir.path(), R"({"link": {"speed": 2}, "inquiry": {"end_after_ms": 20}, "devices": [
+        {"address": "00:1b:c1:47:11:06", "class": "0x001f00", "name": "GNSS Mouse", "inquiry_delay_ms": 0,
+         "services": [{"name": "Serial Port", "rfcomm_channel": 1}],
+         "nmea_file": ")" + std::string(VGPS_TEST_DATA_DIR) + R"(/nmea/ch-4711.log",
+         "link_faults": {"drop_after_epochs": 7}}]})");
+    auto gps = run_front_end(dir, vexod, {"--exit-when-done"});
+    EXPECT_TRUE(exited_with(gps->wait(20000ms), 0)) << read_file(dir.file("gps.err"));
+    const auto lines = lines_of(dir.file("gps.out"));
+    const auto up = std::find(lines.begin(), lines.end(), "state 1 -> 3");
+    const auto down = std::find(lines.begin(), lines.end(), "state 3 -> 1");
+    ASSERT_LT(up, down);
+
+    // Every key, in this order; the verdict says why there is no fix.
+    const std::regex health(
+        R"(\{"HEALTH":\{"verdict":"receiving GN( and GL)? sentences: this build decodes GP only",)"
+        R"("link_s":([\d.]+),"bytes_per_s":[\d.]+,"sentences_per_s":[\d.]+,"applied_per_s":[\d.]+,)"
+        R"("since_byte_s":[\d.]+,"since_applied_s":([\d.]+|null),"bytes":\d+,"sentences":\d+,"applied":\d+,)"
+        R"("refused":0,"bad_checksums":0,"bad_checksum_pct":0,"skipped":"GNGSA [\d.]+/s, [^"]+",)"
+        R"("skipped_sentences":\d+,"skipped_bytes":0,"clears":0,"dropped_bytes":0\}\})");
+    std::vector<double> link_seconds;
+    for (auto it = lines.begin(); it != lines.end(); ++it) {
+        if (it->rfind("{\"HEALTH\"", 0) != 0) continue;
+        EXPECT_TRUE(it > up && it < down) << "only while the link is up: " << *it;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(*it, m, health)) << *it;
+        link_seconds.push_back(std::stod(m[2]));
+    }
+    // The link streamed for three seconds and a half.
+    ASSERT_GE(link_seconds.size(), 1u);
+    EXPECT_LE(link_seconds.size(), 4u);
+    for (size_t i = 1; i < link_seconds.size(); ++i) EXPECT_GE(link_seconds[i] - link_seconds[i - 1], 0.9);
+    // The positions go on as before: no fix.
+    for (auto it = up + 1; it != down; ++it) {
+        if (it->rfind("{\"UTC\"", 0) != 0) continue;
+        EXPECT_NE(it->find("\"FIX\":1,"), std::string::npos) << *it;
+    }
+}
+
 }  // namespace
