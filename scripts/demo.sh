@@ -6,7 +6,10 @@
 # position (the notice, the search, the names, the tap on the receiver that
 # replays a recorded track, the GPS inspector following its positions), and
 # scripts/show-screens.py shows each of the script's dumps as the screen a
-# reader would see. Then the daemon is stopped.
+# reader would see. Then the scripted user of the headless front-end taps the
+# receiver that speaks GN only: its report lines show the positions without a
+# fix and, once a second, the data link's health line with the verdict on
+# why. Then the daemon is stopped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -44,6 +47,16 @@ python3 scripts/show-screens.py <"$work/dumps"
 if [[ $status -ne 0 ]]; then
   echo "== vexod-gps ended with status $status; its log:"
   sed 's/^/  /' "$work/vexod-gps.log"
+fi
+
+if [[ $status -eq 0 ]]; then
+  echo "== vexod-gps --headless --device 00:1b:c1:47:11:06 --positions 6: the GNSS Mouse speaks GN only"
+  VEXOD_GPS_PREFS_DIR="$work" "$bin/src/app/vexod-gps" --headless --device 00:1b:c1:47:11:06 --positions 6 \
+    --socket "$socket" --timeout 60 2>>"$work/vexod-gps.log" | sed 's/^/  /' || status=$?
+  if [[ $status -ne 0 ]]; then
+    echo "== vexod-gps ended with status $status; its log:"
+    sed 's/^/  /' "$work/vexod-gps.log"
+  fi
 fi
 
 echo "== what the daemon did"

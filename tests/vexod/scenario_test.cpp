@@ -9,15 +9,20 @@
 namespace vexod {
 namespace {
 
-TEST(Scenario, ExampleHasThreeDevices) {
+TEST(Scenario, ExampleHasFourDevices) {
     Scenario s;
     std::string error;
     ASSERT_TRUE(load_scenario(VEXOD_EXAMPLE_SCENARIO, &s, &error)) << error;
-    ASSERT_EQ(s.devices.size(), 3u);
+    ASSERT_EQ(s.devices.size(), 4u);
     EXPECT_EQ(vgps::ba2str(s.devices[0].address), "00:0b:0d:88:a2:3c");
     EXPECT_EQ(s.devices[0].device_class, 0x001f00u);
     EXPECT_EQ(s.devices[0].name, "GPSlim236");
     EXPECT_EQ(s.devices[1].nmea_epochs.size(), 74u) << "the recorded track, read beside the scenario";
+    // The receiver whose fix comes under the GN and GL talkers only, for
+    // seven epochs, then GP sentences without a fix.
+    ASSERT_EQ(s.devices[3].nmea_epochs.size(), 14u);
+    EXPECT_EQ(s.devices[3].nmea_epochs[0].substr(0, 6), "$GNGGA");
+    EXPECT_EQ(s.devices[3].nmea_epochs[7].substr(0, 6), "$GPGGA");
 }
 
 TEST(Scenario, ValuesInTheirWrittenForms) {
