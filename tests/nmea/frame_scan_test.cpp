@@ -92,29 +92,11 @@ TEST(NmeaFrameScan, FollowsTheParserThroughAnyStream) {
         for (const std::string& line : test::capture_lines(name)) sentences.push_back(line);
     std::mt19937 rng(17);
     auto below = [&rng](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
-    const std::string noise = "$*\r\n,.0123456789ABCDEFGPx\xe9";
 
     size_t traced_total = 0, dropped_total = 0;
     for (int trial = 0; trial < 40; ++trial) {
         SCOPED_TRACE("trial " + std::to_string(trial));
-        std::string stream;
-        while (stream.size() < 8000) {
-            std::string s = sentences[below(sentences.size())];
-            const size_t r = below(100);
-            if (r < 6) {
-                s[below(s.size())] ^= static_cast<char>(1 + below(127));
-            } else if (r < 10) {
-                s.resize(below(s.size()));
-            } else if (r < 14) {
-                s.clear();
-                for (size_t n = 1 + below(30); n; --n) s += noise[below(noise.size())];
-            } else if (r == 14) {
-                s = std::string(below(1500), 'x');
-            } else if (r == 15) {
-                s.erase(s.size() - 2, 1);  // LF alone
-            }
-            stream += s;
-        }
+        const std::string stream = test::faulty_stream(sentences, 8000, rng);
 
         test::NmeaReports reports;  // the decoders trace every sentence they are given
         nmeaPARSER parser;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,37 @@ inline Strings capture_lines(const std::string& name) {
     for (const std::string& line : lines_of(read_file(kNmeaData + name + ".log")))
         if (!line.empty() && line[0] != '#') out.push_back(line + "\r\n");
     return out;
+}
+
+// About `size` bytes of what a receiver's link carries: the sentences in a
+// random order, mostly whole, now and then with a wrong byte, cut short,
+// replaced by noise or by a run that ends no sentence (sometimes enough to
+// fill the parser's buffer), with a line feed alone or with a "*" and
+// checksum but no line end (both stall the scan until the buffer fills).
+inline std::string faulty_stream(const Strings& sentences, size_t size, std::mt19937& rng) {
+    auto below = [&rng](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
+    const std::string noise_bytes = "$\r\n,.0123456789ABCDEFGPx\xe9";
+    std::string stream;
+    while (stream.size() < size) {
+        std::string s = sentences[below(sentences.size())];
+        const size_t r = below(200);
+        if (r < 8) {  // a wrong byte
+            s[below(s.size())] ^= static_cast<char>(1 + below(127));
+        } else if (r < 16) {  // cut short
+            s.resize(below(s.size()));
+        } else if (r < 24) {  // noise
+            s.clear();
+            for (size_t n = 1 + below(40); n; --n) s += noise_bytes[below(noise_bytes.size())];
+        } else if (r < 26) {  // a run that ends no sentence
+            s = std::string(below(1500), 'x');
+        } else if (r == 26) {  // line feed alone
+            s.erase(s.size() - 2, 1);
+        } else if (r == 27) {  // a "*" and checksum without the line end
+            s.resize(s.size() - 2);
+        }
+        stream += s;
+    }
+    return stream;
 }
 
 // Records every error and trace report while it exists (one at a time).

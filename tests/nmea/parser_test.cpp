@@ -179,33 +179,11 @@ TEST(NmeaParserCuts, AnyCuttingGivesWhatAByteAtATimeFeedGives) {
         for (const std::string& line : test::capture_lines(name)) sentences.push_back(line);
     std::mt19937 rng(20240613);
     auto below = [&rng](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
-    const std::string noise_bytes = "$\r\n,.0123456789ABCDEFGPx\xe9";
 
     int applied = 0, fulls = 0;
     for (int trial = 0; trial < 60; ++trial) {
         SCOPED_TRACE("trial " + std::to_string(trial));
-        std::string stream;
-        while (stream.size() < 6000) {
-            std::string s = sentences[below(sentences.size())];
-            // Mostly whole sentences: a line end that is not CR LF stalls
-            // the scan until the buffer fills up.
-            const size_t r = below(200);
-            if (r < 8) {  // a wrong byte
-                s[below(s.size())] ^= static_cast<char>(1 + below(127));
-            } else if (r < 16) {  // cut short
-                s.resize(below(s.size()));
-            } else if (r < 24) {  // noise
-                s.clear();
-                for (size_t n = 1 + below(40); n; --n) s += noise_bytes[below(noise_bytes.size())];
-            } else if (r < 26) {  // a run that ends no sentence: sometimes enough to fill the buffer
-                s = std::string(below(1500), 'x');
-            } else if (r == 26) {  // line feed alone
-                s.erase(s.size() - 2, 1);
-            } else if (r == 27) {  // a "*" and checksum without the line end
-                s.resize(s.size() - 2);
-            }
-            stream += s;
-        }
+        const std::string stream = test::faulty_stream(sentences, 6000, rng);
         const auto bytewise = byte_by_byte(stream);
         applied += bytewise.back().applied;
         for (const FeedState& b : bytewise) fulls += b.held.size() == NMEA_DEF_PARSEBUFF - 1 ? 1 : 0;
