@@ -40,12 +40,6 @@ std::string last_element(const std::string& path) { return path.substr(path.rfin
 
 }  // namespace
 
-std::string address_text(const Address& address) {
-    vgps::bdaddr ba;
-    std::memcpy(ba.addr, address.data(), 6);
-    return vgps::ba2str(ba);
-}
-
 BluezClient::BluezClient(vgps::RunLoop* loop, BluezOptions options, BluezListener* listener)
     : loop_(loop), options_(std::move(options)), listener_(listener), bus_(loop) {}
 
@@ -123,7 +117,7 @@ void BluezClient::read_interfaces(sd_bus_message* m, const std::string& path, bo
         if (sd_bus_message_read(m, "s", &interface) < 0) break;
         std::set<std::string> names;
         if (std::strcmp(interface, kAdapterInterface) == 0) {
-            if (adapters_.emplace(path, AdapterInfo{last_element(path), false}).second) {
+            if (adapters_.emplace(path, AdapterInfo{last_element(path), false, {}}).second) {
                 adapter_order_.push_back(path);
             }
             read_properties(m, path, interface, &names);
@@ -155,10 +149,12 @@ void BluezClient::read_properties(sd_bus_message* m, const std::string& path, co
         uint32_t u32 = 0;
         int16_t i16 = 0;
         const char* text = nullptr;
+        vgps::bdaddr ba;
         if (a && n == "Powered") {
             if (read_variant(m, 'b', &flag)) a->powered = flag != 0;
+        } else if (a && n == "Address") {
+            if (read_variant(m, 's', &text) && vgps::str2ba(text, &ba) == 1) std::memcpy(a->address.data(), ba.addr, 6);
         } else if (d && n == "Address") {
-            vgps::bdaddr ba;
             if (read_variant(m, 's', &text) && vgps::str2ba(text, &ba) == 1) {
                 std::memcpy(d->address.data(), ba.addr, 6);
                 d->has_address = true;
@@ -311,6 +307,11 @@ void BluezClient::lose_adapter(const char* why) {
     for (const NameWait& w : waits) loop_->cancel_timer(w.timer);
     for (const NameWait& w : waits) listener_->bluez_name_result(w.address, std::nullopt);
     listener_->bluez_adapter_changed("");
+}
+
+Address BluezClient::adapter_address() const {
+    auto it = adapters_.find(adapter_path_);
+    return it != adapters_.end() ? it->second.address : Address{};
 }
 
 bool BluezClient::powered() const {

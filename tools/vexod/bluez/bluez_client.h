@@ -34,13 +34,11 @@
 #include <string>
 #include <vector>
 
+#include "bluez/address.h"
 #include "bluez/bus_loop.h"
 #include "platform/run_loop.h"
 
 namespace vexod::bluez {
-
-// A Bluetooth device address, its six bytes in the order of the text form.
-using Address = std::array<uint8_t, 6>;
 
 struct BluezOptions {
     std::string adapter;  // "hciN"; empty: the first adapter BlueZ reports
@@ -83,6 +81,8 @@ public:
 
     // The adapter in use ("hci0"), empty when none.
     const std::string& adapter() const { return adapter_name_; }
+    // Its address (what its Bluetooth sockets bind to); all zeros when none.
+    Address adapter_address() const;
     // There is an adapter and it is powered.
     bool powered() const;
     // Sets the adapter's Powered; `done` gets true, or false with the
@@ -112,6 +112,7 @@ private:
     struct AdapterInfo {
         std::string name;  // last element of the path: "hci0"
         bool powered = false;
+        Address address{};
     };
     struct NameWait {
         uint64_t id;
@@ -169,8 +170,5 @@ private:
     // to the listener that cancel_all drops.
     std::map<vgps::RunLoop::TimerId, bool> deferred_;
 };
-
-// "xx:xx:xx:xx:xx:xx", lower case.
-std::string address_text(const Address& address);
 
 }  // namespace vexod::bluez

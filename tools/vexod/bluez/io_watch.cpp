@@ -35,8 +35,10 @@ void IoWatch::on_ready() {
     epoll_event ev{};
     const int n = ::epoll_wait(epoll_fd_, &ev, 1, 0);
     if (n != 1) return;
-    // The callback may destroy this watch: nothing is touched after it.
-    callback_(ev.events);
+    // The callback may destroy this watch: it runs from a copy, and nothing
+    // here is touched after it.
+    auto callback = callback_;
+    callback(ev.events);
 }
 
 ConnectWait::ConnectWait(vgps::RunLoop* loop, int fd, std::chrono::milliseconds timeout,
