@@ -12,7 +12,7 @@
 
 #include <cstring>
 
-#include "bluez/io_watch.h"
+#include "device_peers.h"
 #include "platform/log.h"
 #include "platform/run_loop.h"
 #include "support/temp_dir.h"
@@ -21,102 +21,13 @@ namespace vexod::bluez {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string capture(int copies) {
-    const std::string one = vgps::test::read_file(std::string(VGPS_TEST_DATA_DIR) + "/nmea/haicom-305N.log");
-    EXPECT_GT(one.size(), 10000u);
-    std::string all;
-    for (int i = 0; i < copies; ++i) all += one;
-    return all;
-}
+using test::capture;
+using test::connect_to;
+using test::Peer;
 
 bool exists(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
-}
-
-// One end of a stream socket played by the test on the run loop: sends
-// `out` as fast as the socket takes it, collects what arrives.
-class Peer {
-public:
-    Peer(vgps::RunLoop* loop, int fd) : loop_(loop), fd_(fd), watch_(loop, fd, [this](uint32_t) { serve(); }) {
-        watch_.set_events(EPOLLIN);
-    }
-    ~Peer() { close(); }
-
-    void send(std::string bytes) {
-        out_ += std::move(bytes);
-        serve();
-    }
-    // Stops (or resumes) reading, as a stalled application would.
-    void set_reading(bool on) {
-        reading_ = on;
-        serve();
-    }
-    void close() {
-        if (fd_ < 0) return;
-        watch_.set_events(0);
-        ::close(fd_);
-        fd_ = -1;
-    }
-    bool closed() const { return fd_ < 0; }
-    void close_when_sent() {
-        close_when_sent_ = true;
-        serve();
-    }
-
-    std::string in;
-    bool at_end = false;  // the other side closed
-    int error = 0;
-    size_t sent = 0;
-    bool blocked = false;  // the last write found the socket full
-
-private:
-    void serve() {
-        if (fd_ < 0) return;
-        while (sent < out_.size()) {
-            const ssize_t n = ::send(fd_, out_.data() + sent, out_.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0) {
-                blocked = n < 0 && errno == EAGAIN;
-                if (!blocked) error = errno;
-                break;
-            }
-            sent += static_cast<size_t>(n);
-            blocked = false;
-        }
-        while (reading_ && !at_end) {
-            char buffer[4096];
-            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
-            if (n > 0) {
-                in.append(buffer, static_cast<size_t>(n));
-            } else {
-                if (n == 0) at_end = true;
-                else if (errno != EAGAIN) error = errno, at_end = true;
-                break;
-            }
-        }
-        if (close_when_sent_ && sent == out_.size()) {
-            close();
-            return;
-        }
-        watch_.set_events((reading_ && !at_end ? EPOLLIN : 0u) | (sent < out_.size() ? EPOLLOUT : 0u));
-    }
-
-    vgps::RunLoop* loop_;
-    int fd_;
-    IoWatch watch_;
-    std::string out_;
-    bool reading_ = true;
-    bool close_when_sent_ = false;
-};
-
-int connect_to(const std::string& path) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << std::strerror(errno);
-    return fd;
 }
 
 class RfcommBridgeTest : public ::testing::Test {
@@ -228,12 +139,14 @@ TEST_F(RfcommBridgeTest, EveryEndIsReportedOnce) {
              t.app->close();
          },
          BridgeEnd::AppClosed, 0},
-        {"the receiver closes before the application comes",
+        {"the receiver closes before the application comes", [](RfcommBridgeTest& t) { t.receiver->close(); },
+         BridgeEnd::DeviceClosed, 0},
+        {"the receiver's last words wait for an application that never comes",
          [](RfcommBridgeTest& t) {
              t.receiver->send("$GPGGA,1*00\r\n");
              t.receiver->close_when_sent();
          },
-         BridgeEnd::DeviceClosed, 0},
+         BridgeEnd::NotConnected, 0},
         {"the link breaks with bytes on their way to the receiver",
          [](RfcommBridgeTest& t) {
              t.connect_app();
@@ -274,6 +187,20 @@ TEST_F(RfcommBridgeTest, EveryEndIsReportedOnce) {
             << "the RFCOMM socket is closed with the link";
         bridge.reset();
     }
+}
+
+TEST_F(RfcommBridgeTest, TheReceiversLastWordsWaitForTheApplication) {
+    open(BridgeOptions{});
+    const std::string last = capture(1);
+    receiver->send(last);
+    receiver->close_when_sent();
+    loop.run_until([] { return false; }, 100ms);
+    EXPECT_TRUE(ends.empty());
+    connect_app();
+    ASSERT_TRUE(run_until([&] { return app->at_end; }));
+    EXPECT_TRUE(app->in == last);
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0].first, BridgeEnd::DeviceClosed);
 }
 
 TEST_F(RfcommBridgeTest, DestroyedWhileRunningReportsNothingAndLeavesNothing) {

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "bluez/bt_sockets.h"
+#include "device_peers.h"
 #include "platform/log.h"
 #include "platform/run_loop.h"
 #include "sdp/sdp_record_walk.h"
@@ -22,126 +23,14 @@ namespace vexod::bluez {
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::from_hex;
+using test::SdpServer;
 
 // What the application sends (request 20): the Serial Port class, every
 // attribute.
 const Bytes kPattern = {0x35, 0x03, 0x19, 0x11, 0x01};
 const Bytes kAllAttributes = {0x35, 0x05, 0x0A, 0x00, 0x00, 0xFF, 0xFF};
-
-Bytes from_hex(const std::string& text) {
-    Bytes out;
-    int high = -1;
-    for (char c : text) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) continue;
-        const int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10;
-        if (high < 0) {
-            high = v;
-        } else {
-            out.push_back(static_cast<uint8_t>(high << 4 | v));
-            high = -1;
-        }
-    }
-    return out;
-}
-
-size_t element_size(const Bytes& b, size_t at) {
-    switch (b.at(at)) {
-        case 0x35: return 2 + b.at(at + 1);
-        case 0x36: return 3 + (b.at(at + 1) << 8 | b.at(at + 2));
-        default: ADD_FAILURE() << "not a sequence"; return b.size();
-    }
-}
-
-// A device's SDP server: answers each ServiceSearchAttributeRequest with
-// at most `chunk` bytes of `attributes`, the rest behind a continuation
-// state of its own (a 2-byte offset), as devices with a small MTU do.
-class SdpServer {
-public:
-    enum class Mode { Answer, Silent, Refuse, HangUp, HangUpAfterFirstPart };
-
-    SdpServer(vgps::RunLoop* loop, int fd, Bytes attributes, size_t chunk, Mode mode = Mode::Answer)
-        : loop_(loop), fd_(fd), attributes_(std::move(attributes)), chunk_(chunk), mode_(mode) {
-        source_ = loop_->add_source(fd_, [this] { serve(); });
-    }
-    ~SdpServer() { hang_up(); }
-
-    struct Request {
-        Bytes pattern, attribute_ids, continuation;
-        uint16_t max_bytes;
-    };
-    std::vector<Request> requests;
-    bool saw_end = false;  // the client closed its end
-
-private:
-    void serve() {
-        uint8_t pdu[1024];
-        const ssize_t n = ::recv(fd_, pdu, sizeof pdu, 0);
-        if (n <= 0) {
-            saw_end = true;
-            hang_up();
-            return;
-        }
-        const Bytes b(pdu, pdu + n);
-        ASSERT_EQ(b[0], SDP_SVC_SEARCH_ATTR_REQ);
-        ASSERT_EQ(size_t(b[3] << 8 | b[4]), b.size() - 5) << "parameter length";
-        Request r;
-        size_t at = 5;
-        const size_t pattern_size = element_size(b, at);
-        r.pattern.assign(b.begin() + at, b.begin() + at + pattern_size);
-        at += pattern_size;
-        r.max_bytes = static_cast<uint16_t>(b.at(at) << 8 | b.at(at + 1));
-        at += 2;
-        const size_t list_size = element_size(b, at);
-        r.attribute_ids.assign(b.begin() + at, b.begin() + at + list_size);
-        at += list_size;
-        r.continuation.assign(b.begin() + at + 1, b.begin() + at + 1 + b.at(at));
-        requests.push_back(r);
-
-        if (mode_ == Mode::Silent) return;
-        if (mode_ == Mode::HangUp || (mode_ == Mode::HangUpAfterFirstPart && requests.size() == 2)) {
-            hang_up();
-            return;
-        }
-        Bytes answer = {0, b[1], b[2], 0, 0};
-        if (mode_ == Mode::Refuse) {
-            answer[0] = SDP_ERROR_RSP;
-            answer.insert(answer.end(), {0x00, 0x03});  // invalid request syntax
-        } else {
-            size_t offset = 0;
-            if (r.continuation.size() == 2) offset = r.continuation[0] << 8 | r.continuation[1];
-            EXPECT_EQ(offset, (requests.size() - 1) * chunk_) << "the continuation state comes back unchanged";
-            const size_t part = std::min(chunk_, attributes_.size() - offset);
-            answer[0] = SDP_SVC_SEARCH_ATTR_RSP;
-            answer.push_back(static_cast<uint8_t>(part >> 8));
-            answer.push_back(static_cast<uint8_t>(part));
-            answer.insert(answer.end(), attributes_.begin() + offset, attributes_.begin() + offset + part);
-            const size_t next = offset + part;
-            if (next < attributes_.size()) {
-                answer.insert(answer.end(), {2, static_cast<uint8_t>(next >> 8), static_cast<uint8_t>(next)});
-            } else {
-                answer.push_back(0);
-            }
-        }
-        answer[3] = static_cast<uint8_t>((answer.size() - 5) >> 8);
-        answer[4] = static_cast<uint8_t>(answer.size() - 5);
-        ASSERT_EQ(::send(fd_, answer.data(), answer.size(), 0), ssize_t(answer.size()));
-    }
-
-    void hang_up() {
-        if (fd_ < 0) return;
-        loop_->remove_source(source_);
-        ::close(fd_);
-        fd_ = -1;
-    }
-
-    vgps::RunLoop* loop_;
-    int fd_;
-    Bytes attributes_;
-    size_t chunk_;
-    Mode mode_;
-    vgps::RunLoop::SourceId source_ = 0;
-};
 
 class SdpSearchTest : public ::testing::Test {
 protected:

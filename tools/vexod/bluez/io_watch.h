@@ -51,8 +51,8 @@ private:
 // Waits for a non-blocking connect() in progress (or one already done) to
 // finish: `done` gets 0 when the socket is connected, else the errno of the
 // failure, ETIMEDOUT when `timeout` passed first. Called once, never from
-// inside the constructor; not at all when the wait is destroyed first. The
-// descriptor stays the caller's.
+// inside the constructor; not at all when the wait is destroyed first (which
+// may be done from inside `done`). The descriptor stays the caller's.
 class ConnectWait {
 public:
     ConnectWait(vgps::RunLoop* loop, int fd, std::chrono::milliseconds timeout, std::function<void(int error)> done);

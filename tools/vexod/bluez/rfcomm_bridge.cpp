@@ -79,7 +79,9 @@ bool RfcommBridge::open(std::string* error) {
         accept_timer_ = 0;
         finish(BridgeEnd::NotConnected, 0);
     });
-    pump();  // the device's bytes are held until the application comes
+    // The device's bytes are held until the application comes; whatever
+    // happens is reported from the run loop, never from inside open().
+    watch();
     return true;
 }
 
@@ -169,13 +171,13 @@ void RfcommBridge::pump() {
         }
         if (!moved) break;
     }
-    if (device_done_ || device_hung_up_) {
-        // The device's last bytes go to the application first, if it is
-        // there to take them, for a while.
-        if (app_fd_ < 0 || (device_done_ && to_app_.size() == 0)) {
-            finish(BridgeEnd::DeviceClosed, device_error_);
-            return;
-        }
+    if (device_done_ && to_app_.size() == 0) {
+        finish(BridgeEnd::DeviceClosed, device_error_);
+        return;
+    }
+    if ((device_done_ || device_hung_up_) && app_fd_ >= 0) {
+        // The device's last bytes go to the application first, for a while
+        // (until then, the application has its accept time to come).
         if (!drain_timer_) {
             drain_timer_ = loop_->add_timer(options_.drain_timeout, [this] {
                 drain_timer_ = 0;

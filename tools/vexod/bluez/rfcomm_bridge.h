@@ -33,7 +33,8 @@ struct BridgeOptions {
     size_t buffer_bytes = 64 * 1024;  // held at most, each way
     std::chrono::milliseconds accept_timeout{5000};
     // How long the bytes of a device that closed the link may take to
-    // reach the application before the link is closed anyway.
+    // reach the application (once it is connected) before the link is
+    // closed anyway.
     std::chrono::milliseconds drain_timeout{2000};
 };
 
