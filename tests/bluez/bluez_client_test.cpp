@@ -260,6 +260,26 @@ TEST_F(BluezClientTest, BluezStoppingAndStarting) {
     EXPECT_TRUE(log.contains("<vexod> Bluetooth adapter hci0 is gone: BlueZ stopped"));
 }
 
+TEST_F(BluezClientTest, TheSystemBusMissingOrGoing) {
+    mock->add_adapter("hci0");
+    start();
+    mock->stop_bus();
+    ASSERT_TRUE(event("adapter "));
+    EXPECT_FALSE(client->powered());
+    const auto lines = log.lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.rfind("<vexod> system bus connection lost: ", 0) == 0;
+    }));
+    EXPECT_TRUE(log.contains("<vexod> Bluetooth adapter hci0 is out of reach: the system bus connection was lost"))
+        << ::testing::PrintToString(log.lines());
+
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/system_bus_socket", 1);
+    BluezClient without(&loop, {}, &recorder);
+    std::string error;
+    EXPECT_FALSE(without.start(&error));
+    EXPECT_EQ(error, "cannot connect to the system bus: No such file or directory");
+}
+
 TEST_F(BluezClientTest, CancelAllReportsNothingMore) {
     mock->add_adapter("hci0");
     mock->add_device("hci0", "00:0B:0D:88:A2:3C", "GPSlim236", 0x001f00);

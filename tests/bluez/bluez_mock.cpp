@@ -109,6 +109,13 @@ void BluezMock::stop_bluez() {
     bluez_.reset();
 }
 
+void BluezMock::stop_bus() {
+    // Killed, so that it says nothing more on the way out (on SIGTERM it
+    // may still announce that org.bluez has gone).
+    bus_daemon_->signal(SIGKILL);
+    bus_daemon_->wait(std::chrono::milliseconds(5000));
+}
+
 std::string BluezMock::log() const {
     std::string text = vgps::test::read_file(dir_.file("bus.err"));
     for (int i = 1; i <= bluez_runs_; ++i) {

@@ -29,6 +29,8 @@ public:
     void start_bluez();
     // Ends it, as if bluetoothd stopped.
     void stop_bluez();
+    // Kills the bus daemon itself.
+    void stop_bus();
 
     // An adapter "hciN" (powered), its object path returned.
     std::string add_adapter(const std::string& name);
