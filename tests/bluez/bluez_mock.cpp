@@ -175,22 +175,19 @@ std::string BluezMock::add_unnamed_device(const std::string& adapter, const std:
     const std::string path = adapter_path(adapter) + "/dev_" + object;
     const std::string owner = adapter_path(adapter);
     const int16_t rssi = -60;
+    // A classic device has a class; one of the low-energy transport alone
+    // has an appearance instead.
+    const bool classic = device_class != 0;
+    const char* kind = classic ? "Class" : "Appearance";
+    const char* type = classic ? "u" : "q";
+    const uint32_t value = classic ? device_class : 0x0c80;  // a generic watch
     // Both the object and its announcement carry the same properties.
-    if (device_class != 0) {
-        sd_bus_message_unref(call("/", kMock, "AddObject", "ssa{sv}a(ssss)", path.c_str(), kDevice, 4, "Address",
-                                  "s", address.c_str(), "Adapter", "o", owner.c_str(), "RSSI", "n", rssi, "Class",
-                                  "u", device_class, 0));
-        sd_bus_message_unref(call("/", kMock, "EmitSignal", "sssav", "org.freedesktop.DBus.ObjectManager",
-                                  "InterfacesAdded", "oa{sa{sv}}", 2, "o", path.c_str(), "a{sa{sv}}", 1, kDevice, 4,
-                                  "Address", "s", address.c_str(), "Adapter", "o", owner.c_str(), "RSSI", "n", rssi,
-                                  "Class", "u", device_class));
-    } else {
-        sd_bus_message_unref(call("/", kMock, "AddObject", "ssa{sv}a(ssss)", path.c_str(), kDevice, 3, "Address",
-                                  "s", address.c_str(), "Adapter", "o", owner.c_str(), "RSSI", "n", rssi, 0));
-        sd_bus_message_unref(call("/", kMock, "EmitSignal", "sssav", "org.freedesktop.DBus.ObjectManager",
-                                  "InterfacesAdded", "oa{sa{sv}}", 2, "o", path.c_str(), "a{sa{sv}}", 1, kDevice, 3,
-                                  "Address", "s", address.c_str(), "Adapter", "o", owner.c_str(), "RSSI", "n", rssi));
-    }
+    sd_bus_message_unref(call("/", kMock, "AddObject", "ssa{sv}a(ssss)", path.c_str(), kDevice, 4, "Address", "s",
+                              address.c_str(), "Adapter", "o", owner.c_str(), "RSSI", "n", rssi, kind, type, value, 0));
+    sd_bus_message_unref(call("/", kMock, "EmitSignal", "sssav", "org.freedesktop.DBus.ObjectManager",
+                              "InterfacesAdded", "oa{sa{sv}}", 2, "o", path.c_str(), "a{sa{sv}}", 1, kDevice, 4,
+                              "Address", "s", address.c_str(), "Adapter", "o", owner.c_str(), "RSSI", "n", rssi, kind,
+                              type, value));
     return path;
 }
 

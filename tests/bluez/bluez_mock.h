@@ -42,7 +42,8 @@ public:
     std::string add_device(const std::string& adapter, const std::string& address, const std::string& name,
                            uint32_t device_class);
     // A device as BlueZ announces a new one whose name is not known yet:
-    // address, class (absent when 0 for a low-energy-only device), RSSI.
+    // address, RSSI, and its class (0: a low-energy-only device, with an
+    // appearance instead).
     std::string add_unnamed_device(const std::string& adapter, const std::string& address, uint32_t device_class);
     // The name arrives (PropertiesChanged).
     void set_name(const std::string& device_path, const std::string& name);
