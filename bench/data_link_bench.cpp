@@ -10,7 +10,6 @@
 // stream without pause; notifications and sentences per second.
 #include <benchmark/benchmark.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,12 +17,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "link/DaemonManager.h"
+#include "platform/fd.h"
 #include "platform/log.h"
 #include "platform/notification_center.h"
 #include "platform/run_loop.h"
@@ -62,12 +61,7 @@ struct Link {
         char dir[] = "/tmp/vgps-bench.XXXXXX";
         folder = ::mkdtemp(dir);
         path = folder + "/rfcomm";
-        listen_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un a{};
-        a.sun_family = AF_UNIX;
-        std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
-        ::bind(listen_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listen_fd, 1);
+        listen_fd = vgps::listen_local(path, 1);
         manager = vgps::DaemonManager::sharedManager();
         manager->connectWithSocketPath_status(path.c_str(), 0);
         peer = ::accept(listen_fd, nullptr, nullptr);
@@ -97,14 +91,8 @@ struct Link {
     uint64_t notifications = 0;
 };
 
-bool write_all(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
+bool write_all(int fd, const std::string& bytes) {
+    return vgps::send_all(fd, bytes.data(), bytes.size()) == bytes.size();
 }
 
 void BM_SentenceToNotification(benchmark::State& state) {
@@ -129,7 +117,7 @@ void BM_SentenceToNotification(benchmark::State& state) {
             }
             seen = go.load();
             written_at.store(Clock::now().time_since_epoch().count());
-            write_all(link.peer, rmc.data(), rmc.size());
+            write_all(link.peer, rmc);
         }
     });
 
@@ -169,7 +157,7 @@ void BM_StreamAsFastAsPossible(benchmark::State& state) {
     std::atomic<uint64_t> streams_written{0};
     std::thread writer([&] {
         while (!quit.load()) {
-            if (!write_all(link.peer, stream.data(), stream.size())) return;
+            if (!write_all(link.peer, stream)) return;
             streams_written.fetch_add(1);
         }
     });

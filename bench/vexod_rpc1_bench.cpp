@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <thread>
 
 #include "link/utility.h"
@@ -27,8 +26,8 @@ struct Peer {
         ::socketpair(AF_UNIX, SOCK_STREAM, 0, fds);
         set_nonblocking(fds[0]);
         thread = std::thread([fd = fds[1]] {
-            uint8_t req[20];
-            uint8_t resp[24] = {};
+            uint8_t req[VEXOD_HEADER_SIZE];
+            uint8_t resp[VEXOD_HEADER_SIZE + vexod_fixed_size<vexod_result_msg>()];
             for (;;) {
                 size_t got = 0;
                 while (got < sizeof req) {
@@ -36,11 +35,7 @@ struct Peer {
                     if (n <= 0) return;
                     got += static_cast<size_t>(n);
                 }
-                put_le32(resp, VEXOD_MAGIC);
-                put_le32(resp + 4, 24);
-                put_le32(resp + 8, 1);
-                std::memcpy(resp + 12, req + 12, 4);
-                put_le32(resp + 20, 1);
+                vexod_encode(resp, VEXOD_RESULT_SUCCESS, vexod_header_load(req).msgid, 1, vexod_result_msg{1});
                 if (::write(fd, resp, sizeof resp) != sizeof resp) return;
             }
         });

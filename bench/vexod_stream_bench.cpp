@@ -8,35 +8,22 @@
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "link/vexod_rpc1.h"
+#include "link/vexod_wire.h"
+#include "platform/fd.h"
 
 extern char** environ;
 
 namespace {
-
-int connect_local(const std::string& path) {
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 bool read_all(int fd, uint8_t* p, size_t n) {
     while (n > 0) {
@@ -54,10 +41,10 @@ std::vector<uint8_t> next_frame(int fd, uint32_t funcid) {
     for (;;) {
         std::vector<uint8_t> f(20);
         if (!read_all(fd, f.data(), 20)) return {};
-        const uint32_t size = vgps::get_le32(f.data() + 4);
-        f.resize(size);
-        if (size < 20 || !read_all(fd, f.data() + 20, size - 20)) return {};
-        if (vgps::get_le32(f.data() + 16) == funcid) return f;
+        const vgps::vexod_msg_header h = vgps::vexod_header_load(f.data());
+        f.resize(h.msgsize);
+        if (h.msgsize < 20 || !read_all(fd, f.data() + 20, h.msgsize - 20)) return {};
+        if (h.funcid == funcid) return f;
     }
 }
 
@@ -93,19 +80,19 @@ void BM_VexodStream(benchmark::State& state) {
 
     int client = -1;
     for (int i = 0; i < 500 && client < 0; ++i) {
-        client = connect_local(sock);
+        client = vgps::connect_local(sock);
         if (client < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     int data = -1;
     if (client >= 0) {
-        std::vector<uint8_t> request(28);
-        vgps::vexod_header_store(request.data(), {vgps::VEXOD_MAGIC, 28, 0, 1, vgps::VEXOD_RFCOMM_CONNECT});
-        const uint8_t payload[8] = {0x00, 0x1c, 0x88, 0x30, 0x5e, 0x01, 1, 1};
-        std::memcpy(request.data() + 20, payload, 8);
-        if (::write(client, request.data(), request.size()) == 28) {
-            const std::vector<uint8_t> n = next_frame(client, 30);
-            if (n.size() >= 35 && vgps::get_le32(n.data() + 31) == 0)
-                data = connect_local(std::string(n.begin() + 35, n.end()));
+        const auto request =
+            vgps::vexod_frame(vgps::vexod_rfcomm_connect_msg{{{0x00, 0x1c, 0x88, 0x30, 0x5e, 0x01}}, 1, 1},
+                              vgps::VEXOD_RFCOMM_CONNECT, 1);
+        if (vgps::send_all(client, request.data(), request.size()) == request.size()) {
+            const std::vector<uint8_t> frame = next_frame(client, vgps::VEXOD_NOTIFY_RFCOMM_CONNECTED);
+            vgps::vexod_rfcomm_connected_msg n;
+            if (vgps::vexod_decode(frame.data(), static_cast<uint32_t>(frame.size()), &n) && n.result == 0)
+                data = vgps::connect_local(n.path.text());
         }
     }
     if (data < 0) {

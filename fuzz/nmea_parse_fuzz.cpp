@@ -1,6 +1,9 @@
 // Random bytes, cut into random block sizes, through the stream parser, as
-// the data link feeds it; then through each decoder directly, and through
-// the number conversions checked against the C library they must match.
+// the data link feeds it, and one byte at a time through a second parser:
+// after every block both must hold the same bytes and have applied the same
+// packs to the same record. Then the bytes go through each decoder directly,
+// and through the number conversions checked against the C library they
+// must match.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -78,10 +81,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     nmea_property()->error_cb = ignore_report;
     nmea_property()->trace_cb = ignore_report;
 
-    nmeaPARSER parser;
-    nmeaINFO info;
-    check(nmea_parser_init(&parser) == 1);
+    nmeaPARSER parser, bytewise;
+    nmeaINFO info, bytewise_info;
+    check(nmea_parser_init(&parser) == 1 && nmea_parser_init(&bytewise) == 1);
     nmea_zero_INFO(&info);
+    std::memcpy(&bytewise_info, &info, sizeof info);
+    int applied = 0, bytewise_applied = 0;
     int pos = 0;
     while (pos < stream_size) {
         state = state * 1103515245u + 12345u;
@@ -92,12 +97,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     : pick < 240 ? 1023
                                  : static_cast<int>((state >> 4) % 3000) + 1;
         if (block > stream_size - pos) block = stream_size - pos;
-        nmea_parse(&parser, stream + pos, block, &info);
-        check(parser.buff_use >= 0 && parser.buff_use <= parser.buff_size);
+        applied += nmea_parse(&parser, stream + pos, block, &info);
+        check(parser.buff_use >= 0 && parser.buff_use < parser.buff_size);
         check(parser.top_node == nullptr && parser.end_node == nullptr);
         check(info.satinfo.inuse >= 0);
-        pos += block;
+        for (const int end = pos + block; pos < end; ++pos)
+            bytewise_applied += nmea_parse(&bytewise, stream + pos, 1, &bytewise_info);
+        check(applied == bytewise_applied && parser.buff_use == bytewise.buff_use);
+        check(std::memcmp(parser.buffer, bytewise.buffer, static_cast<size_t>(parser.buff_use)) == 0);
+        check(std::memcmp(&info, &bytewise_info, sizeof info) == 0);
     }
+    nmea_parser_destroy(&bytewise);
     nmea_parse(&parser, stream, 0, &info);
     nmea_parser_destroy(&parser);
 

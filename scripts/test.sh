@@ -24,22 +24,26 @@ run_build() {
 run_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVGPS_SANITIZE=ON -DVGPS_BUILD_BENCH=OFF
 
-# A short libFuzzer run (clang, ASan + UBSan) of the NMEA stream parser from
-# its seed corpus; new inputs go to a temporary folder. VGPS_FUZZ_SECONDS=0
-# skips it.
-fuzz_seconds=${VGPS_FUZZ_SECONDS:-30}
+# A short libFuzzer run (clang, ASan + UBSan) of every fuzz target from its
+# seeds, VGPS_FUZZ_SECONDS each (default 10; 0 skips them); new inputs go to
+# a temporary folder. fuzz/CMakeLists.txt lists the targets in targets.tsv.
+fuzz_seconds=${VGPS_FUZZ_SECONDS:-10}
 if [[ "$fuzz_seconds" -gt 0 ]]; then
-  echo "== fuzz build/fuzz (${fuzz_seconds}s)" >&2
+  echo "== fuzz build/fuzz (${fuzz_seconds}s a target)" >&2
   CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVGPS_WERROR=ON \
     -DVGPS_SANITIZE=ON -DVGPS_BUILD_FUZZ=ON -DVGPS_BUILD_TESTS=OFF -DVGPS_BUILD_BENCH=OFF >/dev/null
-  cmake --build build/fuzz -j "$jobs" --target nmea_parse_fuzz
-  fuzz_dir=$(mktemp -d)
-  if ! build/fuzz/fuzz/nmea_parse_fuzz -max_total_time="$fuzz_seconds" -max_len=4096 \
-      "$fuzz_dir" fuzz/corpus/nmea_parse >"$fuzz_dir/log" 2>&1; then
-    tail -40 "$fuzz_dir/log" >&2
+  cmake --build build/fuzz -j "$jobs" --target vgps_fuzzers
+  while IFS=$'\t' read -r target seeds options; do
+    name=$(basename "$target")
+    fuzz_dir=$(mktemp -d)
+    # shellcheck disable=SC2086  # the options are separate words
+    if ! "$target" -max_total_time="$fuzz_seconds" $options "$fuzz_dir" "$seeds" </dev/null >"$fuzz_dir/log" 2>&1; then
+      echo "== fuzz $name failed" >&2
+      tail -40 "$fuzz_dir/log" >&2
+      rm -rf "$fuzz_dir"
+      exit 1
+    fi
+    echo "$name: $(grep -E '^Done' "$fuzz_dir/log" || echo done)" >&2
     rm -rf "$fuzz_dir"
-    exit 1
-  fi
-  grep -E '^Done' "$fuzz_dir/log" >&2 || true
-  rm -rf "$fuzz_dir"
+  done < build/fuzz/fuzz/targets.tsv
 fi

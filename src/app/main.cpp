@@ -1,98 +1,48 @@
 // vexod-gps: the application. This build has the headless front-end only.
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <optional>
+#include <limits>
 #include <string>
 
 #include "app/HeadlessFrontEnd.h"
 #include "platform/alert.h"
+#include "platform/command_line.h"
 #include "platform/run_loop.h"
 #include "platform/stop_signals.h"
-
-namespace {
-
-void usage(FILE* out) {
-    std::fprintf(out,
-                 "usage: vexod-gps --headless [--socket PATH] [--device ADDRESS] [--positions N]\n"
-                 "                 [--exit-when-done] [--timeout SECONDS]\n"
-                 "\n"
-                 "Connects to the vexod daemon, searches for devices once, resolves the\n"
-                 "names of the new ones, then connects to one device and prints every\n"
-                 "position it sends. Every report is one line on stdout.\n"
-                 "\n"
-                 "  --headless         run without screens (the only front-end of this build)\n"
-                 "  --socket PATH      the daemon's socket (default /tmp/vexod)\n"
-                 "  --device ADDRESS   the device to connect to, xx:xx:xx:xx:xx:xx (default:\n"
-                 "                     the first device the search found)\n"
-                 "  --positions N      exit once N positions have been printed\n"
-                 "  --exit-when-done   exit once the names are resolved and the data link\n"
-                 "                     has ended (or could not be made)\n"
-                 "  --timeout SECONDS  exit with status 3 when still running after this long\n"
-                 "\n"
-                 "Exit status: 0 done or interrupted, 1 daemon not reachable or gone,\n"
-                 "2 bad arguments, 3 time-out. Log lines go to stderr.\n");
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     bool headless = false;
     bool exit_when_done = false;
     double timeout_s = 0;
-    uint64_t max_positions = 0;
-    std::optional<vgps::bdaddr> device;
+    long long max_positions = 0;
+    vgps::bdaddr device{};
     std::string socket_path;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
-            usage(stdout);
-            return 0;
-        } else if (arg == "--headless") {
-            headless = true;
-        } else if (arg == "--exit-when-done") {
-            exit_when_done = true;
-        } else if (arg == "--socket" && i + 1 < argc) {
-            socket_path = argv[++i];
-        } else if (arg == "--device" && i + 1 < argc) {
-            vgps::bdaddr address;
-            if (std::strlen(argv[++i]) != 17 || !vgps::str2ba(argv[i], &address)) {
-                std::fprintf(stderr, "vexod-gps: bad device address: %s\n", argv[i]);
-                return 2;
-            }
-            device = address;
-        } else if (arg == "--positions" && i + 1 < argc) {
-            char* end = nullptr;
-            errno = 0;
-            const unsigned long long n = std::strtoull(argv[++i], &end, 10);
-            if (*end != '\0' || errno != 0 || n == 0 || argv[i][0] == '-') {
-                std::fprintf(stderr, "vexod-gps: bad position count: %s\n", argv[i]);
-                return 2;
-            }
-            max_positions = n;
-        } else if (arg == "--timeout" && i + 1 < argc) {
-            char* end = nullptr;
-            timeout_s = std::strtod(argv[++i], &end);
-            if (*end != '\0' || timeout_s <= 0) {
-                std::fprintf(stderr, "vexod-gps: bad time-out: %s\n", argv[i]);
-                return 2;
-            }
-        } else {
-            std::fprintf(stderr, "vexod-gps: unknown or incomplete argument: %s\n", arg.c_str());
-            usage(stderr);
-            return 2;
-        }
-    }
-    if (!headless) {
-        std::fprintf(stderr, "vexod-gps: this build has no screens yet; run it with --headless\n");
-        return 2;
-    }
+    vgps::CommandLine cli("vexod-gps",
+                          "--headless [--socket PATH] [--device ADDRESS] [--positions N]\n"
+                          "                 [--exit-when-done] [--timeout SECONDS]",
+                          "Connects to the vexod daemon, searches for devices once, resolves the names of the new\n"
+                          "ones, then connects to one device and prints every position it sends. Every report is\n"
+                          "one line on stdout.",
+                          "Exit status: 0 done or interrupted, 1 daemon not reachable or gone, 2 bad arguments,\n"
+                          "3 time-out. Log lines go to stderr.");
+    cli.app().add_flag("--headless", headless, "run without screens (the only front-end of this build)");
+    cli.app().add_option("--socket", socket_path, "the daemon's socket (default /tmp/vexod)")->type_name("PATH");
+    CLI::Option* device_option = cli.add_parsed<vgps::bdaddr>(
+        "--device", &device,
+        [](const std::string& text, vgps::bdaddr* out) { return vgps::bdaddr_from_text(text, out); }, "ADDRESS",
+        "an address xx:xx:xx:xx:xx:xx",
+        "the device to connect to, xx:xx:xx:xx:xx:xx\n(default: the first device the search found)");
+    cli.add_integer("--positions", &max_positions, 1, INT64_MAX, "N", "a count of 1 or more",
+                    "exit once N positions have been printed");
+    cli.app().add_flag("--exit-when-done", exit_when_done,
+                       "exit once the names are resolved and the data link\nhas ended (or could not be made)");
+    // At most a million seconds: the deadline stays far inside the clock.
+    cli.add_number("--timeout", &timeout_s, std::numeric_limits<double>::denorm_min(), 1e6, "SECONDS",
+                   "a number of seconds above 0 and at most 1000000",
+                   "exit with status 3 when still running after this long");
+    if (const auto status = cli.parse(argc, argv)) return *status;
+    if (!headless) return cli.fail("this build has no screens yet; run it with --headless");
 
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     vgps::HeadlessAlertPresenter alerts(stdout);
@@ -101,8 +51,8 @@ int main(int argc, char** argv) {
     vgps::DaemonManager* manager = vgps::DaemonManager::sharedManager();
     if (!socket_path.empty()) manager->setDaemonSocketPath(socket_path);
     vgps::HeadlessFrontEnd front(stdout, manager, vgps::BTDeviceCache::sharedCache());
-    if (device) front.setDeviceAddress(*device);
-    front.setPositionLimit(max_positions);
+    if (device_option->count() > 0) front.setDeviceAddress(device);
+    front.setPositionLimit(static_cast<uint64_t>(max_positions));
     front.printRemembered();
     if (!front.start()) return 1;
 
@@ -111,7 +61,7 @@ int main(int argc, char** argv) {
     if (!vgps::watch_stop_signals(loop, [&](int) { interrupted = true; })) return 1;
     auto done = [&] {
         return interrupted || front.daemonGone() || (exit_when_done && front.finished()) ||
-               (max_positions > 0 && front.positionCount() >= max_positions);
+               (max_positions > 0 && front.positionCount() >= static_cast<uint64_t>(max_positions));
     };
     const auto limit = timeout_s > 0 ? std::chrono::milliseconds(static_cast<int64_t>(timeout_s * 1000))
                                      : std::chrono::milliseconds(std::chrono::hours(24 * 365));

@@ -2,21 +2,18 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "link/utility.h"
 #include "link/vexod_rpc1.h"
 #include "platform/alert.h"
 #include "platform/device_info.h"
+#include "platform/fd.h"
 #include "platform/localization.h"
 #include "platform/log.h"
 #include "platform/text.h"
-#include "registry/BTDeviceCache.h"
 #include "sdp/sdp_record_walk.h"
 
 namespace vgps {
@@ -28,103 +25,91 @@ constexpr uint8_t kSerialPortPattern[] = {0x35, 0x03, 0x19, 0x11, 0x01};
 constexpr uint8_t kAllAttributes[] = {0x35, 0x05, 0x0A, 0x00, 0x00, 0xFF, 0xFF};
 constexpr uint16_t kMaxAttributeBytes = 0xFFFF;
 
-DaemonManager* mgr = nullptr;
-
-// The loss of the daemon: drop the connection, then tell the user.
-void peer_disconnected(int /*fd*/) {
-    DaemonManager::sharedManager()->disconnectFromDaemon();
-    AlertView alert(localized_string("Daemon disconnected", ""), localized_string("The vexod daemon exited.", ""),
-                    nullptr, localized_string("Dismiss", ""));
-    alert.show();
-}
+// The texts of the data link's failures (looked up before they are shown).
+constexpr const char* kServiceSearchingTitle = "Service Searching";
+constexpr const char* kConnectionTitle = "Connection";
+constexpr const char* kConnectionMessage = "Could be connect to remote serial port service.";
 
 // Logged in place of a request's result when there is no connection to
 // send it on.
 int not_connected(const char* who) {
-    log_error("<%s> not connected to the daemon", who);
+    log_from(who, "not connected to the daemon");
     return 1;
 }
 
 }  // namespace
 
 DaemonManager* DaemonManager::sharedManager() {
-    if (mgr == nullptr) {
-        mgr = new DaemonManager();
-        vexod_set_notification_target(mgr);
-        vexod_set_peer_disconnect_handler(peer_disconnected);
-    }
+    static DaemonManager* mgr = [] {
+        auto* m = new DaemonManager(BTDeviceCache::sharedCache(), NotificationCenter::defaultCenter(), RunLoop::main());
+        m->installAsNotificationTarget();
+        return m;
+    }();
     return mgr;
 }
 
-std::string position_utc_text(const nmeaTIME& utc) {
-    char text[96];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d.%02d", utc.year + 1900, utc.mon + 1, utc.day,
-                  utc.hour, utc.min, utc.sec, utc.hsec);
-    return text;
-}
-
-UserInfo position_user_info(const nmeaINFO& info) {
-    return UserInfo{
-        {kPositionUTCKey, position_utc_text(info.utc)},
-        {kPositionFixKey, int64_t{info.fix}},
-        // The values travel in single precision.
-        {kPositionLatKey, static_cast<double>(static_cast<float>(info.lat))},
-        {kPositionLonKey, static_cast<double>(static_cast<float>(info.lon))},
-    };
-}
-
-DaemonManager::DaemonManager() {
-    nmea_zero_INFO(&info);
-}
+DaemonManager::DaemonManager(BTDeviceCache* devices, NotificationCenter* center, RunLoop* loop)
+    : devices_(devices), loop_(loop), link_(center, loop) {}
 
 DaemonManager::~DaemonManager() {
-    // Fresh managers made by tests must not leave a dangling target behind.
+    // A manager that goes (tests make fresh ones) leaves no dangling target
+    // or reaction behind.
     VexodNotificationTarget* previous = vexod_set_notification_target(nullptr);
     if (previous != this) vexod_set_notification_target(previous);
-    closeDataLink();
-    nmea_parser_destroy(&parser);
+    else vexod_set_peer_disconnect_handler({});
+}
+
+void DaemonManager::installAsNotificationTarget() {
+    vexod_set_notification_target(this);
+    // The loss of the daemon: drop the connection, then tell the user.
+    vexod_set_peer_disconnect_handler([this](int /*fd*/) {
+        disconnectFromDaemon();
+        AlertView alert(localized_string("Daemon disconnected", ""), localized_string("The vexod daemon exited.", ""),
+                        nullptr, localized_string("Dismiss", ""));
+        alert.show();
+    });
 }
 
 int DaemonManager::daemonDescriptor() const { return isConnected() ? vexodPanSocket->native() : -1; }
 
 void DaemonManager::requestNameForDevice(const BTDevice& device) {
     static const char* const who = "-[DaemonManager requestNameForDevice:]";
-    log_error("<%s> ", who);
+    log_from(who);
     bdaddr address;
     std::memcpy(address.addr, device.getDeviceAddress()->addr, 6);
     const int rc = isConnected() ? vexod_request_name(vexodPanSocket->native(), address, 0, 0, nullptr)
                                  : not_connected(who);
-    log_error("<%s> %d", who, rc);
+    log_from(who, "%d", rc);
 }
 
 void DaemonManager::startInquiry() {
     static const char* const who = "-[DaemonManager startInquiry]";
-    log_error("<%s> ", who);
+    log_from(who);
     const int rc = isConnected() ? vexod_start_inquiry(vexodPanSocket->native(), nullptr) : not_connected(who);
-    log_error("<%s> %d", who, rc);
+    log_from(who, "%d", rc);
 }
 
 void DaemonManager::shutdownDaemon() {
-    log_error("<%s> ", "-[DaemonManager shutdownDaemon]");
+    log_from("-[DaemonManager shutdownDaemon]");
     disconnectFromDaemon();
 }
 
 void DaemonManager::initializeDaemon() {
     static const char* const who = "-[DaemonManager initializeDaemon]";
-    log_error("<%s> ", who);
+    log_from(who);
     if (!isConnected()) {
-        log_error("<%s> %d", who, not_connected(who));
+        log_from(who, "%d", not_connected(who));
         return;
     }
     uint32_t power = 0;
     const int rc = vexod_get_power_state(vexodPanSocket->native(), &power);
-    log_error("<%s> %d", who, rc);
+    log_from(who, "%d", rc);
     // Power on only on a successful answer saying the radio is off: a
     // failed request tells nothing about the radio (and may have dropped
     // the connection).
     if (rc == 0 && power == 0 && isConnected()) {
         const int on = vexod_power_on(vexodPanSocket->native(), nullptr);
-        log_error("<%s> %d", who, on);
+        log_from(who, "%d", on);
     }
 }
 
@@ -134,9 +119,7 @@ void DaemonManager::disconnectFromDaemon() {
     }
     // Dropped also when already invalid, so no stale object is left.
     vexodPanSocket.reset();
-    const int32_t old = state_;
-    state_ = DaemonStateDisconnected;
-    if (delegate_) delegate_->daemonManager_stateChangedFrom_To(this, old, DaemonStateDisconnected);
+    setState(state_, DaemonStateDisconnected, true);
 }
 
 bool DaemonManager::isConnected() const { return vexodPanSocket != nullptr && vexodPanSocket->valid(); }
@@ -144,7 +127,7 @@ bool DaemonManager::isConnected() const { return vexodPanSocket != nullptr && ve
 bool DaemonManager::connectToDaemon() {
     static const char* const who = "-[DaemonManager connectToDaemon]";
     const std::string model = device_model();
-    log_error("<%s> Running on %s ...", who, model.c_str());
+    log_from(who, "Running on %s ...", model.c_str());
 
     sockaddr_storage address{};
     socklen_t address_len;
@@ -157,17 +140,14 @@ bool DaemonManager::connectToDaemon() {
         address_len = sizeof(sockaddr_in);
         family = PF_INET;
     } else {
-        auto* un = reinterpret_cast<sockaddr_un*>(&address);
-        un->sun_family = AF_UNIX;
         address_len = sizeof(sockaddr_un);
         family = PF_LOCAL;
-        if (socketPath_.size() >= sizeof un->sun_path) {
-            // Would not fit with its terminating zero: refused rather than
-            // cut short to some other path.
-            log_error("<%s> failed to connect: %s", who, std::strerror(ENAMETOOLONG));
+        // A path that does not fit is refused rather than cut short to
+        // some other path.
+        if (!local_address(socketPath_, reinterpret_cast<sockaddr_un*>(&address))) {
+            log_from(who, "failed to connect: %s", std::strerror(errno));
             return false;
         }
-        std::memcpy(un->sun_path, socketPath_.c_str(), socketPath_.size() + 1);
     }
 
     // A second connect replaces the first: the old connection is closed
@@ -184,15 +164,16 @@ bool DaemonManager::connectToDaemon() {
         return false;
     };
 
-    std::unique_ptr<Socket> s = Socket::create(family, SOCK_STREAM, 0, kSocketReadCallBack, vexod_rpc_callback, nullptr);
+    std::unique_ptr<Socket> s =
+        Socket::create(family, SOCK_STREAM, 0, kSocketReadCallBack, vexod_rpc_callback, nullptr);
     if (!s) {
-        log_error("<%s> failed to create socket: %s", who, std::strerror(errno));
+        log_from(who, "failed to create socket: %s", std::strerror(errno));
         return fail();
     }
-    s->schedule(RunLoop::main());
+    s->schedule(loop_);
     if (s->connect_to_address(reinterpret_cast<sockaddr*>(&address), address_len, kConnectTimeoutSeconds) !=
         kSocketSuccess) {
-        log_error("<%s> failed to connect: %s", who, std::strerror(errno));
+        log_from(who, "failed to connect: %s", std::strerror(errno));
         s->invalidate();
         return fail();
     }
@@ -205,11 +186,10 @@ bool DaemonManager::connectToDaemon() {
     // Losing the daemon during the requests has already closed the
     // connection and reported state 0: connecting failed.
     if (!isConnected()) {
-        log_error("<%s> daemon connection lost while connecting", who);
+        log_from(who, "daemon connection lost while connecting");
         return false;
     }
-    state_ = DaemonStateConnected;
-    if (delegate_) delegate_->daemonManager_initialStateReterived(this, DaemonStateConnected);
+    setState(state_, DaemonStateConnected, false);
     return true;
 }
 
@@ -217,7 +197,7 @@ void DaemonManager::disconnectFromDevice() {
     // The main screen calls this before switching the daemon off: the data
     // socket is closed with it rather than left open until its peer goes.
     // The state is left to the daemon connection's own report.
-    closeDataLink();
+    link_.close();
 }
 
 bool DaemonManager::connectToDevice(const BTDevice& device) {
@@ -235,12 +215,8 @@ bool DaemonManager::connectToDevice(const BTDevice& device) {
     // device would stay "connecting". A lost connection has been reported
     // already (state 0).
     if (rc != 0 && isConnected()) {
-        log_error("<%s> service search request failed: %d", who, rc);
-        stateChangedFrom_To(state_, DaemonStateConnected);
-        if (delegate_) {
-            delegate_->daemonManager_showTitle_Message(
-                this, "Service Searching", "Could be perform service searching, make sure the device is on.");
-        }
+        log_from(who, "service search request failed: %d", rc);
+        reportServiceSearchFailed();
     }
     return true;
 }
@@ -249,15 +225,11 @@ void DaemonManager::serviceQueryResponse_remote_patten_patten_len_attribute_attr
     int fd, bdaddr remote, const uint8_t* /*patten*/, uint32_t /*patten_len*/, const uint8_t* attribute,
     uint32_t attribute_len, uint32_t result) {
     static const char* const who = kServiceQueryResponseName;
-    log_error("<%s> ", who);
-    log_error("<%s> result %d, service_attributeCnt: %d", who, static_cast<int>(result), static_cast<int>(attribute_len));
+    log_from(who);
+    log_from(who, "result %d, service_attributeCnt: %d", static_cast<int>(result), static_cast<int>(attribute_len));
 
     if (result == kServiceSearchNotPerformed) {
-        stateChangedFrom_To(state_, DaemonStateConnected);
-        if (delegate_) {
-            delegate_->daemonManager_showTitle_Message(
-                this, "Service Searching", "Could be perform service searching, make sure the device is on.");
-        }
+        reportServiceSearchFailed();
         return;
     }
 
@@ -269,24 +241,19 @@ void DaemonManager::serviceQueryResponse_remote_patten_patten_len_attribute_attr
         // As for the search: a refused connect request brings no
         // notification 30.
         if (rc != 0 && isConnected()) {
-            log_error("<%s> rfcomm connect request failed: %d", who, rc);
-            reportDataLinkFailure(false);
+            log_from(who, "rfcomm connect request failed: %d", rc);
+            reportLinkFailure(kConnectionTitle, kConnectionMessage);
         }
         return;
     }
-    stateChangedFrom_To(state_, DaemonStateConnected);
-    if (delegate_) {
-        delegate_->daemonManager_showTitle_Message(this, localized_string("Service Searching", ""),
-                                                   localized_string("No suitable serial port service found.", ""));
-    }
+    reportLinkFailure(kServiceSearchingTitle, "No suitable serial port service found.");
 }
 
-void DaemonManager::reportDataLinkFailure(bool alert_first) {
-    auto alert = [this] {
+void DaemonManager::reportLinkFailure(const char* title, const char* message, bool alert_first) {
+    auto alert = [&] {
         if (delegate_) {
-            delegate_->daemonManager_showTitle_Message(
-                this, localized_string("Connection", ""),
-                localized_string("Could be connect to remote serial port service.", ""));
+            delegate_->daemonManager_showTitle_Message(this, localized_string(title, ""),
+                                                       localized_string(message, ""));
         }
     };
     if (alert_first) alert();
@@ -294,106 +261,48 @@ void DaemonManager::reportDataLinkFailure(bool alert_first) {
     if (!alert_first) alert();
 }
 
-void DaemonManager::closeDataLink() {
-    if (!rfcomm) return;
-    if (rfcomm->valid()) {
-        // Once the link is up the socket's flags no longer close the
-        // descriptor on invalidation: it is closed here.
-        const int fd = rfcomm->native();
-        const bool closes_itself = rfcomm->flags() & kSocketCloseOnInvalidate;
-        rfcomm->invalidate();
-        if (!closes_itself) ::close(fd);
-    }
-    rfcomm.reset();
+void DaemonManager::reportServiceSearchFailed() {
+    reportLinkFailure(kServiceSearchingTitle, "Could be perform service searching, make sure the device is on.");
 }
 
 void DaemonManager::connectWithSocketPath_status(const char* path, int32_t status) {
     static const char* const who = "-[DaemonManager connectWithSocketPath:status:]";
     if (status != 0) {
-        reportDataLinkFailure(false);
+        reportLinkFailure(kConnectionTitle, kConnectionMessage);
         return;
     }
-
-    // A link still open from before is replaced, not left behind open.
-    closeDataLink();
-
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const size_t path_len = path == nullptr ? 0 : std::strlen(path);
-    if (path_len >= kMaxDataSocketPath || path_len >= sizeof address.sun_path) {
-        // Would not fit with its terminating zero: refused like a socket
-        // that cannot be made, rather than cut short to another path.
-        reportDataLinkFailure(true);
-        log_error("<%s> failed to create socket: %s", who, std::strerror(ENAMETOOLONG));
-        return;
-    }
-    std::memcpy(address.sun_path, path, path_len + 1);
-
-    rfcomm = Socket::create(PF_LOCAL, SOCK_STREAM, 0, kSocketReadCallBack, rfcomm_socket_callback, nullptr);
-    if (!rfcomm) {
-        const int error = errno;
-        reportDataLinkFailure(true);
-        log_error("<%s> failed to create socket: %s", who, std::strerror(error));
-        return;
-    }
-    rfcomm->schedule(RunLoop::main());
-
-    if (rfcomm->connect_to_address(reinterpret_cast<sockaddr*>(&address), sizeof address, kConnectTimeoutSeconds) !=
-        kSocketSuccess) {
-        log_error("<%s> failed to connect: %s", who, std::strerror(errno));
-        // An unconnected socket would be reported readable on every turn
-        // of the run loop, and the device would stay "connecting" for
-        // ever: the socket is dropped and the user told.
-        closeDataLink();
-        reportDataLinkFailure(false);
-        return;
-    }
-
-    rfcomm->set_flags(kSocketAutomaticallyReenableReadCallBack);
-    set_nonblocking(rfcomm->native());
-    nmea_parser_init(&parser);
-    nmea_zero_INFO(&info);
-
-    const int32_t old = state_;
-    state_ = DaemonStateLinked;
-    if (delegate_) delegate_->daemonManager_stateChangedFrom_To(this, old, DaemonStateLinked);
-}
-
-void DaemonManager::readNMEASentences() {
-    static const char* const who = "-[DaemonManager readNMEASentences]";
-    for (int blocks = 0; blocks < kNmeaMaxBlocksPerCallback; ++blocks) {
-        // An observer of the notification may have ended the link.
-        if (!rfcomm || !rfcomm->valid()) return;
-        const ssize_t n = ::read(rfcomm->native(), nmeaBuffer, kNmeaBlockSize);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-            // A socket in error stays readable: reading on would spin.
-            log_error("<%s> rfcomm socket read failed: %s", who, std::strerror(errno));
-            closeDataLink();
-            return;
-        }
-        if (n == 0) {
-            log_error("<%s> rfcomm socket disconnected", who);
-            closeDataLink();
-            return;
-        }
-        nmeaBuffer[n] = 0;
-        nmea_parse(&parser, reinterpret_cast<const char*>(nmeaBuffer), static_cast<int>(n), &info);
-        NotificationCenter::defaultCenter()->postNotificationName(kPositionNotificationName, nullptr,
-                                                                  position_user_info(info));
+    int error = 0;
+    switch (link_.open(path, &error)) {
+        case GPSDataLink::OpenResult::Linked:
+            setState(state_, DaemonStateLinked, true);
+            break;
+        case GPSDataLink::OpenResult::PathTooLong:
+            // Refused like a socket that cannot be made, rather than cut
+            // short to another path.
+        case GPSDataLink::OpenResult::NotCreated:
+            reportLinkFailure(kConnectionTitle, kConnectionMessage, true);
+            log_from(who, "failed to create socket: %s", std::strerror(error));
+            break;
+        case GPSDataLink::OpenResult::NotConnected:
+            log_from(who, "failed to connect: %s", std::strerror(error));
+            // Told to the user, so that the device does not stay
+            // "connecting" for ever.
+            reportLinkFailure(kConnectionTitle, kConnectionMessage);
+            break;
     }
 }
 
-void DaemonManager::stateChangedFrom_To(int32_t from, int32_t to) {
+void DaemonManager::setState(int32_t from, int32_t to, bool as_change) {
     state_ = to;
     if (!delegate_) return;
-    if (from != to) {
+    if (as_change) {
         delegate_->daemonManager_stateChangedFrom_To(this, from, to);
     } else {
-        delegate_->daemonManager_initialStateReterived(this, from);
+        delegate_->daemonManager_initialStateReterived(this, to);
     }
 }
+
+void DaemonManager::stateChangedFrom_To(int32_t from, int32_t to) { setState(from, to, from != to); }
 
 void DaemonManager::foundNewDevice(std::shared_ptr<BTDevice> device) {
     if (delegate_) delegate_->daemonManager_foundNewDevice(this, std::move(device));
@@ -405,7 +314,7 @@ void DaemonManager::inquiryCompleted() {
 
 void DaemonManager::getName_length_forDevice(const char* name, uint32_t length, bdaddr address) {
     if (!delegate_) return;
-    std::shared_ptr<BTDevice> device = BTDeviceCache::sharedCache()->getBTDevice(&address);
+    std::shared_ptr<BTDevice> device = devices_->getBTDevice(&address);
     if (!device) return;
     if (length == 0) {
         delegate_->daemonManager_getDeviceName_forDevice_withResult(this, std::nullopt, device, false);
@@ -422,10 +331,6 @@ void DaemonManager::getStatus(const std::string& status) {
 void DaemonManager::getMessage_withTitle(const std::string& message, const std::string& title) {
     if (auto* receiver = dynamic_cast<DaemonManagerMessageReceiver*>(delegate_))
         receiver->getMessage_withTitle(message, title);
-}
-
-void rfcomm_socket_callback(Socket* /*s*/, uint32_t type, const void*, const void*, void*) {
-    if (type == kSocketReadCallBack) DaemonManager::sharedManager()->readNMEASentences();
 }
 
 }  // namespace vgps

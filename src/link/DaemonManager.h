@@ -1,7 +1,8 @@
 // The one object through which the application uses the vexod daemon: it
 // owns the daemon connection and its state, turns the daemon's
 // notifications into calls on its delegate, and offers the operations the
-// main screen needs. It also owns the GPS data link to a connected device.
+// main screen needs. It also owns the GPS data link to a connected device
+// (GPSDataLink), whose operations it keeps under their own names.
 #pragma once
 
 #include <cstdint>
@@ -9,12 +10,14 @@
 #include <optional>
 #include <string>
 
+#include "link/GPSDataLink.h"
 #include "link/vexod_notify.h"
 #include "nmea/info.h"
-#include "nmea/parser.h"
 #include "platform/notification_center.h"
+#include "platform/run_loop.h"
 #include "platform/socket.h"
 #include "registry/BTDevice.h"
+#include "registry/BTDeviceCache.h"
 #include "registry/bdaddr.h"
 
 namespace vgps {
@@ -26,47 +29,11 @@ enum DaemonState : int32_t {
     DaemonStateLinked = 3,        // the data socket to the receiver is up
 };
 
-// Where the daemon listens unless told otherwise.
-inline constexpr const char* kDaemonSocketPath = "/tmp/vexod";
 // The development transport, used when the device model is
 // kSimulatorModel: TCP to this host and port.
 inline constexpr const char* kSimulatorModel = "iPhone Simulator";
 inline constexpr const char* kDevelopmentHostAddress = "127.0.0.1";
 inline constexpr uint16_t kDevelopmentPort = 34980;
-// How long a connect may take.
-inline constexpr double kConnectTimeoutSeconds = 5.0;
-
-// The position notification, posted after every block read from the data
-// socket, and its four user-info entries.
-inline constexpr const char* kPositionNotificationName = "com.quiloe.vexod-gps-trial-nmea";
-inline constexpr const char* kPositionUTCKey = "UTC";  // text, see position_utc_text
-inline constexpr const char* kPositionFixKey = "FIX";  // integer: 1 no fix, 2 2D, 3 3D
-inline constexpr const char* kPositionLatKey = "LAT";  // single precision, ddmm.mmmm, negative south
-inline constexpr const char* kPositionLonKey = "LON";  // single precision, dddmm.mmmm, negative west
-
-// Search result of a service search that was not performed (the device is
-// probably off).
-inline constexpr uint32_t kServiceSearchNotPerformed = 0x03020004;
-
-// Longest data socket path accepted, its terminating zero included: the path
-// field of a local socket address on the daemon's platform. A longer path is
-// refused, never cut short.
-inline constexpr size_t kMaxDataSocketPath = 104;
-
-// Largest block read from the data socket: one byte of the buffer is kept
-// for the terminating zero.
-inline constexpr int kNmeaBlockSize = 1023;
-// Most blocks one read callback takes. A real receiver sends a few hundred
-// bytes a second, so the socket is always drained at once; a peer that
-// writes faster than the blocks are decoded cannot keep the main thread in
-// one callback for ever: the rest waits for the next turn of the run loop.
-inline constexpr int kNmeaMaxBlocksPerCallback = 64;
-
-// "YYYY/MM/DD hh:mm:ss.hh" of an nmeaTIME (year + 1900, month + 1; the
-// hundredths as two digits at least, so hsec 7 gives ".07").
-std::string position_utc_text(const nmeaTIME& utc);
-// The user-info of the position notification for `info`.
-UserInfo position_user_info(const nmeaINFO& info);
 
 class DaemonManager;
 
@@ -102,15 +69,23 @@ public:
 
 class DaemonManager : public VexodNotificationTarget {
 public:
-    // The singleton, made on the first call and never destroyed. Making it
-    // installs it as the notification target and installs the reaction to
-    // the loss of the daemon.
+    // The singleton, made on the first call and never destroyed, on the
+    // process-wide device list, notification centre and main run loop. It
+    // is installed as the notification target at once.
     static DaemonManager* sharedManager();
 
-    DaemonManager();  // init: no socket, no delegate, state 0
+    // init: no socket, no delegate, state 0. The device list (for names and
+    // found devices), the notification centre (for positions) and the run
+    // loop (for both sockets) are not owned.
+    DaemonManager(BTDeviceCache* devices, NotificationCenter* center, RunLoop* loop);
     ~DaemonManager() override;
     DaemonManager(const DaemonManager&) = delete;
     DaemonManager& operator=(const DaemonManager&) = delete;
+
+    // Makes this manager the one the daemon's notifications and the loss of
+    // the daemon are reported to (until it is destroyed or another one is
+    // installed).
+    void installAsNotificationTarget();
 
     void requestNameForDevice(const BTDevice& device);
     void startInquiry();
@@ -123,7 +98,7 @@ public:
     // The GPS data link.
     bool connectToDevice(const BTDevice& device);
     void connectWithSocketPath_status(const char* path, int32_t status) override;
-    void readNMEASentences();
+    void readNMEASentences() { link_.readNMEASentences(); }
     void serviceQueryResponse_remote_patten_patten_len_attribute_attribute_len_result(
         int fd, bdaddr remote, const uint8_t* patten, uint32_t patten_len, const uint8_t* attribute,
         uint32_t attribute_len, uint32_t result) override;
@@ -131,6 +106,7 @@ public:
     void foundNewDevice(std::shared_ptr<BTDevice> device) override;
     void inquiryCompleted() override;
     void getName_length_forDevice(const char* name, uint32_t length, bdaddr address) override;
+    BTDeviceCache* deviceList() override { return devices_; }
     // Forwarded to a delegate that also implements DaemonManagerMessageReceiver;
     // nothing in the system calls them.
     void getStatus(const std::string& status);
@@ -148,27 +124,29 @@ public:
     // The daemon socket's descriptor, -1 while not connected.
     int daemonDescriptor() const;
     // The data socket's descriptor, -1 while there is no data link.
-    int dataDescriptor() const { return rfcomm ? rfcomm->native() : -1; }
+    int dataDescriptor() const { return link_.descriptor(); }
     // The decoded state of the current (or last) data link.
-    const nmeaINFO& gpsInfo() const { return info; }
+    const nmeaINFO& gpsInfo() const { return link_.info(); }
 
 private:
-    // Unregisters the data socket and closes its descriptor.
-    void closeDataLink();
-    // A data link that cannot be set up: told to the user, state back to 1.
-    void reportDataLinkFailure(bool alert_first);
+    // The one place the state changes: stores `to` and tells the delegate,
+    // as a change from `from` or, with `as_change` false, as the state
+    // retrieved.
+    void setState(int32_t from, int32_t to, bool as_change);
+    // A step of the data link that failed: the state goes back to 1 and the
+    // delegate is shown the (localised) title and message, after the state
+    // change or, with `alert_first`, before it.
+    void reportLinkFailure(const char* title, const char* message, bool alert_first = false);
+    // The service search was not performed (refused, or the device is off).
+    void reportServiceSearchFailed();
 
+    BTDeviceCache* devices_;  // not owned
+    RunLoop* loop_;           // not owned
     std::unique_ptr<Socket> vexodPanSocket;
     DaemonManagerDelegate* delegate_ = nullptr;  // not owned
     int32_t state_ = DaemonStateDisconnected;
-    std::unique_ptr<Socket> rfcomm;  // the data socket of the GPS link
-    nmeaPARSER parser;               // the link's NMEA stream parser
-    nmeaINFO info{};                 // decoded state of the link
-    uint8_t nmeaBuffer[kNmeaBlockSize + 1] = {};
+    GPSDataLink link_;  // the data socket, its parser, record and buffer
     std::string socketPath_ = kDaemonSocketPath;
 };
-
-// Run-loop callback of the data socket: reads the NMEA stream.
-void rfcomm_socket_callback(Socket* s, uint32_t type, const void* address, const void* data, void* info);
 
 }  // namespace vgps

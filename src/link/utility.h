@@ -1,5 +1,5 @@
 // Descriptor routines under the daemon protocol: whole writes and reads on
-// non-blocking sockets.
+// non-blocking sockets, with the log lines the protocol's users know.
 #pragma once
 
 #include <cstdint>
@@ -11,24 +11,21 @@ namespace vgps {
 // out fails like a short read.
 inline constexpr int kReadTimeoutMs = 5000;
 
-// How long each wait for writability lasts; writen keeps waiting in periods
-// of this length while the socket stays full.
-inline constexpr int kWriteWaitMs = 5000;
-
 // Adds O_NONBLOCK. 1 when the descriptor is now non-blocking, 0 otherwise.
 int set_nonblocking(int fd);
 
-// Writes all `length` bytes, waiting for writability when the socket is
-// full. Returns `length`, or -1 on failure (logged).
+// Writes all `length` bytes of a socket, waiting for writability when it is
+// full. Returns `length`, or -1 on failure (logged). A peer that has gone
+// gives EPIPE, never SIGPIPE.
 int writen(int fd, const void* bytes, int32_t length);
-
-// Waits until fd is writable; a failed wait is logged and ends the wait.
-void wait_for_write(int fd);
 
 // Reads exactly `count` bytes, waiting for readability when none are there.
 // Returns `count`, or -1 when the peer closed, a read failed, or no byte
 // arrived for the read time-out.
 int readn(int fd, void* buffer, uint32_t count);
+// The same, waiting for readability before the first read: for an answer
+// that cannot have arrived yet, it saves a read that would find nothing.
+int readn_awaiting(int fd, void* buffer, uint32_t count);
 
 // The read time-out in milliseconds (kReadTimeoutMs unless changed; tests
 // shorten it).

@@ -16,94 +16,92 @@ namespace {
 
 VexodNotificationTarget* g_target = nullptr;
 
-// Fixed part of each notification and where its variable lengths sit (0:
-// none). The variable fields follow the fixed part in the order of their
-// lengths.
-struct NotifyLayout {
-    uint32_t fixed;
-    uint32_t len1_at;
-    uint32_t len2_at;
-};
-
-bool layout_of(uint32_t funcid, NotifyLayout* out) {
-    switch (funcid) {
-        case VEXOD_NOTIFY_SERVICE_ATTRIBUTE_SEARCH_RESPONSE: *out = {38, 26, 30}; return true;
-        case VEXOD_NOTIFY_INQUIRY_COMPLETE:
-        case VEXOD_NOTIFY_INQUIRY_CANCELED: *out = {24, 0, 0}; return true;
-        case VEXOD_NOTIFY_INQUIRY_RESULT: *out = {39, 31, 0}; return true;
-        case VEXOD_NOTIFY_REQUEST_NAME_COMPLETE: *out = {34, 26, 0}; return true;
-        case VEXOD_NOTIFY_RFCOMM_CONNECTED:
-        case VEXOD_NOTIFY_RFCOMM_ACCEPTED: *out = {35, 27, 0}; return true;
-        case VEXOD_NOTIFY_RFCOMM_DISCONNECTED: *out = {31, 0, 0}; return true;
-        case VEXOD_NOTIFY_L2CAP_CONNECTED: *out = {36, 28, 0}; return true;
-        case VEXOD_NOTIFY_L2CAP_DISCONNECTED: *out = {32, 0, 0}; return true;
-        case VEXOD_NOTIFY_SCO_ACCEPTED: *out = {34, 26, 0}; return true;
-        case VEXOD_NOTIFY_SCO_DISCONNECTED: *out = {30, 0, 0}; return true;
-        default: return false;
-    }
-}
-
 // A variable field as the handlers get it: its bytes and a terminating 0.
-std::unique_ptr<char[]> copy_field(const uint8_t* bytes, uint32_t length) {
-    auto copy = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(length) + 1);
-    if (length) std::memcpy(copy.get(), bytes, length);
-    copy[length] = '\0';
+std::unique_ptr<char[]> copy_field(const vexod_bytes& field) {
+    auto copy = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(field.size) + 1);
+    if (field.size) std::memcpy(copy.get(), field.data, field.size);
+    copy[field.size] = '\0';
     return copy;
 }
 
-bdaddr addr_at(const uint8_t* p) {
-    bdaddr a;
-    std::memcpy(a.addr, p, 6);
-    return a;
+const uint8_t* as_bytes(const std::unique_ptr<char[]>& copy) { return reinterpret_cast<const uint8_t*>(copy.get()); }
+
+// Decodes the message as an M and hands it to `handler`; a message too
+// short for its own fields is dropped without a word.
+template <class M, class Handler>
+void dispatch_as(const uint8_t* m, uint32_t msgsize, Handler handler) {
+    M n;
+    if (vexod_decode(m, msgsize, &n)) handler(n);
 }
 
-int32_t s32_at(const uint8_t* p) { return static_cast<int32_t>(get_le32(p)); }
-
-void dispatch(int fd, const uint8_t* m, uint32_t funcid, uint32_t len1, uint32_t len2) {
+void dispatch(int fd, const uint8_t* m, uint32_t msgsize, uint32_t funcid) {
     switch (funcid) {
-        case VEXOD_NOTIFY_SERVICE_ATTRIBUTE_SEARCH_RESPONSE: {
-            auto patten = copy_field(m + 38, len1);
-            auto attribute = copy_field(m + 38 + len1, len2);
-            notify_service_attribute_search_response(fd, addr_at(m + 20), reinterpret_cast<uint8_t*>(patten.get()),
-                                                     len1, reinterpret_cast<uint8_t*>(attribute.get()), len2,
-                                                     get_le32(m + 34));
+        case VEXOD_NOTIFY_SERVICE_ATTRIBUTE_SEARCH_RESPONSE:
+            dispatch_as<vexod_search_response_msg>(m, msgsize, [fd](const vexod_search_response_msg& n) {
+                const auto patten = copy_field(n.pattern);
+                const auto attribute = copy_field(n.attributes);
+                notify_service_attribute_search_response(fd, n.remote, as_bytes(patten), n.pattern.size,
+                                                         as_bytes(attribute), n.attributes.size, n.result);
+            });
             break;
-        }
-        case VEXOD_NOTIFY_INQUIRY_COMPLETE: notify_inquiry_complete(fd, get_le32(m + 20)); break;
-        case VEXOD_NOTIFY_INQUIRY_CANCELED: notify_inquiry_canceled(fd, get_le32(m + 20)); break;
-        case VEXOD_NOTIFY_INQUIRY_RESULT: {
-            auto text = copy_field(m + 39, len1);
-            notify_inquiry_result(fd, addr_at(m + 20), get_le16(m + 26), m + 28, text.get(), len1, get_le32(m + 35));
+        case VEXOD_NOTIFY_INQUIRY_COMPLETE:
+        case VEXOD_NOTIFY_INQUIRY_CANCELED:
+            dispatch_as<vexod_inquiry_complete_msg>(m, msgsize, [fd, funcid](const vexod_inquiry_complete_msg& n) {
+                if (funcid == VEXOD_NOTIFY_INQUIRY_COMPLETE) notify_inquiry_complete(fd, n.status);
+                else notify_inquiry_canceled(fd, n.status);
+            });
             break;
-        }
-        case VEXOD_NOTIFY_REQUEST_NAME_COMPLETE: {
-            auto name = copy_field(m + 34, len1);
-            notify_requst_name_complete(fd, addr_at(m + 20), name.get(), len1, get_le32(m + 30));
+        case VEXOD_NOTIFY_INQUIRY_RESULT:
+            dispatch_as<vexod_inquiry_result_msg>(m, msgsize, [fd](const vexod_inquiry_result_msg& n) {
+                const auto text = copy_field(n.text);
+                notify_inquiry_result(fd, n.remote, n.value16, n.device_class, text.get(), n.text.size, n.value32);
+            });
             break;
-        }
+        case VEXOD_NOTIFY_REQUEST_NAME_COMPLETE:
+            dispatch_as<vexod_name_complete_msg>(m, msgsize, [fd](const vexod_name_complete_msg& n) {
+                const auto name = copy_field(n.name);
+                notify_requst_name_complete(fd, n.remote, name.get(), n.name.size, n.result);
+            });
+            break;
         case VEXOD_NOTIFY_RFCOMM_CONNECTED:
-        case VEXOD_NOTIFY_RFCOMM_ACCEPTED: {
-            auto path = copy_field(m + 35, len1);
-            auto handler = funcid == VEXOD_NOTIFY_RFCOMM_CONNECTED ? notify_rfcomm_connected : notify_rfcomm_accepted;
-            handler(fd, addr_at(m + 20), m[26], path.get(), len1, s32_at(m + 31));
+        case VEXOD_NOTIFY_RFCOMM_ACCEPTED:
+            dispatch_as<vexod_rfcomm_connected_msg>(m, msgsize, [fd, funcid](const vexod_rfcomm_connected_msg& n) {
+                const auto path = copy_field(n.path);
+                auto handler =
+                    funcid == VEXOD_NOTIFY_RFCOMM_CONNECTED ? notify_rfcomm_connected : notify_rfcomm_accepted;
+                handler(fd, n.remote, n.channel, path.get(), n.path.size, static_cast<int32_t>(n.result));
+            });
             break;
-        }
-        case VEXOD_NOTIFY_RFCOMM_DISCONNECTED: notify_rfcomm_disconnected(fd, addr_at(m + 20), m[26], get_le32(m + 27)); break;
-        case VEXOD_NOTIFY_L2CAP_CONNECTED: {
-            auto path = copy_field(m + 36, len1);
-            notify_l2cap_connected(fd, addr_at(m + 20), get_le16(m + 26), path.get(), len1, s32_at(m + 32));
+        case VEXOD_NOTIFY_RFCOMM_DISCONNECTED:
+            dispatch_as<vexod_rfcomm_disconnected_msg>(m, msgsize, [fd](const vexod_rfcomm_disconnected_msg& n) {
+                notify_rfcomm_disconnected(fd, n.remote, n.channel, n.value32);
+            });
             break;
-        }
+        case VEXOD_NOTIFY_L2CAP_CONNECTED:
+            dispatch_as<vexod_l2cap_connected_msg>(m, msgsize, [fd](const vexod_l2cap_connected_msg& n) {
+                const auto path = copy_field(n.path);
+                notify_l2cap_connected(fd, n.remote, n.value16, path.get(), n.path.size,
+                                       static_cast<int32_t>(n.result));
+            });
+            break;
         case VEXOD_NOTIFY_L2CAP_DISCONNECTED:
-            notify_l2cap_disconnected(fd, addr_at(m + 20), get_le16(m + 26), get_le32(m + 28));
+            dispatch_as<vexod_l2cap_disconnected_msg>(m, msgsize, [fd](const vexod_l2cap_disconnected_msg& n) {
+                notify_l2cap_disconnected(fd, n.remote, n.value16, n.value32);
+            });
             break;
-        case VEXOD_NOTIFY_SCO_ACCEPTED: {
-            auto path = copy_field(m + 34, len1);
-            notify_sco_accepted(fd, addr_at(m + 20), path.get(), len1, s32_at(m + 30));
+        case VEXOD_NOTIFY_SCO_ACCEPTED:
+            dispatch_as<vexod_sco_accepted_msg>(m, msgsize, [fd](const vexod_sco_accepted_msg& n) {
+                const auto path = copy_field(n.path);
+                notify_sco_accepted(fd, n.remote, path.get(), n.path.size, static_cast<int32_t>(n.result));
+            });
             break;
-        }
-        case VEXOD_NOTIFY_SCO_DISCONNECTED: notify_sco_disconnected(fd, addr_at(m + 20), get_le32(m + 26)); break;
-        default: break;
+        case VEXOD_NOTIFY_SCO_DISCONNECTED:
+            dispatch_as<vexod_sco_disconnected_msg>(m, msgsize, [fd](const vexod_sco_disconnected_msg& n) {
+                notify_sco_disconnected(fd, n.remote, n.value32);
+            });
+            break;
+        default:  // no handler, 35 and stray responses included: dropped
+            break;
     }
 }
 
@@ -115,18 +113,9 @@ VexodNotificationTarget* vexod_set_notification_target(VexodNotificationTarget* 
     return previous;
 }
 
-uint64_t vexod_notify_min_size(uint32_t funcid, uint32_t len1, uint32_t len2) {
-    NotifyLayout layout;
-    if (!layout_of(funcid, &layout)) return 0;
-    uint64_t size = layout.fixed;
-    if (layout.len1_at) size += len1;
-    if (layout.len2_at) size += len2;
-    return size;
-}
-
 void vexod_rpc_callback(Socket* s, uint32_t type, const void* /*address*/, const void* /*data*/, void* /*info*/) {
     if (type != kSocketReadCallBack) {
-        log_error("<%s> unknown socket callback type: %d", "vexod_rpc_callback", static_cast<int>(type));
+        log_from("vexod_rpc_callback", "unknown socket callback type: %d", static_cast<int>(type));
         return;
     }
     // A readability check of 1 microsecond: a callback that comes when
@@ -143,17 +132,8 @@ int vexod_rpc_serve(int fd) {
     vexod_msg msg;
     const int rc = vexod_read_msg("vexod_rpc_serve", fd, &msg);
     if (rc != 0) return rc;
-    const uint8_t* m = msg.get();
-    const uint32_t msgsize = get_le32(m + 4);
-    const uint32_t funcid = get_le32(m + 16);
-    NotifyLayout layout;
-    // Unknown ids and notifications too short for their own fields are
-    // dropped without a word.
-    if (!layout_of(funcid, &layout) || msgsize < layout.fixed) return 0;
-    const uint32_t len1 = layout.len1_at ? get_le32(m + layout.len1_at) : 0;
-    const uint32_t len2 = layout.len2_at ? get_le32(m + layout.len2_at) : 0;
-    if (msgsize < vexod_notify_min_size(funcid, len1, len2)) return 0;
-    dispatch(fd, m, funcid, len1, len2);
+    const vexod_msg_header h = vexod_header_load(msg.get());
+    dispatch(fd, msg.get(), h.msgsize, h.funcid);
     return 0;
 }
 
@@ -166,21 +146,21 @@ int notify_service_attribute_search_response(int fd, bdaddr remote, const uint8_
 }
 
 int notify_inquiry_complete(int /*fd*/, uint32_t /*status*/) {
-    log_error("<%s> ", "notify_inquiry_complete");
+    log_from("notify_inquiry_complete");
     if (g_target) g_target->inquiryCompleted();
     return 0;
 }
 
 int notify_inquiry_canceled(int /*fd*/, uint32_t /*status*/) {
-    log_error("<%s> ", "notify_inquiry_canceled");
+    log_from("notify_inquiry_canceled");
     if (g_target) g_target->inquiryCompleted();
     return 0;
 }
 
 int notify_inquiry_result(int /*fd*/, bdaddr address, uint16_t /*value16*/, const uint8_t device_class[3],
                           const char* text, uint32_t text_len, uint32_t /*value32*/) {
-    log_error("<%s> ", "notify_inquiry_result");
-    BTDeviceCache* cache = BTDeviceCache::sharedCache();
+    log_from("notify_inquiry_result");
+    BTDeviceCache* cache = g_target ? g_target->deviceList() : BTDeviceCache::sharedCache();
     if (cache->getBTDevice(&address)) return 0;
     const uint32_t cod = static_cast<uint32_t>(device_class[0]) * 65536 + static_cast<uint32_t>(device_class[1]) * 256 +
                          device_class[2];
@@ -195,33 +175,33 @@ int notify_inquiry_result(int /*fd*/, bdaddr address, uint16_t /*value16*/, cons
 }
 
 int notify_requst_name_complete(int /*fd*/, bdaddr address, const char* name, uint32_t name_len, uint32_t /*result*/) {
-    log_error("<%s> ", "notify_requst_name_complete");
+    log_from("notify_requst_name_complete");
     if (g_target) g_target->getName_length_forDevice(name, name_len, address);
     return 0;
 }
 
 int notify_rfcomm_connected(int /*fd*/, bdaddr /*address*/, uint8_t channel, const char* path, uint32_t /*path_len*/,
                             int32_t result) {
-    log_error("<%s> ", "notify_rfcomm_connected");
-    log_error("<%s> result %d channel %u sockpath %s", "notify_rfcomm_connected", result,
-              static_cast<unsigned>(channel), path);
+    log_from("notify_rfcomm_connected");
+    log_from("notify_rfcomm_connected", "result %d channel %u sockpath %s", result, static_cast<unsigned>(channel),
+             path);
     if (g_target) g_target->connectWithSocketPath_status(path, result);
     return 0;
 }
 
 int notify_rfcomm_disconnected(int /*fd*/, bdaddr /*address*/, uint8_t /*channel*/, uint32_t /*value32*/) {
-    log_error("<%s> ", "notify_rfcomm_disconnected");
+    log_from("notify_rfcomm_disconnected");
     if (g_target) g_target->stateChangedFrom_To(g_target->state(), 1);
     return 0;
 }
 
 int notify_l2cap_connected(int, bdaddr, uint16_t, const char*, uint32_t, int32_t) {
-    log_error("<%s> ", "notify_l2cap_connected");
+    log_from("notify_l2cap_connected");
     return 0;
 }
 
 int notify_l2cap_disconnected(int, bdaddr, uint16_t, uint32_t) {
-    log_error("<%s> ", "notify_l2cap_disconnected");
+    log_from("notify_l2cap_disconnected");
     return 0;
 }
 

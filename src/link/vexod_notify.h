@@ -8,28 +8,14 @@
 #include <cstdint>
 #include <memory>
 
+#include "link/vexod_wire.h"
 #include "registry/BTDevice.h"
 #include "registry/bdaddr.h"
 
 namespace vgps {
 
+class BTDeviceCache;
 class Socket;
-
-// Function ids of the notifications.
-enum vexod_notify_id : uint32_t {
-    VEXOD_NOTIFY_SERVICE_ATTRIBUTE_SEARCH_RESPONSE = 25,
-    VEXOD_NOTIFY_INQUIRY_COMPLETE = 26,
-    VEXOD_NOTIFY_INQUIRY_CANCELED = 27,
-    VEXOD_NOTIFY_INQUIRY_RESULT = 28,
-    VEXOD_NOTIFY_REQUEST_NAME_COMPLETE = 29,
-    VEXOD_NOTIFY_RFCOMM_CONNECTED = 30,
-    VEXOD_NOTIFY_RFCOMM_DISCONNECTED = 31,
-    VEXOD_NOTIFY_L2CAP_CONNECTED = 32,
-    VEXOD_NOTIFY_L2CAP_DISCONNECTED = 33,
-    VEXOD_NOTIFY_RFCOMM_ACCEPTED = 34,
-    VEXOD_NOTIFY_SCO_ACCEPTED = 36,
-    VEXOD_NOTIFY_SCO_DISCONNECTED = 37,
-};
 
 // What the handlers need of the layer above: the daemon manager's
 // operations, named after them.
@@ -46,11 +32,13 @@ public:
     virtual int32_t state() const = 0;
     virtual void stateChangedFrom_To(int32_t from, int32_t to) = 0;
     virtual void disconnectFromDaemon() = 0;
+    // The device list that inquiry results go into.
+    virtual BTDeviceCache* deviceList() = 0;
 };
 
 // Installs the target (not owned; null for none) and returns the previous.
-// Without a target the handlers do their own part (logging, the device
-// list) and report nothing.
+// Without a target the handlers do their own part (logging, the
+// process-wide device list) and report nothing.
 VexodNotificationTarget* vexod_set_notification_target(VexodNotificationTarget* target);
 
 // Run-loop callback of the daemon socket. For the read callback it serves
@@ -61,11 +49,6 @@ void vexod_rpc_callback(Socket* s, uint32_t type, const void* address, const voi
 // Reads one message and dispatches it. 0 when a message was read (handled
 // or dropped); 1 to 5 as the frame checks of the response path.
 int vexod_rpc_serve(int fd);
-
-// Smallest msgsize at which notification `funcid` is dispatched, given its
-// variable lengths (unused ones 0), computed in 64 bits so that no sum of
-// lengths can wrap. 0 for an id without a handler.
-uint64_t vexod_notify_min_size(uint32_t funcid, uint32_t len1, uint32_t len2);
 
 // Handlers. Each variable field arrives as a copy of length + 1 bytes ending
 // in 0, with its length. Each returns 0.

@@ -13,19 +13,6 @@ namespace {
 vexod_peer_disconnect_handler g_peer_disconnect;
 }
 
-vexod_msg_header vexod_header_load(const uint8_t* bytes) {
-    return {get_le32(bytes), get_le32(bytes + 4), get_le32(bytes + 8), get_le32(bytes + 12),
-            get_le32(bytes + 16)};
-}
-
-void vexod_header_store(uint8_t* bytes, const vexod_msg_header& header) {
-    put_le32(bytes, header.magic);
-    put_le32(bytes + 4, header.msgsize);
-    put_le32(bytes + 8, header.resp);
-    put_le32(bytes + 12, header.msgid);
-    put_le32(bytes + 16, header.funcid);
-}
-
 void vexod_peer_disconnected(int fd) {
     // Copy first: the reaction may install another handler.
     vexod_peer_disconnect_handler handler = g_peer_disconnect;
@@ -40,17 +27,18 @@ int vexod_xsend(int fd, uint8_t* msg) {
     put_le32(msg, VEXOD_MAGIC);
     const uint32_t msgsize = get_le32(msg + 4);
     if (msgsize < VEXOD_HEADER_SIZE || msgsize > VEXOD_MAX_MSGSIZE) {
-        log_error("<%s> msgsize %u out of range", "vexod_xsend", msgsize);
+        log_from("vexod_xsend", "msgsize %u out of range", msgsize);
         return -1;
     }
     const int written = writen(fd, msg, static_cast<int32_t>(msgsize));
     return written - static_cast<int>(msgsize);
 }
 
-int vexod_read_msg(const char* who, int fd, vexod_msg* out) {
+int vexod_read_msg(const char* who, int fd, vexod_msg* out, bool awaiting) {
     uint8_t header[VEXOD_HEADER_SIZE];
-    if (readn(fd, header, VEXOD_HEADER_SIZE) != static_cast<int>(VEXOD_HEADER_SIZE)) {
-        log_error("<%s> read msg hdr of %u byte failed", who, VEXOD_HEADER_SIZE);
+    const int got = awaiting ? readn_awaiting(fd, header, VEXOD_HEADER_SIZE) : readn(fd, header, VEXOD_HEADER_SIZE);
+    if (got != static_cast<int>(VEXOD_HEADER_SIZE)) {
+        log_from(who, "read msg hdr of %u byte failed", VEXOD_HEADER_SIZE);
         vexod_peer_disconnected(fd);
         return 1;
     }
@@ -59,17 +47,17 @@ int vexod_read_msg(const char* who, int fd, vexod_msg* out) {
     // more: the connection is given up like a lost daemon rather than read
     // from the middle of a message.
     if (h.magic != VEXOD_MAGIC) {
-        log_error("<%s> invalid magic 0x%08x", who, h.magic);
+        log_from(who, "invalid magic 0x%08x", h.magic);
         vexod_peer_disconnected(fd);
         return 2;
     }
     if (h.msgsize < VEXOD_HEADER_SIZE) {
-        log_error("<%s> msgsize is too small", who);
+        log_from(who, "msgsize is too small");
         vexod_peer_disconnected(fd);
         return 3;
     }
     if (h.msgsize > VEXOD_MAX_MSGSIZE) {
-        log_error("<%s> msgsize is too big", who);
+        log_from(who, "msgsize is too big");
         vexod_peer_disconnected(fd);
         return 4;
     }
@@ -77,7 +65,7 @@ int vexod_read_msg(const char* who, int fd, vexod_msg* out) {
     std::copy(header, header + VEXOD_HEADER_SIZE, msg.get());
     const uint32_t body = h.msgsize - VEXOD_HEADER_SIZE;
     if (readn(fd, msg.get() + VEXOD_HEADER_SIZE, body) != static_cast<int>(body)) {
-        log_error("<%s> failed to read msg body of %u bytes", who, body);
+        log_from(who, "failed to read msg body of %u bytes", body);
         vexod_peer_disconnected(fd);
         return 5;
     }
@@ -87,15 +75,17 @@ int vexod_read_msg(const char* who, int fd, vexod_msg* out) {
 
 int vexod_xrecv(uint32_t msgid, vexod_rpc_ctx* ctx) {
     vexod_msg msg;
-    const int rc = vexod_read_msg("vexod_xrecv", ctx->fd, &msg);
+    // Called right after the request went out: its response cannot be
+    // there yet, so the wait comes before the first read.
+    const int rc = vexod_read_msg("vexod_xrecv", ctx->fd, &msg, true);
     if (rc != 0) return rc;
     const vexod_msg_header h = vexod_header_load(msg.get());
     if (h.resp == 0) {
-        log_error("<%s> msg is not a resp", "vexod_xrecv");
+        log_from("vexod_xrecv", "msg is not a resp");
         return 6;
     }
     if (h.msgid != msgid) {
-        log_error("<%s> msgid mismatch", "vexod_xrecv");
+        log_from("vexod_xrecv", "msgid mismatch");
         return 7;
     }
     ctx->msg = std::move(msg);

@@ -1,6 +1,6 @@
-// The wire protocol to the vexod daemon: the message frame, the process-wide
-// message id counter, sending and receiving whole messages, and the seven
-// requests. Every integer is little-endian on the wire, whatever the host.
+// The daemon link's wire layer: the process-wide message id counter,
+// sending and receiving whole messages, and the seven requests. The bytes
+// themselves are vexod_wire.h's.
 #pragma once
 
 #include <atomic>
@@ -8,52 +8,10 @@
 #include <functional>
 #include <memory>
 
+#include "link/vexod_wire.h"
 #include "registry/bdaddr.h"
 
 namespace vgps {
-
-inline constexpr uint32_t VEXOD_MAGIC = 0x12345678;
-inline constexpr uint32_t VEXOD_HEADER_SIZE = 20;
-// Largest acceptable msgsize: just below 50 MiB.
-inline constexpr uint32_t VEXOD_MAX_MSGSIZE = 52428799;
-// A successful response carries a 32-bit value at offset 20.
-inline constexpr uint32_t VEXOD_MIN_RESULT_SIZE = 24;
-
-// Function ids of the requests.
-enum vexod_request_id : uint32_t {
-    VEXOD_REGISTER_APPLICATION = 2,
-    VEXOD_GET_POWER_STATE = 5,
-    VEXOD_POWER_ON = 6,
-    VEXOD_RFCOMM_CONNECT = 12,
-    VEXOD_START_INQUIRY = 15,
-    VEXOD_REQUEST_NAME = 19,
-    VEXOD_SERVICE_ATTRIBUTE_SEARCH = 20,
-};
-
-// The 20-byte header at the start of every message.
-struct vexod_msg_header {
-    uint32_t magic;
-    uint32_t msgsize;  // whole message, header included
-    uint32_t resp;     // 0 in requests; not 0 in responses
-    uint32_t msgid;    // request id, echoed by its response
-    uint32_t funcid;   // function id; in a response, the result code
-};
-
-inline uint16_t get_le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-inline uint32_t get_le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-inline void put_le16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void put_le32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-vexod_msg_header vexod_header_load(const uint8_t* bytes);
-void vexod_header_store(uint8_t* bytes, const vexod_msg_header& header);
 
 // Process-wide message id counter; each request takes the value after an
 // atomic increment, so the first request carries 1. Never reset.
@@ -80,8 +38,10 @@ int vexod_xrecv(uint32_t msgid, vexod_rpc_ctx* ctx);
 
 // Reads one message and checks its frame (codes 0 to 5 of vexod_xrecv), with
 // `who` as the name in the log lines. Shared by the response and the
-// notification paths.
-int vexod_read_msg(const char* who, int fd, vexod_msg* out);
+// notification paths; `awaiting` waits for readability before the first
+// read (a response), otherwise the read comes first (a notification the
+// run loop has seen arrive).
+int vexod_read_msg(const char* who, int fd, vexod_msg* out, bool awaiting = false);
 
 // Requests. Each sends one message, waits for its response and returns 0 on
 // success (the response's value stored in *ret when ret is given), 1 when

@@ -1,5 +1,6 @@
 #include "nmea/parser.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -98,14 +99,26 @@ int nmea_parse(nmeaPARSER* parser, const char* buff, int buff_sz, nmeaINFO* info
 
 int nmea_parser_push(nmeaPARSER* parser, const char* buff, int buff_sz) {
     VGPS_FATAL_ASSERT(parser && parser->buffer);
+    // Fed one byte at a time, the buffer holds at most buff_size - 1 bytes
+    // after each scan, and the byte that arrives when it is that full clears
+    // it. Blocks are pushed in chunks that keep to the same rule: each fills
+    // the buffer to at most one byte short of full, and a chunk that arrives
+    // at a buffer that full clears it (nmea_parser_real_push does that). As a
+    // scan cuts the same sentences out of a few bytes more as out of the
+    // bytes it has seen so far, where the stream was cut into blocks changes
+    // nothing: no sentence split over two blocks is lost.
+    const int most = parser->buff_size - 1;
     int nparse = 0;
     int nleft = buff_sz > 0 ? buff_sz : 0;
-    while (nleft > parser->buff_size) {
-        nparse += nmea_parser_real_push(parser, buff, parser->buff_size);
-        buff += parser->buff_size;
-        nleft -= parser->buff_size;
-    }
-    nparse += nmea_parser_real_push(parser, buff, nleft);
+    do {
+        // A buffer that is full already is cleared by this chunk, as by
+        // the next byte, and the chunk may then fill it again.
+        const int room = most - parser->buff_use;
+        const int chunk = std::min(nleft, room > 0 ? room : most);
+        nparse += nmea_parser_real_push(parser, buff, chunk);
+        buff += chunk;
+        nleft -= chunk;
+    } while (nleft > 0);
     return nparse;
 }
 

@@ -38,8 +38,12 @@ void nmea_parser_destroy(nmeaPARSER* parser);
 // Returns the number of packs applied.
 int nmea_parse(nmeaPARSER* parser, const char* buff, int buff_sz, nmeaINFO* info);
 
-// Pushes a block in chunks of at most buff_size bytes (a negative length
-// pushes nothing). Returns the sum of the chunk results.
+// Pushes a block in chunks that leave the buffer at most one byte short of
+// full (a negative length pushes nothing), so that the sentences and the
+// held bytes after any cutting of a stream into blocks are those of feeding
+// it one byte at a time: held bytes are dropped only when the buffer is
+// full of bytes that end no sentence and another byte arrives. Returns the
+// sum of the chunk results.
 int nmea_parser_push(nmeaPARSER* parser, const char* buff, int buff_sz);
 
 // Pushes at most buff_size bytes and queues every sentence they complete.

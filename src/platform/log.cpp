@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "platform/fd.h"
+
 namespace vgps {
 namespace {
 
@@ -16,46 +18,63 @@ void write_stderr(std::string_view line) {
     std::string out(line);
     out.push_back('\n');
     // One write per line keeps lines from concurrent writers whole.
-    const char* p = out.data();
-    size_t left = out.size();
-    while (left > 0) {
-        ssize_t n = ::write(STDERR_FILENO, p, left);
-        if (n <= 0) return;
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
+    write_all(STDERR_FILENO, out.data(), out.size());
 }
 
-}  // namespace
-
-void log_error(const char* format, ...) {
+// Appends the printf-style text to `text`; false when it cannot be formatted.
+bool append_formatted(std::string& text, const char* format, va_list args) {
     char small[512];
-    std::string text;
-    va_list args;
-    va_start(args, format);
     va_list again;
     va_copy(again, args);
-    int needed = std::vsnprintf(small, sizeof small, format, args);
-    va_end(args);
-    if (needed < 0) {
-        va_end(again);
-        return;
-    }
-    if (static_cast<size_t>(needed) < sizeof small) {
-        text.assign(small, static_cast<size_t>(needed));
-    } else {
-        text.resize(static_cast<size_t>(needed));
-        std::vsnprintf(text.data(), text.size() + 1, format, again);
+    const int needed = std::vsnprintf(small, sizeof small, format, args);
+    if (needed >= 0 && static_cast<size_t>(needed) < sizeof small) {
+        text.append(small, static_cast<size_t>(needed));
+    } else if (needed >= 0) {
+        const size_t at = text.size();
+        text.resize(at + static_cast<size_t>(needed));
+        std::vsnprintf(text.data() + at, static_cast<size_t>(needed) + 1, format, again);
     }
     va_end(again);
-    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return needed >= 0;
+}
 
+// "<who> ", the start of a reporting function's line.
+std::string prefix(const char* who) { return std::string("<") + who + "> "; }
+
+// Hands the line, without a trailing newline, to the sink.
+void emit(std::string& text) {
+    if (!text.empty() && text.back() == '\n') text.pop_back();
     std::lock_guard<std::mutex> lock(sink_mutex);
     if (current_sink) {
         current_sink(text);
     } else {
         write_stderr(text);
     }
+}
+
+}  // namespace
+
+void log_error(const char* format, ...) {
+    std::string text;
+    va_list args;
+    va_start(args, format);
+    const bool ok = append_formatted(text, format, args);
+    va_end(args);
+    if (ok) emit(text);
+}
+
+void log_from(const char* who, const char* format, ...) {
+    std::string text = prefix(who);
+    va_list args;
+    va_start(args, format);
+    const bool ok = append_formatted(text, format, args);
+    va_end(args);
+    if (ok) emit(text);
+}
+
+void log_from(const char* who) {
+    std::string text = prefix(who);
+    emit(text);
 }
 
 LogSink set_log_sink(LogSink sink) {

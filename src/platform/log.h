@@ -16,6 +16,13 @@ namespace vgps {
 // trailing newline in the result is dropped: the sink ends lines itself.
 void log_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// The line of a reporting function: "<who> " and then the formatted text,
+// who being the function's name ("vexod_xrecv", "-[DaemonManager
+// connectToDaemon]", "vexod"). Without a format, the bare "<who> " that
+// says the function was reached.
+void log_from(const char* who, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void log_from(const char* who);
+
 // Receives each formatted line, without its newline.
 using LogSink = std::function<void(std::string_view line)>;
 

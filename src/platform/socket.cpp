@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "platform/fd.h"
+
 namespace vgps {
 
 std::unique_ptr<Socket> Socket::create(int family, int type, int protocol, uint32_t callback_types,
@@ -70,32 +72,25 @@ SocketError Socket::connect_to_address(const sockaddr* address, socklen_t length
         return kSocketError;
     }
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() < 0) break;
-        pollfd p{fd_, POLLOUT, 0};
-        const int n = ::poll(&p, 1, static_cast<int>(left.count()));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            restore();
-            return kSocketError;
-        }
-        if (n == 0) break;
-        int error = 0;
+    const Deadline deadline = std::chrono::steady_clock::now() +
+                              std::chrono::duration_cast<Deadline::duration>(std::chrono::duration<double>(timeout));
+    const int ready = wait_fd(fd_, POLLOUT, deadline);
+    int error = 0;
+    if (ready > 0) {
         socklen_t len = sizeof error;
         ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len);
-        restore();
-        if (error != 0) {
-            errno = error;
-            return kSocketError;
-        }
-        return kSocketSuccess;
     }
     restore();
-    errno = ETIMEDOUT;
-    return kSocketTimeout;
+    if (ready < 0) return kSocketError;
+    if (ready == 0) {
+        errno = ETIMEDOUT;
+        return kSocketTimeout;
+    }
+    if (error != 0) {
+        errno = error;
+        return kSocketError;
+    }
+    return kSocketSuccess;
 }
 
 void Socket::invalidate() {

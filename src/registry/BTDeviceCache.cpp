@@ -2,12 +2,37 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string_view>
+#include <unordered_map>
+
+#include "platform/log.h"
 
 namespace vgps {
 
 namespace {
 
 constexpr char kDefaultPreferencesDir[] = "/var/mobile/Library/Preferences";
+constexpr char kLoadSaved[] = "-[BTDeviceCache loadSaved]";
+
+// The entries of the devices file by address text, looked up as
+// PlistDictionary::find does (the first entry under a key), in constant
+// time: a load parses the file once and looks every remembered device up.
+class DeviceEntries {
+public:
+    // No file: no entries. The file must outlive the index.
+    explicit DeviceEntries(const PlistDictionary* file) {
+        if (!file) return;
+        index_.reserve(file->size());
+        for (const auto& [key, value] : *file) index_.emplace(key, &value);
+    }
+    const PlistDictionary* find(const std::string& address) const {
+        const auto it = index_.find(address);
+        return it == index_.end() ? nullptr : it->second->asDictionary();
+    }
+
+private:
+    std::unordered_map<std::string_view, const PlistValue*> index_;
+};
 
 }  // namespace
 
@@ -43,12 +68,26 @@ std::optional<PlistDictionary> BTDeviceCache::getDeviceDictionary(const std::str
 }
 
 void BTDeviceCache::loadSaved() {
-    PlistReadResult file = plist_read_dictionary(main_preferences_path());
+    const std::string mainPath = main_preferences_path();
+    PlistReadResult file = plist_read_dictionary(mainPath);
+    if (file.status == PlistReadStatus::Unreadable) {
+        log_error("<%s> skipping %s: not a readable property-list dictionary", kLoadSaved, mainPath.c_str());
+    }
     if (file.status != PlistReadStatus::Ok) return;
 
     const std::string* defaultText = file.dictionary.findString("default");
     const PlistArray* remembered = file.dictionary.findArray("remembered");
-    if (!remembered) return;
+    if (!remembered || remembered->empty()) return;
+
+    // The devices file is read once for the whole list.
+    const std::string devicesPath = devices_preferences_path();
+    const PlistReadResult devicesFile = plist_read_dictionary(devicesPath);
+    if (devicesFile.status == PlistReadStatus::Unreadable) {
+        log_error("<%s> skipping %s: not a readable property-list dictionary; the remembered devices have no "
+                  "names or classes",
+                  kLoadSaved, devicesPath.c_str());
+    }
+    const DeviceEntries entries(devicesFile.status == PlistReadStatus::Ok ? &devicesFile.dictionary : nullptr);
 
     for (const PlistValue& element : *remembered) {
         // Elements that are not address texts are skipped: loading them as
@@ -60,7 +99,7 @@ void BTDeviceCache::loadSaved() {
 
         std::optional<std::string> name;
         uint32_t deviceClass = 0;
-        if (std::optional<PlistDictionary> entry = getDeviceDictionary(*text)) {
+        if (const PlistDictionary* entry = entries.find(*text)) {
             if (const std::string* n = entry->findString("device-name")) name = *n;
             if (const PlistValue* c = entry->find("device-class")) {
                 if (const PlistInteger* i = c->asInteger()) {

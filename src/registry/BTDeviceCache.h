@@ -21,6 +21,9 @@ public:
 
     BTDeviceCache() = default;  // init: an empty list
 
+    // Appends the remembered devices, reading the main file and the devices
+    // file once each. A file that exists but cannot be read as a property-
+    // list dictionary is skipped with a log line.
     void loadSaved();
     bool empty() const;
     uint32_t deviceCount() const;

@@ -54,4 +54,17 @@ int str2ba(const char* str, bdaddr* ba) {
     return 1;
 }
 
+bool bdaddr_from_text(std::string_view text, bdaddr* ba) {
+    if (text.size() != 17) return false;
+    uint8_t bytes[6];
+    for (size_t i = 0; i < 6; ++i) {
+        const int high = hex_digit(text[3 * i]);
+        const int low = hex_digit(text[3 * i + 1]);
+        if (high < 0 || low < 0 || (i < 5 && text[3 * i + 2] != ':')) return false;
+        bytes[i] = static_cast<uint8_t>(high << 4 | low);
+    }
+    std::memcpy(ba->addr, bytes, sizeof bytes);
+    return true;
+}
+
 }  // namespace vgps

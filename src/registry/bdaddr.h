@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace vgps {
 
@@ -27,5 +28,11 @@ std::string ba2str(const bdaddr& ba);
 // success; 0 on failure, with *ba untouched. Not libbluetooth's str2ba,
 // which stores the bytes reversed.
 int str2ba(const char* str, bdaddr* ba);
+
+// The text form exactly: "xx:xx:xx:xx:xx:xx", 17 characters, hex digits of
+// either case, byte 0 first, nothing before or after. The parser of the
+// command lines and of vexod's scenario files. False, with *ba untouched,
+// for anything else.
+bool bdaddr_from_text(std::string_view text, bdaddr* ba);
 
 }  // namespace vgps

@@ -85,6 +85,25 @@ size_t header_length(const uint8_t* p, size_t header) {
     }
 }
 
+// libbluetooth reads the record handle as the 32-bit member of the value's
+// union, whatever the element's type. The integer types of 8, 16 and 32
+// bits are held in a zeroed union, so that read gives their value (their
+// bits, for the signed ones); any other type would give the bits of a
+// pointer (strings, sequences), of a UUID, or a 64- or 128-bit number cut.
+bool integer_handle(uint8_t dtd) {
+    switch (dtd) {
+    case SDP_UINT8:
+    case SDP_UINT16:
+    case SDP_UINT32:
+    case SDP_INT8:
+    case SDP_INT16:
+    case SDP_INT32:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Turns every ALT element under d into the SEQ of the same length form.
 void alternatives_to_sequences(sdp_data_t* d) {
     switch (d->dtd) {
@@ -167,7 +186,7 @@ SdpRecordCheck sdp_check_record(const uint8_t* p, size_t avail) {
         at += 3;
         const size_t n = check_element(p + at, end - at, 0, &elements);
         if (n == 0) return malformed;
-        if (id == SDP_ATTR_RECORD_HANDLE && p[at] != SDP_UINT32) return malformed;
+        if (id == SDP_ATTR_RECORD_HANDLE && !integer_handle(p[at])) return malformed;
         at += n;
     }
     return {SdpRecordShape::kWellFormed, end};

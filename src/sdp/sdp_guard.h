@@ -14,13 +14,15 @@
 // - an element that fails (unknown or 32-bit-length string types) ends its
 //   sequence early and the decoding carries on misaligned, inside it;
 // - nesting depth is unbounded (it recurses once per level);
-// - the record handle is read as a 32-bit integer whatever its type;
+// - the record handle is read as a 32-bit integer whatever its type (the
+//   bits of a pointer for a string or a sequence);
 // - an alternative (ALT) element keeps its children when freed, also when a
 //   repeated attribute ID replaces it during decoding.
 // So a record is handed to libbluetooth only when every element fits its
 // enclosing sequence exactly, is of a type the decoder handles, nests at
-// most kSdpMaxNesting deep, no attribute ID repeats, the handle is a 32-bit
-// unsigned integer, and the record holds at most kSdpMaxElements elements.
+// most kSdpMaxNesting deep, no attribute ID repeats, the handle is an
+// integer of 8, 16 or 32 bits, and the record holds at most kSdpMaxElements
+// elements.
 #pragma once
 
 #include <bluetooth/bluetooth.h>

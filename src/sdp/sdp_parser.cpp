@@ -41,16 +41,16 @@ void free_inner_list(void* inner, void*) {
 void print_seq_element(const sdp_data_t* d) {
     switch (d->dtd) {
     case SDP_UINT8:
-        log_error("<%s>         uint8: 0x%02x", "print_service_desc", d->val.uint8);
+        log_from("print_service_desc", "        uint8: 0x%02x", d->val.uint8);
         break;
     case SDP_UINT16:
-        log_error("<%s>         uint16: 0x%04x", "print_service_desc", d->val.uint16);
+        log_from("print_service_desc", "        uint16: 0x%04x", d->val.uint16);
         break;
     case SDP_UINT32:
-        log_error("<%s>         uint32: 0x%08x", "print_service_desc", d->val.uint32);
+        log_from("print_service_desc", "        uint32: 0x%08x", d->val.uint32);
         break;
     default:
-        log_error("<%s>         FIXME: dtd=0x%02x", "print_service_desc", d->dtd);
+        log_from("print_service_desc", "        FIXME: dtd=0x%02x", d->dtd);
         break;
     }
 }
@@ -59,20 +59,20 @@ void print_seq_element(const sdp_data_t* d) {
 
 void print_service_attr(sdp_record_t* rec) {
     static const char* const me = "print_service_attr";
-    log_error("<%s> ------------------------------------------------------------", me);
+    log_from(me, "------------------------------------------------------------");
     vgps::sdp_record_print(rec);
-    log_error("<%s> Service Record Handle: 0x%08x", me, rec->handle);
+    log_from(me, "Service Record Handle: 0x%08x", rec->handle);
 
     sdp_list_t* list = nullptr;
     if (sdp_get_service_classes(rec, &list) == 0) {
-        log_error("<%s> Service Class ID List:", me);
+        log_from(me, "Service Class ID List:");
         sdp_list_foreach(list, print_service_class, nullptr);
         sdp_list_free(list, free);
     }
 
     list = nullptr;
     if (sdp_get_access_protos(rec, &list) == 0) {
-        log_error("<%s> Protocol Descriptor List:", me);
+        log_from(me, "Protocol Descriptor List:");
         sdp_list_foreach(list, print_access_protos, nullptr);
         sdp_list_foreach(list, free_inner_list, nullptr);
         sdp_list_free(list, nullptr);
@@ -80,14 +80,14 @@ void print_service_attr(sdp_record_t* rec) {
 
     list = nullptr;
     if (sdp_get_lang_attr(rec, &list) == 0) {
-        log_error("<%s> Language Base Attribute List:", me);
+        log_from(me, "Language Base Attribute List:");
         sdp_list_foreach(list, print_lang_attr, nullptr);
         sdp_list_free(list, free);
     }
 
     list = nullptr;
     if (sdp_get_profile_descs(rec, &list) == 0) {
-        log_error("<%s> Profile Descriptor List:", me);
+        log_from(me, "Profile Descriptor List:");
         sdp_list_foreach(list, print_profile_desc, nullptr);
         sdp_list_free(list, free);
     }
@@ -96,13 +96,13 @@ void print_service_attr(sdp_record_t* rec) {
 void sdp_record_print(const sdp_record_t* rec) {
     static const char* const me = "sdp_record_print";
     if (const sdp_data_t* d = text_attr(rec, SDP_ATTR_SVCNAME_PRIMARY)) {
-        log_error("<%s> Service Name: %.*s", me, text_length(d), d->val.str);
+        log_from(me, "Service Name: %.*s", text_length(d), d->val.str);
     }
     if (const sdp_data_t* d = text_attr(rec, SDP_ATTR_SVCDESC_PRIMARY)) {
-        log_error("<%s> Service Description: %.*s", me, text_length(d), d->val.str);
+        log_from(me, "Service Description: %.*s", text_length(d), d->val.str);
     }
     if (const sdp_data_t* d = text_attr(rec, SDP_ATTR_PROVNAME_PRIMARY)) {
-        log_error("<%s> Service Provider: %.*s", me, text_length(d), d->val.str);
+        log_from(me, "Service Provider: %.*s", text_length(d), d->val.str);
     }
 }
 
@@ -113,9 +113,9 @@ void print_service_class(void* value, void*) {
     sdp_uuid2strn(uuid, UUID_str, sizeof UUID_str);
     sdp_svclass_uuid2strn(uuid, name, sizeof name);
     if (uuid->type == SDP_UUID128) {
-        log_error("<%s>   UUID 128: %s", "print_service_class", UUID_str);
+        log_from("print_service_class", "  UUID 128: %s", UUID_str);
     } else {
-        log_error("<%s>   \"%s\" (0x%s)", "print_service_class", name, UUID_str);
+        log_from("print_service_class", "  \"%s\" (0x%s)", name, UUID_str);
     }
 }
 
@@ -136,46 +136,46 @@ void print_service_desc(void* value, void*) {
             sdp_uuid2strn(&d->val.uuid, UUID_str, sizeof UUID_str);
             sdp_proto_uuid2strn(&d->val.uuid, name, sizeof name);
             proto = sdp_uuid_to_proto(&d->val.uuid);
-            log_error("<%s>   \"%s\" (0x%s)", me, name, UUID_str);
+            log_from(me, "  \"%s\" (0x%s)", name, UUID_str);
             break;
         }
         case SDP_UINT8:
             if (proto == RFCOMM_UUID) {
-                log_error("<%s>     Channel: %d", me, d->val.uint8);
+                log_from(me, "    Channel: %d", d->val.uint8);
             } else {
-                log_error("<%s>     uint8: 0x%02x", me, d->val.uint8);
+                log_from(me, "    uint8: 0x%02x", d->val.uint8);
             }
             break;
         case SDP_UINT16:
             if (proto == L2CAP_UUID) {
                 if (i == 1) {
-                    log_error("<%s>     PSM: %d", me, d->val.uint16);
+                    log_from(me, "    PSM: %d", d->val.uint16);
                 } else {
-                    log_error("<%s>     Version: 0x%04x", me, d->val.uint16);
+                    log_from(me, "    Version: 0x%04x", d->val.uint16);
                 }
             } else if (proto == BNEP_UUID) {
                 if (i == 1) {
-                    log_error("<%s>     Version: 0x%04x", me, d->val.uint16);
+                    log_from(me, "    Version: 0x%04x", d->val.uint16);
                 } else {
-                    log_error("<%s>     uint16: 0x%04x", me, d->val.uint16);
+                    log_from(me, "    uint16: 0x%04x", d->val.uint16);
                 }
             } else {
-                log_error("<%s>     uint16: 0x%04x", me, d->val.uint16);
+                log_from(me, "    uint16: 0x%04x", d->val.uint16);
             }
             break;
         case SDP_UINT32:
-            log_error("<%s>     uint32: 0x%08x", me, d->val.uint32);
+            log_from(me, "    uint32: 0x%08x", d->val.uint32);
             break;
         case SDP_SEQ8:
         case SDP_SEQ16:
-            log_error(d->dtd == SDP_SEQ8 ? "<%s>     SEQ8:" : "<%s>     SEQ16:", me);
+            log_from(me, d->dtd == SDP_SEQ8 ? "    SEQ8:" : "    SEQ16:");
             for (const sdp_data_t* e = d->val.dataseq; e != nullptr; e = e->next) {
                 print_seq_element(e);
             }
-            log_error("<%s> ", me);
+            log_from(me);
             break;
         default:
-            log_error("<%s>     FIXME: dtd=0x%02x", me, d->dtd);
+            log_from(me, "    FIXME: dtd=0x%02x", d->dtd);
             break;
         }
     }
@@ -184,9 +184,9 @@ void print_service_desc(void* value, void*) {
 void print_lang_attr(void* value, void*) {
     const auto* lang = static_cast<const sdp_lang_attr_t*>(value);
     if (lang == nullptr) return;
-    log_error("<%s>   code_ISO639: 0x%02x", "print_lang_attr", lang->code_ISO639);
-    log_error("<%s>   encoding:    0x%02x", "print_lang_attr", lang->encoding);
-    log_error("<%s>   base_offset: 0x%02x", "print_lang_attr", lang->base_offset);
+    log_from("print_lang_attr", "  code_ISO639: 0x%02x", lang->code_ISO639);
+    log_from("print_lang_attr", "  encoding:    0x%02x", lang->encoding);
+    log_from("print_lang_attr", "  base_offset: 0x%02x", lang->base_offset);
 }
 
 void print_profile_desc(void* value, void*) {
@@ -195,9 +195,9 @@ void print_profile_desc(void* value, void*) {
     char name[kClassNameSize];
     sdp_uuid2strn(&desc->uuid, UUID_str, sizeof UUID_str);
     sdp_profile_uuid2strn(&desc->uuid, name, sizeof name);
-    log_error("<%s>   \"%s\" (0x%s)", "print_profile_desc", name, UUID_str);
+    log_from("print_profile_desc", "  \"%s\" (0x%s)", name, UUID_str);
     if (desc->version != 0) {
-        log_error("<%s>     Version: 0x%04x", "print_profile_desc", desc->version);
+        log_from("print_profile_desc", "    Version: 0x%04x", desc->version);
     }
 }
 

@@ -61,7 +61,7 @@ int sdp_choose_rfcomm_channel(const uint8_t* attrs, uint32_t len, bdaddr addr) {
         for (;;) {
             const SdpRecordCheck check = sdp_check_record(pos, remaining);
             if (check.shape == SdpRecordShape::kMalformed) {
-                log_error("<%s> sdp_extract_pdu() failed", me);
+                log_from(me, "sdp_extract_pdu() failed");
                 break;
             }
             // A well-formed record is decoded over its own bytes only;
@@ -72,18 +72,18 @@ int sdp_choose_rfcomm_channel(const uint8_t* attrs, uint32_t len, bdaddr addr) {
             int consumed = 0;
             sdp_record_t* rec = sdp_extract_pdu(pos, static_cast<int>(bufsize), &consumed);
             if (rec == nullptr) {
-                log_error("<%s> sdp_extract_pdu() failed", me);
+                log_from(me, "sdp_extract_pdu() failed");
                 break;
             }
             if (consumed == 0) {
-                log_error("<%s> empty sdp record", me);
+                log_from(me, "empty sdp record");
                 sdp_release_record(rec);
                 break;
             }
             if (consumed < 0 || static_cast<size_t>(consumed) > bufsize) {
                 // Never for a checked record; refuse rather than step
                 // outside the buffer.
-                log_error("<%s> sdp_extract_pdu() failed", me);
+                log_from(me, "sdp_extract_pdu() failed");
                 sdp_release_record(rec);
                 break;
             }
@@ -107,7 +107,7 @@ int sdp_choose_rfcomm_channel(const uint8_t* attrs, uint32_t len, bdaddr addr) {
                 if (first_channel == 0) first_channel = channel;
                 std::string name;
                 if (service_name(rec, &name)) {
-                    log_error("<%s> Serial Port Service Name: [%s]", me, name.c_str());
+                    log_from(me, "Serial Port Service Name: [%s]", name.c_str());
                     if (contains_ignoring_case(name, "GPS")) gps_channel = channel;
                 }
                 ++records_counted;
@@ -123,11 +123,11 @@ int sdp_choose_rfcomm_channel(const uint8_t* attrs, uint32_t len, bdaddr addr) {
     }
 
     if (first_channel > 0 || gps_channel > 0) {
-        log_error("<%s> BD_ADDR: %02x:%02x:%02x:%02x:%02x:%02x", me, addr.addr[0], addr.addr[1],
-                  addr.addr[2], addr.addr[3], addr.addr[4], addr.addr[5]);
+        log_from(me, "BD_ADDR: %02x:%02x:%02x:%02x:%02x:%02x", addr.addr[0], addr.addr[1], addr.addr[2], addr.addr[3],
+                 addr.addr[4], addr.addr[5]);
         return gps_channel > 0 && records_counted > 1 ? gps_channel : first_channel;
     }
-    log_error("<%s> No rfcomm channel found", me);
+    log_from(me, "No rfcomm channel found");
     return 0;
 }
 

@@ -52,7 +52,7 @@ TEST_F(DaemonManagerTest, InquiryFindsEachDeviceOnceAndNamesResolveOneByOne) {
     EXPECT_EQ(count_lines("<notify_inquiry_result> "), 4);
     EXPECT_EQ(delegate.events, (Events{"initial 1", "found 00:0b:0d:88:a2:3c", "found 00:1c:88:30:5e:01",
                                        "found 00:02:78:14:c9:7d", "stopped 1"}));
-    BTDeviceCache* cache = BTDeviceCache::sharedCache();
+    BTDeviceCache* cache = &deviceList;
     ASSERT_EQ(cache->deviceCount(), 3u);
 
     // One request at a time, each after the previous answer.
@@ -121,10 +121,11 @@ public:
     ScriptedDaemon(int listener, Answer answer)
         : thread_([listener, answer = std::move(answer), this] {
               const int fd = ::accept(listener, nullptr, nullptr);
-              for (test::Bytes req; (req = test::read_exact(fd, 20)).size() == 20;) {
-                  const test::Bytes body = test::read_exact(fd, test::get32(req, 4) - 20);
+              for (test::Bytes req; (req = test::read_exact(fd, VEXOD_HEADER_SIZE)).size() == VEXOD_HEADER_SIZE;) {
+                  const vexod_msg_header h = vexod_header_load(req.data());
+                  const test::Bytes body = test::read_exact(fd, h.msgsize - VEXOD_HEADER_SIZE);
                   req.insert(req.end(), body.begin(), body.end());
-                  funcids.push_back(test::get32(req, 16));
+                  funcids.push_back(h.funcid);
                   for (const test::Bytes& f : answer(req)) test::write_all(fd, f);
               }
               if (fd >= 0) ::close(fd);
@@ -136,8 +137,10 @@ private:
     test::PeerThread thread_;
 };
 
+uint32_t msgid_of(const test::Bytes& req) { return vexod_header_load(req.data()).msgid; }
+
 test::Bytes ok(const test::Bytes& req, uint32_t value = 1) {
-    return test::frame(0, test::get32(req, 12), 1, test::le32(value));
+    return vexod_frame(vexod_result_msg{value}, VEXOD_RESULT_SUCCESS, msgid_of(req), 1);
 }
 
 TEST_F(DaemonManagerTest, SimulatorModelTalksTcpToTheDevelopmentHost) {
@@ -174,13 +177,16 @@ TEST_F(DaemonManagerTest, RefusedSearchOrConnectIsReportedInsteadOfWaitingForeve
         const std::string path = dir.file("scripted-" + std::to_string(refused));
         const int listener = test::listen_unix(path);
         ScriptedDaemon daemon_thread(listener, [&](const test::Bytes& req) {
-            const uint32_t funcid = test::get32(req, 16);
-            if (funcid == refused) return std::vector<test::Bytes>{test::frame(101, test::get32(req, 12), 1)};
+            const uint32_t funcid = vexod_header_load(req.data()).funcid;
+            if (funcid == refused)
+                return std::vector<test::Bytes>{vexod_frame(vexod_no_payload{}, VEXOD_RESULT_UNKNOWN_FUNCTION,
+                                                            msgid_of(req), 1)};
             std::vector<test::Bytes> out{ok(req)};
-            if (funcid == 20) {  // the search answer: one record on channel 1
-                const test::Bytes fixed = test::concat({test::Bytes(req.begin() + 20, req.begin() + 26), test::le32(0),
-                                                        test::le32(static_cast<uint32_t>(records.size())), test::le32(0)});
-                out.push_back(test::frame(25, 0, 0, test::concat({fixed, records})));
+            vexod_service_search_msg search;
+            if (funcid == VEXOD_SERVICE_ATTRIBUTE_SEARCH &&
+                vexod_decode(req.data(), static_cast<uint32_t>(req.size()), &search)) {
+                // The search answer: one record on channel 1.
+                out.push_back(vexod_frame(vexod_search_response_msg{search.remote, {}, vexod_bytes(records), 0}));
             }
             return out;
         });

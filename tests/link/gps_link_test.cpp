@@ -42,26 +42,18 @@ std::string scenario(const std::vector<std::string>& devices, const std::string&
     return R"({"link": {"speed": )" + speed + R"(}, "devices": [)" + list + "]}";
 }
 
-TEST(PositionText, UtcIsWrittenWithTwoDigitHundredths) {
-    nmeaTIME t{111, 8, 15, 8, 30, 5, 25};
-    EXPECT_EQ(position_utc_text(t), "2011/09/15 08:30:05.25");
-    t.hsec = 7;
-    EXPECT_EQ(position_utc_text(t), "2011/09/15 08:30:05.07");
-}
-
 class GpsLinkTest : public test::ManagerTest {
 protected:
     void SetUp() override {
         ManagerTest::SetUp();
-        observer =
-            NotificationCenter::defaultCenter()->addObserver(kPositionNotificationName, [this](const Notification& n) {
+        observer = center.addObserver(kPositionNotificationName, [this](const Notification& n) {
                 const UserInfo& u = n.userInfo;
                 positions.push_back(Position{std::get<std::string>(u.at("UTC")), std::get<int64_t>(u.at("FIX")),
                                              std::get<double>(u.at("LAT")), std::get<double>(u.at("LON")), turn});
             });
     }
     void TearDown() override {
-        NotificationCenter::defaultCenter()->removeObserver(observer);
+        center.removeObserver(observer);
         ManagerTest::TearDown();
     }
 

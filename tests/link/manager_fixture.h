@@ -1,5 +1,6 @@
-// The daemon manager singleton against the real vexod daemon, started on a
-// socket in the test's own temp folder. Delegate reports ("state 1->3",
+// A fresh daemon manager, on a device list and a notification centre of the
+// test's own, against the real vexod daemon started on a socket in the
+// test's own temp folder. Delegate reports ("state 1->3",
 // "show Title|Message", "name <addr> <name> ok|failed", ...) and alerts also
 // go into the log, so that their order with the log lines can be checked.
 #pragma once
@@ -31,7 +32,7 @@ struct RecordingDelegate : DaemonManagerDelegate, AlertPresenter {
 
     void add(const std::string& e) {
         events.push_back(e);
-        log_error("<%s> %s", "delegate", e.c_str());
+        log_from("delegate", "%s", e.c_str());
     }
     void daemonManager_showTitle_Message(DaemonManager*, const std::string& t, const std::string& m) override {
         add("show " + t + "|" + m);
@@ -53,8 +54,8 @@ struct RecordingDelegate : DaemonManagerDelegate, AlertPresenter {
         add("initial " + std::to_string(s));
     }
     void present(const AlertView& a) override {
-        log_error("<%s> %s|%s|%s|%zu|%d", "alert", a.title().c_str(), a.message().c_str(),
-                  a.cancelButtonTitle().c_str(), a.otherButtonTitles().size(), a.delegate() != nullptr);
+        log_from("alert", "%s|%s|%s|%zu|%d", a.title().c_str(), a.message().c_str(), a.cancelButtonTitle().c_str(),
+                 a.otherButtonTitles().size(), a.delegate() != nullptr);
         ++alerts;
     }
 };
@@ -62,9 +63,9 @@ struct RecordingDelegate : DaemonManagerDelegate, AlertPresenter {
 class ManagerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // The device list starts empty, whatever the machine remembers.
-        ::setenv(kPreferencesDirVariable, dir.path().c_str(), 1);
-        manager = DaemonManager::sharedManager();
+        owned = std::make_unique<DaemonManager>(&deviceList, &center, RunLoop::main());
+        manager = owned.get();
+        manager->installAsNotificationTarget();
         manager->setDelegate(&delegate);
         previous_presenter = set_alert_presenter(&delegate);
         set_read_timeout_ms(3000);
@@ -101,6 +102,9 @@ protected:
     LogCapture log;
     RecordingDelegate delegate;
     AlertPresenter* previous_presenter = nullptr;
+    BTDeviceCache deviceList;  // starts empty, whatever the machine remembers
+    NotificationCenter center;
+    std::unique_ptr<DaemonManager> owned;
     DaemonManager* manager = nullptr;
     std::unique_ptr<VexodProcess> daemon;
     int turn = 0;

@@ -12,7 +12,6 @@
 #include "platform/socket.h"
 #include "registry/BTDeviceCache.h"
 #include "support/sockets.h"
-#include "support/temp_dir.h"
 
 namespace vgps {
 namespace {
@@ -46,14 +45,13 @@ struct Recorder : VexodNotificationTarget {
         calls.push_back("state " + std::to_string(from) + "->" + std::to_string(to));
     }
     void disconnectFromDaemon() override {}
+    BTDeviceCache* deviceList() override { return &devices; }
+    BTDeviceCache devices;
 };
 
 class Notify : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ::setenv(kPreferencesDirVariable, prefs.path().c_str(), 1);  // an empty device list
-        previous_ = vexod_set_notification_target(&rec);
-    }
+    void SetUp() override { previous_ = vexod_set_notification_target(&rec); }
     void TearDown() override { vexod_set_notification_target(previous_); }
 
     // Sends one frame and serves it: read and handled or dropped.
@@ -65,7 +63,6 @@ protected:
         serve(test::frame(funcid, 0, 0, test::concat(payload)));
     }
 
-    test::TempDir prefs;
     Recorder rec;
     test::SocketPair pair;
     VexodNotificationTarget* previous_ = nullptr;
@@ -76,7 +73,6 @@ const Bytes kAddr = {0x00, 0x0b, 0x0d, 0x88, 0xa2, 0x3c};
 Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 TEST_F(Notify, InquiryResultBuildsOneRecordPerAddress) {
-    // Addresses no other test of this binary puts into the shared device list.
     const Bytes a1 = {0x0a, 0, 0, 0, 0, 1}, a2 = {0x0a, 0, 0, 0, 0, 2};
     LogCapture log;
     notify(28, {a1, {0x12, 0x34}, {0x00, 0x1F, 0x00}, le32(0), le32(7)});
@@ -89,7 +85,7 @@ TEST_F(Notify, InquiryResultBuildsOneRecordPerAddress) {
     EXPECT_FALSE(rec.found[0]->manufacturer().has_value());  // text length 0
     EXPECT_EQ(rec.found[1]->deviceClass(), 0x5a020cu);
     EXPECT_EQ(rec.found[1]->manufacturer(), "Garmin");
-    EXPECT_EQ(BTDeviceCache::sharedCache()->getBTDevice(rec.found[1]->getDeviceAddress()), rec.found[1]);
+    EXPECT_EQ(rec.devices.getBTDevice(rec.found[1]->getDeviceAddress()), rec.found[1]);
 }
 
 TEST_F(Notify, VariableFieldsAreCopiedWithATerminatingZero) {

@@ -23,7 +23,7 @@ std::string quote(const std::string& s) { return "'" + s + "'"; }
 
 DumpRun run_dump(const test::TempDir& dir, const std::string& args) {
     const std::string out = dir.file("out"), err = dir.file("err");
-    const int raw = std::system((std::string(VGPS_BINARY_DIR) + "/tools/nmea-dump/nmea-dump " + args +
+    const int raw = std::system((std::string(NMEA_DUMP_BINARY) + " " + args +
                                  " >" + quote(out) + " 2>" + quote(err)).c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, test::lines_of(test::read_file(out)),
             test::read_file(err)};
@@ -68,6 +68,33 @@ TEST(NmeaDump, ReadsStdinInBlocksAndSummarises) {
     EXPECT_EQ(test::Strings{"{\"bytes\":" + std::to_string(capture.size()) + ",\"blocks\":" +
                             std::to_string(blocks) + ",\"packs\":60}"},
               run.out);
+}
+
+TEST(NmeaDump, TheBlockSizeChangesNoRecord) {
+    // A capture of 20 KB read in 1023-byte blocks, as the data link reads:
+    // the sentences split over two blocks count as well.
+    test::TempDir dir;
+    std::string capture;
+    for (const std::string& line : test::capture_lines("haicom-305N")) capture += line;
+    test::write_file(dir.file("in.nmea"), capture);
+    auto dump = [&](const std::string& options) { return run_dump(dir, options + " " + quote(dir.file("in.nmea"))); };
+    // The packs applied, from the summary.
+    auto packs = [&](const char* block) {
+        const std::string summary = dump(std::string("--summary --block ") + block).out.at(0);
+        return summary.substr(summary.find("\"packs\""));
+    };
+    const DumpRun bytewise = dump("--clock 0 --block 1");
+    ASSERT_EQ(0, bytewise.status) << bytewise.err;
+    ASSERT_EQ(capture.size(), bytewise.out.size());
+    EXPECT_EQ("\"packs\":252}", packs("1"));  // 73 VTG of an older form are refused
+    for (const char* block : {"1023", "1024", "100000"}) {
+        SCOPED_TRACE(block);
+        const DumpRun run = dump(std::string("--clock 0 --block ") + block);
+        EXPECT_EQ(0, run.status);
+        ASSERT_FALSE(run.out.empty());
+        EXPECT_EQ(bytewise.out.back(), run.out.back());
+        EXPECT_EQ(packs("1"), packs(block));
+    }
 }
 
 TEST(NmeaDump, ReportsErrorsAndTracesOnRequest) {

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <ostream>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,14 +56,76 @@ TEST_F(NmeaParser, SkipsNoiseWrongChecksumsAndOtherSentences) {
     EXPECT_EQ(0, parser.buff_use);
 }
 
-TEST_F(NmeaParser, LineFeedsAloneNeverCutASentence) {
-    const std::string lf = nmea_sentence("GPGGA,123520,4807.040,N,01131.002,E,1,08,0.9,545.4,M,46.9,M,,", "\n");
-    const int size = static_cast<int>(lf.size());
-    for (int held = 0, i = 0; i < 40; ++i) {
-        EXPECT_EQ(0, parse(lf));
-        if (held + size >= parser.buff_size) held = 0;  // a push that would fill the buffer clears it
-        ASSERT_EQ(held += size, parser.buff_use) << i;
+// What a parser holds and has applied after some bytes of a stream.
+struct FeedState {
+    int applied;
+    std::string held;
+    nmeaINFO info;
+};
+
+bool operator==(const FeedState& a, const FeedState& b) {
+    return a.applied == b.applied && a.held == b.held && std::memcmp(&a.info, &b.info, sizeof a.info) == 0;
+}
+
+std::ostream& operator<<(std::ostream& out, const FeedState& s) {
+    return out << s.applied << " applied, " << s.held.size() << " bytes held";
+}
+
+// The stream fed one byte at a time: the state after each byte (index 0:
+// before the first).
+std::vector<FeedState> byte_by_byte(const std::string& stream) {
+    nmeaPARSER parser;
+    EXPECT_EQ(1, nmea_parser_init(&parser));
+    FeedState state{0, "", test::fresh_info()};
+    std::vector<FeedState> states{state};
+    for (const char c : stream) {
+        state.applied += nmea_parse(&parser, &c, 1, &state.info);
+        state.held.assign(parser.buffer, static_cast<size_t>(parser.buff_use));
+        states.push_back(state);
     }
+    nmea_parser_destroy(&parser);
+    return states;
+}
+
+// Feeds the stream in blocks of the given sizes (the last one cut to what
+// is left) and checks after every block that the parser holds and has
+// applied what a byte-at-a-time feed has after the same bytes.
+void expect_blocks_as_bytes(const std::string& stream, const std::vector<FeedState>& bytewise,
+                            const std::vector<size_t>& blocks) {
+    nmeaPARSER parser;
+    ASSERT_EQ(1, nmea_parser_init(&parser));
+    FeedState state{0, "", test::fresh_info()};
+    size_t pos = 0;
+    for (size_t i = 0; pos < stream.size(); ++i) {
+        const size_t n = std::min(blocks[i % blocks.size()], stream.size() - pos);
+        state.applied += nmea_parse(&parser, stream.data() + pos, static_cast<int>(n), &state.info);
+        state.held.assign(parser.buffer, static_cast<size_t>(parser.buff_use));
+        pos += n;
+        if (!(state == bytewise[pos])) {
+            ADD_FAILURE() << "after " << pos << " bytes, in blocks: " << state << "; byte by byte: "
+                          << bytewise[pos];
+            break;
+        }
+    }
+    nmea_parser_destroy(&parser);
+}
+
+TEST_F(NmeaParser, LineFeedsAloneNeverCutASentence) {
+    // The bytes pile up until the buffer is full, then the next byte clears
+    // it; the sentence the clear cuts leaves its tail, which is skipped up to
+    // the next "$".
+    const std::string lf = nmea_sentence("GPGGA,123520,4807.040,N,01131.002,E,1,08,0.9,545.4,M,46.9,M,,", "\n");
+    std::string stream;
+    for (int i = 0; i < 40; ++i) stream += lf;
+    const auto bytewise = byte_by_byte(stream);
+    size_t most = 0;
+    for (const FeedState& s : bytewise) {
+        EXPECT_EQ(0, s.applied);
+        most = std::max(most, s.held.size());
+    }
+    EXPECT_EQ(static_cast<size_t>(parser.buff_size - 1), most);
+    for (size_t block : {size_t{1}, lf.size(), size_t{1023}, size_t{5000}})
+        expect_blocks_as_bytes(stream, bytewise, {block});
 }
 
 TEST_F(NmeaParser, AStarWithoutLineEndStallsUntilTheBufferClears) {
@@ -72,23 +137,87 @@ TEST_F(NmeaParser, AStarWithoutLineEndStallsUntilTheBufferClears) {
         applied += parse(kGga);
     EXPECT_EQ(0, applied);
     EXPECT_EQ(pushed, static_cast<size_t>(parser.buff_use));
-    // The push that would fill the buffer drops everything held; it is then decoded.
+    // The sentence that fills the buffer is cut by the clear and lost; the
+    // next one is decoded.
+    EXPECT_EQ(0, parse(kGga));
+    EXPECT_LT(parser.buff_use, static_cast<int>(kGga.size()));
     EXPECT_EQ(1, parse(kGga));
     EXPECT_EQ(0, parser.buff_use);
 }
 
-TEST_F(NmeaParser, AFullBlockDropsTheHeldBytes) {
-    // The rest of a sentence, then whole ones, padded to 1023 bytes.
+TEST_F(NmeaParser, ABlockArrivingWhileBytesAreHeldKeepsThem) {
+    // The rest of a sentence, then whole ones, padded to 1023 bytes: with
+    // its first byte held, every sentence is decoded, whatever the block
+    // size.
     std::string block = kGga.substr(1);
     int whole = 0;
     for (; block.size() + kGga.size() < 1023; ++whole) block += kGga;
     block.resize(1023, ' ');
-    // With one byte held, 1022 bytes join it; a 1023-byte block clears it first.
-    EXPECT_EQ(0, parse("$"));
-    EXPECT_EQ(whole + 1, parse(block.substr(0, 1022)));
+    for (size_t size : {size_t{1022}, size_t{1023}, size_t{1024}, size_t{3000}}) {
+        SCOPED_TRACE(size);
+        std::string bytes = block;
+        bytes.resize(size, ' ');
+        nmea_parser_buff_clear(&parser);
+        EXPECT_EQ(0, parse("$"));
+        EXPECT_EQ(whole + 1, parse(bytes));
+    }
+    // A buffer full of bytes that end no sentence is cleared by the next
+    // byte, however many come with it.
     nmea_parser_buff_clear(&parser);
-    EXPECT_EQ(0, parse("$"));
-    EXPECT_EQ(whole, parse(block));
+    EXPECT_EQ(0, parse("$" + std::string(1022, 'x')));
+    EXPECT_EQ(parser.buff_size - 1, parser.buff_use);
+    EXPECT_EQ(1, parse(kGga));
+    EXPECT_EQ(0, parser.buff_use);
+}
+
+// Random streams of what a receiver's link carries, cut into random blocks:
+// after every block the parser holds and has applied exactly what a feed of
+// the same bytes one at a time has.
+TEST(NmeaParserCuts, AnyCuttingGivesWhatAByteAtATimeFeedGives) {
+    test::Strings sentences;
+    for (const char* name : {"haicom-305N", "iTrek", "bn-9015"})
+        for (const std::string& line : test::capture_lines(name)) sentences.push_back(line);
+    std::mt19937 rng(20240613);
+    auto below = [&rng](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
+    const std::string noise_bytes = "$\r\n,.0123456789ABCDEFGPx\xe9";
+
+    int applied = 0, fulls = 0;
+    for (int trial = 0; trial < 60; ++trial) {
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        std::string stream;
+        while (stream.size() < 6000) {
+            std::string s = sentences[below(sentences.size())];
+            // Mostly whole sentences: a line end that is not CR LF stalls
+            // the scan until the buffer fills up.
+            const size_t r = below(200);
+            if (r < 8) {  // a wrong byte
+                s[below(s.size())] ^= static_cast<char>(1 + below(127));
+            } else if (r < 16) {  // cut short
+                s.resize(below(s.size()));
+            } else if (r < 24) {  // noise
+                s.clear();
+                for (size_t n = 1 + below(40); n; --n) s += noise_bytes[below(noise_bytes.size())];
+            } else if (r < 26) {  // a run that ends no sentence: sometimes enough to fill the buffer
+                s = std::string(below(1500), 'x');
+            } else if (r == 26) {  // line feed alone
+                s.erase(s.size() - 2, 1);
+            } else if (r == 27) {  // a "*" and checksum without the line end
+                s.resize(s.size() - 2);
+            }
+            stream += s;
+        }
+        const auto bytewise = byte_by_byte(stream);
+        applied += bytewise.back().applied;
+        for (const FeedState& b : bytewise) fulls += b.held.size() == NMEA_DEF_PARSEBUFF - 1 ? 1 : 0;
+        const std::vector<std::vector<size_t>> cuttings = {
+            {1023}, {1024}, {stream.size()}, {7, 1023, 1}, {1, 2000, 3, 1022}};
+        for (const auto& blocks : cuttings) expect_blocks_as_bytes(stream, bytewise, blocks);
+        std::vector<size_t> random_blocks;
+        for (int i = 0; i < 50; ++i) random_blocks.push_back(1 + below(below(2) ? 64 : 3000));
+        expect_blocks_as_bytes(stream, bytewise, random_blocks);
+    }
+    EXPECT_GT(applied, 60 * 40) << "the streams are mostly sentences";
+    EXPECT_GT(fulls, 20) << "and fill the buffer now and then";
 }
 
 TEST_F(NmeaParser, InitialisingAgainReleasesBufferAndQueue) {
@@ -137,7 +266,7 @@ double json_number(const std::string& json, const std::string& key) {
 
 // After each valid RMC the record holds the date, time, position, speed and
 // track that the reference decoder reported for the same sentence; cutting
-// the stream into blocks of any size below the buffer changes nothing.
+// the stream into blocks of any size changes nothing.
 TEST(NmeaCaptures, RmcPositionsMatchTheReferenceDecoderInAnyBlockSize) {
     // The receivers, with the count of valid RMC sentences that have a report.
     const std::pair<std::string, int> captures[] = {
@@ -180,7 +309,7 @@ TEST(NmeaCaptures, RmcPositionsMatchTheReferenceDecoderInAnyBlockSize) {
 
         std::string stream;
         for (const std::string& line : lines) stream += line;
-        for (size_t block : {1, 7, 80, 500}) {
+        for (size_t block : {1, 7, 80, 500, 1023}) {
             test::Strings pieces;
             for (size_t pos = 0; pos < stream.size(); pos += block) pieces.push_back(stream.substr(pos, block));
             const auto fed = feed(pieces);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "platform/fd.h"
 #include "support/sockets.h"
 #include "support/temp_dir.h"
 
@@ -32,17 +33,14 @@ void count_cb(Socket* s, uint32_t type, const void*, const void*, void* info) {
 }
 
 sockaddr_un unix_address(const std::string& path) {
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+    sockaddr_un a;
+    EXPECT_TRUE(local_address(path, &a));
     return a;
 }
 
 int listen_on(const std::string& path) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    const sockaddr_un a = unix_address(path);
-    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
-    EXPECT_EQ(::listen(fd, 4), 0);
+    const int fd = listen_local(path, 4);
+    EXPECT_GE(fd, 0);
     return fd;
 }
 

@@ -1,11 +1,13 @@
 #include "registry/BTDeviceCache.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 
+#include "platform/log.h"
 #include "prefs_fixture.h"
 
 namespace vgps {
@@ -77,11 +79,81 @@ TEST_F(CacheFiles, AppendsAndSurvivesAnUnreadableDevicesFile) {
     BTDeviceCache cache;
     auto found = std::make_shared<BTDevice>(std::nullopt, 0, std::nullopt, &kC);
     cache.addBTDevice(found);
+    LogCapture log;
     cache.loadSaved();
     ASSERT_EQ(cache.deviceCount(), 3u);
     EXPECT_EQ(cache.deviceAt(0), found);
     EXPECT_EQ(cache.deviceAt(1)->nameOrAddress(), "00:11:22:33:44:55");
     EXPECT_TRUE(cache.deviceAt(2)->isBookmarked());
+    // Said once, not once per device.
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"<-[BTDeviceCache loadSaved]> skipping " +
+                                                     devices_preferences_path() +
+                                                     ": not a readable property-list dictionary; the remembered "
+                                                     "devices have no names or classes"});
+}
+
+// A main file that is there but cannot be read loads nothing and says so; a
+// missing one is nothing to report.
+TEST_F(CacheFiles, AnUnreadableMainFileIsSkippedWithALogLine) {
+    const std::vector<std::string> skipped{"<-[BTDeviceCache loadSaved]> skipping " + mainFile() +
+                                           ": not a readable property-list dictionary"};
+    for (const char* name : test::kUnreadable) {
+        SCOPED_TRACE(name);
+        use(std::string("unreadable/") + name);
+        LogCapture log;
+        BTDeviceCache cache;
+        cache.loadSaved();
+        EXPECT_TRUE(cache.empty());
+        EXPECT_EQ(log.lines(), skipped);
+    }
+    use("xml/no-remembered");
+    std::filesystem::remove(mainFile());
+    std::filesystem::create_directory(mainFile());
+    LogCapture log;
+    BTDeviceCache cache;
+    cache.loadSaved();
+    EXPECT_EQ(log.lines(), skipped) << "a folder in its place";
+    std::filesystem::remove(mainFile());
+    log.clear();
+    cache.loadSaved();
+    EXPECT_EQ(log.lines(), std::vector<std::string>{});
+}
+
+// Loading reads the devices file once, however many devices it names: the
+// kernel counts the opens.
+TEST_F(CacheFiles, ReadsTheDevicesFileOncePerLoad) {
+    constexpr int kDevices = 50;
+    PlistArray remembered;
+    PlistDictionary entries;
+    for (int i = 0; i < kDevices; ++i) {
+        const bdaddr a{{0x00, 0x11, 0x22, 0x33, 0x44, static_cast<uint8_t>(i)}};
+        remembered.emplace_back(ba2str(a));
+        PlistDictionary entry;
+        entry.set("device-name", "Receiver " + std::to_string(i));
+        entries.set(ba2str(a), std::move(entry));
+    }
+    PlistDictionary prefs;
+    prefs.set("remembered", std::move(remembered));
+    ASSERT_EQ(plist_write_xml_atomically(mainFile(), prefs), 0);
+    ASSERT_EQ(plist_write_xml_atomically(devices_preferences_path(), entries), 0);
+
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    // Closes are watched too: the kernel merges an event into the same one
+    // queued just before it.
+    ASSERT_GE(::inotify_add_watch(watch, devices_preferences_path().c_str(), IN_OPEN | IN_CLOSE), 0);
+    BTDeviceCache cache;
+    cache.loadSaved();
+    int opens = 0;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;) {
+        for (char* p = events; p < events + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len)
+            opens += (reinterpret_cast<inotify_event*>(p)->mask & IN_OPEN) != 0 ? 1 : 0;
+    }
+    ::close(watch);
+    EXPECT_EQ(opens, 1);
+    ASSERT_EQ(cache.deviceCount(), static_cast<uint32_t>(kDevices));
+    EXPECT_EQ(cache.deviceAt(kDevices - 1)->deviceName(), "Receiver " + std::to_string(kDevices - 1));
 }
 
 // sharedCache is one per process and loads once. The checks run in a forked

@@ -35,6 +35,22 @@ TEST(Bdaddr, ParsesLikeFormattedInput) {
     }
 }
 
+// The strict text form of command lines and scenario files: exactly
+// "xx:xx:xx:xx:xx:xx", either case, byte 0 first; text form and parser agree.
+TEST(Bdaddr, TextFormIsExactlySeventeenCharacters) {
+    const bdaddr untouched{{1, 2, 3, 4, 5, 6}};
+    bdaddr ba = untouched;
+    ASSERT_TRUE(bdaddr_from_text("0A:1b:2C:3d:4E:5f", &ba));
+    EXPECT_EQ(ba, (bdaddr{{0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x5f}}));
+    EXPECT_EQ(ba2str(ba), "0a:1b:2c:3d:4e:5f");
+    for (const char* text : {"", "0a:1b:2c:3d:4e", "0a:1b:2c:3d:4e:5f ", " 0a:1b:2c:3d:4e:5f", "a:1b:2c:3d:4e:5f0",
+                             " a:1b:2c:3d:4e:5f", "0a-1b-2c-3d-4e-5f", "0a:1b:2c:3d:4e:5g", "+a:1b:2c:3d:4e:5f"}) {
+        ba = untouched;
+        EXPECT_FALSE(bdaddr_from_text(text, &ba)) << text;
+        EXPECT_EQ(ba, untouched) << text;
+    }
+}
+
 // libbluetooth is linked into this binary and exports its own str2ba, which
 // stores the bytes reversed; the loader's test shows the registry calls ours.
 TEST(Bdaddr, OursIsNotLibbluetoothsStr2ba) {

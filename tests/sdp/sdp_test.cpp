@@ -381,6 +381,38 @@ TEST(SdpWalk, HostileBytesStopTheWalkBeforeLibbluetoothSeesThem) {
     EXPECT_EQ(walk(big_record(1, kSdpMaxElements - 1)).records, 1u);
 }
 
+// A serial port record on RFCOMM channel 2 whose handle is `handle`, an
+// element of any type.
+Bytes record_with_handle(const std::string& handle) {
+    return response({seq16(from_hex("090000" + handle + "090004 350c 3503190100 3505190003 0802"))});
+}
+
+TEST(SdpWalk, IntegerHandlesOfEverySizeAreReadOthersRefused) {
+    const struct {
+        const char* handle;
+        const char* listed;  // empty: the record is refused
+    } cases[] = {
+        // Unsigned and signed integers of 8, 16 and 32 bits.
+        {"0a00010002", "0x00010002"}, {"090042", "0x00000042"}, {"08ab", "0x000000ab"},
+        {"12ffffffff", "0xffffffff"}, {"11fffe", "0x0000fffe"}, {"10ff", "0x000000ff"},
+        // UUIDs, 64 bits, a string, a sequence, a boolean, nil.
+        {"1a00010002", ""}, {"191101", ""}, {"0b0000000000010002", ""}, {"2504 41424344", ""},
+        {"3505 0a00010002", ""}, {"2801", ""},
+        {"00", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.handle);
+        const Walk w = walk(record_with_handle(c.handle));
+        if (*c.listed) {
+            EXPECT_EQ(w.channel, 2);
+            EXPECT_EQ(w.lines.at(1), std::string("<print_service_attr> Service Record Handle: ") + c.listed);
+        } else {
+            EXPECT_EQ(w.records, 0u);
+            EXPECT_EQ(w.own_lines, (Lines{"sdp_extract_pdu() failed", kNone}));
+        }
+    }
+}
+
 struct DumpRun {
     int status;
     Lines out;
@@ -390,7 +422,7 @@ struct DumpRun {
 // Runs sdp-dump with `args` (shell words) and stdin from the file `input`.
 DumpRun run_dump(const std::string& args, const std::string& input = "/dev/null") {
     TempDir dir;
-    const std::string command = std::string(VGPS_SDP_DUMP) + " " + args + " <" + input + " >" + dir.file("out") +
+    const std::string command = std::string(SDP_DUMP_BINARY) + " " + args + " <" + input + " >" + dir.file("out") +
                                 " 2>" + dir.file("err");
     const int status = std::system(command.c_str());
     DumpRun r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, read_file(dir.file("err"))};

@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
+
+#include "link/vexod_wire.h"
+#include "platform/fd.h"
 
 namespace vgps::test {
 
@@ -33,16 +36,13 @@ void SocketPair::close_app() {
     fds[0] = -1;
 }
 
-int listen_unix(const std::string& path) {
-    sockaddr_un a{};
-    if (path.size() >= sizeof a.sun_path) return -1;
-    a.sun_family = AF_UNIX;
-    std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0)) {
-        ::close(fd);
-        return -1;
-    }
+int listen_unix(const std::string& path) { return listen_local(path, 4); }
+
+int connect_unix(const std::string& path) {
+    const int fd = connect_local(path);
+    if (fd < 0) return -1;
+    const timeval tv{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     return fd;
 }
 
@@ -64,34 +64,16 @@ Bytes read_exact(int fd, size_t n) {
     return out;
 }
 
-bool write_all(int fd, const Bytes& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t w = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (w > 0) {
-            done += static_cast<size_t>(w);
-        } else if (w < 0 && (errno == EAGAIN || errno == EINTR)) {
-            pollfd p{fd, POLLOUT, 0};
-            ::poll(&p, 1, 1000);
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
-
-void put32(Bytes& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
+bool write_all(int fd, const Bytes& bytes) { return send_all(fd, bytes.data(), bytes.size()) == bytes.size(); }
 
 uint32_t get32(const Bytes& in, size_t at) {
-    return static_cast<uint32_t>(in.at(at)) | static_cast<uint32_t>(in.at(at + 1)) << 8 |
-           static_cast<uint32_t>(in.at(at + 2)) << 16 | static_cast<uint32_t>(in.at(at + 3)) << 24;
+    if (at + 4 > in.size()) throw std::out_of_range("get32 beyond the bytes");
+    return get_le32(in.data() + at);
 }
 
 Bytes le32(uint32_t v) {
-    Bytes out;
-    put32(out, v);
+    Bytes out(4);
+    put_le32(out.data(), v);
     return out;
 }
 
@@ -101,15 +83,11 @@ Bytes concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-Bytes frame(uint32_t funcid, uint32_t msgid, uint32_t resp, const Bytes& payload, uint32_t magic,
-            int64_t msgsize) {
-    Bytes out;
-    put32(out, magic);
-    put32(out, msgsize < 0 ? static_cast<uint32_t>(20 + payload.size()) : static_cast<uint32_t>(msgsize));
-    put32(out, resp);
-    put32(out, msgid);
-    put32(out, funcid);
-    out.insert(out.end(), payload.begin(), payload.end());
+Bytes frame(uint32_t funcid, uint32_t msgid, uint32_t resp, const Bytes& payload, uint32_t magic, int64_t msgsize) {
+    Bytes out(VEXOD_HEADER_SIZE + payload.size());
+    const auto size = msgsize < 0 ? static_cast<uint32_t>(out.size()) : static_cast<uint32_t>(msgsize);
+    vexod_header_store(out.data(), {magic, size, resp, msgid, funcid});
+    std::copy(payload.begin(), payload.end(), out.begin() + VEXOD_HEADER_SIZE);
     return out;
 }
 

@@ -31,6 +31,9 @@ struct SocketPair {
 
 // A listening AF_UNIX stream socket bound to `path`, or -1.
 int listen_unix(const std::string& path);
+// A local stream socket connected to `path` whose reads give up after 10 s
+// of silence; -1 with errno set when it cannot connect.
+int connect_unix(const std::string& path);
 
 // Reads exactly n bytes (blocking, polling a non-blocking descriptor);
 // returns fewer only when the other side closed.
@@ -38,15 +41,15 @@ Bytes read_exact(int fd, size_t n);
 // Writes every byte; false when the other side has gone.
 bool write_all(int fd, const Bytes& bytes);
 
-// Little-endian helpers for building frames by hand.
-void put32(Bytes& out, uint32_t v);
+// Little-endian numbers of the daemon protocol (vexod_wire.h), for payloads
+// written out byte by byte; get32 checks that the bytes are there.
 uint32_t get32(const Bytes& in, size_t at);
 Bytes le32(uint32_t v);
 // The parts one after another.
 Bytes concat(std::initializer_list<Bytes> parts);
 
-// A frame with the given header fields and payload; msgsize defaults to the
-// real size.
+// A frame with the given header fields and raw payload; msgsize defaults to
+// the real size. (Well-formed messages come from vexod_frame.)
 Bytes frame(uint32_t funcid, uint32_t msgid, uint32_t resp, const Bytes& payload = {},
             uint32_t magic = 0x12345678, int64_t msgsize = -1);
 

@@ -1,6 +1,8 @@
 #include "scenario.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/temp_dir.h"
 
@@ -12,7 +14,7 @@ TEST(Scenario, ExampleHasThreeDevices) {
     std::string error;
     ASSERT_TRUE(load_scenario(VEXOD_EXAMPLE_SCENARIO, &s, &error)) << error;
     ASSERT_EQ(s.devices.size(), 3u);
-    EXPECT_EQ(address_text(s.devices[0].address), "00:0b:0d:88:a2:3c");
+    EXPECT_EQ(vgps::ba2str(s.devices[0].address), "00:0b:0d:88:a2:3c");
     EXPECT_EQ(s.devices[0].device_class, 0x001f00u);
     EXPECT_EQ(s.devices[0].name, "GPSlim236");
     EXPECT_EQ(s.devices[1].nmea_epochs.size(), 74u) << "the recorded track, read beside the scenario";
@@ -37,7 +39,7 @@ TEST(Scenario, ValuesInTheirWrittenForms) {
                                &s, &error, dir.path()))
         << error;
     EXPECT_TRUE(s.powered) << "the radio is on unless the scenario says otherwise";
-    EXPECT_EQ(address_text(s.devices[0].address), "aa:bb:cc:dd:ee:ff");
+    EXPECT_EQ(vgps::ba2str(s.devices[0].address), "aa:bb:cc:dd:ee:ff");
     EXPECT_FALSE(s.devices[0].name.has_value());
     EXPECT_EQ(s.devices[0].device_class, 0x1f00u);
     EXPECT_TRUE(s.devices[1].switched_off);
@@ -62,7 +64,7 @@ TEST(Scenario, ErrorsNameTheLineOrTheValue) {
         {R"({"devices": [{"address": "00:11:22:33:44:55", "inquiry_delay_ms": -5}]})",
          "devices[0].inquiry_delay_ms: must be a whole number of 0 or more"},
         {R"({"devices": [{"address": "00:11:22:33:44:55", "nmea_file": "/nonexistent/t.log"}]})",
-         "devices[0].nmea_file: cannot read /nonexistent/t.log"},
+         "devices[0].nmea_file: cannot read /nonexistent/t.log: No such file or directory"},
         {R"({"devices": [{"address": "00:11:22:33:44:55", "link_faults": {"sdp_attributes_hex": "35 0"}}]})",
          "devices[0].link_faults.sdp_attributes_hex: must be pairs of hex digits such as \"35 00\""},
         {R"({"link": {"speed": -1}})", "link.speed: must be between 0 and 1e+06"},
@@ -75,7 +77,60 @@ TEST(Scenario, ErrorsNameTheLineOrTheValue) {
         EXPECT_EQ(error, expected);
     }
     EXPECT_FALSE(parse_scenario("{\n  \"radio\": {\n    \"powered\": tru\n  }\n}", &s, &error));
-    EXPECT_NE(error.find("line 3"), std::string::npos) << error;
+    EXPECT_EQ(error, "line 3, column 19: syntax error while parsing value - invalid literal; last read: "
+                     "'\"powered\": tru<U+000A>'");
+}
+
+// A number too large for a double is a syntax error like any other, also
+// where the scenario takes any value (a comment).
+TEST(Scenario, NumbersTooLargeForADoubleAreSyntaxErrors) {
+    const std::pair<std::string, std::string> cases[] = {
+        {R"({"link":{"speed":1e400}})", "line 1, column 22: number overflow parsing '1e400'"},
+        {"{\n  \"comment\": [\"fast\", -2E+999]\n}", "line 2, column 29: number overflow parsing '-2E+999'"},
+        {R"({"comment": )" + std::string(400, '9') + "}",
+         "line 1, column 412: number overflow parsing '" + std::string(400, '9') + "'"},
+    };
+    Scenario s;
+    std::string error;
+    for (const auto& [text, expected] : cases) {
+        EXPECT_FALSE(parse_scenario(text, &s, &error)) << text;
+        EXPECT_EQ(error, expected);
+    }
+    EXPECT_TRUE(parse_scenario(R"({"comment": 1e300, "link": {"speed": 1e-400}})", &s, &error)) << error;
+}
+
+// Only regular files of a bounded size are read, as the scenario or as an
+// NMEA file: a FIFO or a device would block start-up or never end.
+TEST(Scenario, ReadsRegularFilesOnly) {
+    vgps::test::TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    vgps::test::write_file(dir.file("huge"), "");
+    ASSERT_EQ(::truncate(dir.file("huge").c_str(), off_t{5} << 30), 0);  // sparse: takes no room
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.file("fifo"), "is not a regular file (a FIFO)"},
+        {"/dev/zero", "is not a regular file (a character device)"},
+        {dir.path(), "is a folder, not a file"},
+        {dir.file("huge"), "is 5368709120 bytes, more than the limit of 4 MiB"},
+        {dir.file("missing"), "No such file or directory"},
+    };
+    Scenario s;
+    std::string error;
+    for (const auto& [path, expected] : cases) {
+        EXPECT_FALSE(load_scenario(path, &s, &error)) << path;
+        EXPECT_EQ(error, expected);
+    }
+    const std::pair<std::string, std::string> nmea_cases[] = {
+        {"fifo", dir.file("fifo") + ": is not a regular file (a FIFO)"},
+        {"/dev/zero", "/dev/zero: is not a regular file (a character device)"},
+        {".", dir.path() + "/.: is a folder, not a file"},
+        {"huge", dir.file("huge") + ": is 5368709120 bytes, more than the limit of 64 MiB"},
+    };
+    for (const auto& [nmea_file, expected] : nmea_cases) {
+        vgps::test::write_file(dir.file("s.json"),
+                               R"({"devices": [{"address": "00:11:22:33:44:55", "nmea_file": ")" + nmea_file + "\"}]}");
+        EXPECT_FALSE(load_scenario(dir.file("s.json"), &s, &error)) << nmea_file;
+        EXPECT_EQ(error, "devices[0].nmea_file: cannot read " + expected);
+    }
 }
 
 }  // namespace

@@ -9,17 +9,20 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <string>
 #include <vector>
 
+#include "link/vexod_wire.h"
+#include "platform/fd.h"
 #include "support/process.h"
 #include "support/sockets.h"
 #include "support/temp_dir.h"
@@ -34,28 +37,6 @@ using vgps::test::get32;
 using vgps::test::read_file;
 using vgps::test::TempDir;
 using vgps::test::VexodProcess;
-
-// Connects to a local socket whose reads give up after 10 s of silence; -1
-// with errno set when it cannot.
-int connect_local(const std::string& path) {
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    if (path.size() >= sizeof a.sun_path) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        const int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return -1;
-    }
-    const timeval tv{10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    return fd;
-}
 
 // True when the other side closed the stream.
 bool hung_up(int fd) {
@@ -72,7 +53,7 @@ bool exists(const std::string& path) {
 // in between.
 class RawClient {
 public:
-    explicit RawClient(const std::string& path) : fd_(connect_local(path)) { EXPECT_GE(fd_, 0) << path; }
+    explicit RawClient(const std::string& path) : fd_(vgps::test::connect_unix(path)) { EXPECT_GE(fd_, 0) << path; }
     ~RawClient() { close(); }
     void close() {
         if (fd_ >= 0) ::close(fd_);
@@ -81,20 +62,22 @@ public:
     int fd() const { return fd_; }
 
     // The response frame with this request's message id; empty when the
-    // daemon hung up or stayed silent.
+    // daemon hung up or stayed silent. The payload as raw bytes, or a
+    // request message of the wire format.
     Bytes ask(uint32_t funcid, const Bytes& payload = {}) {
-        const uint32_t id = ++msgid_;
-        EXPECT_TRUE(vgps::test::write_all(fd_, vgps::test::frame(funcid, id, 0, payload)));
-        for (Bytes f; !(f = read_frame()).empty();) {
-            if (get32(f, 8) != 0 && get32(f, 12) == id) return f;
-            queued_.push_back(std::move(f));
-        }
-        return {};
+        return exchange(vgps::test::frame(funcid, ++msgid_, 0, payload));
+    }
+    template <class M>
+        requires requires { M::kFuncId; }
+    Bytes ask(const M& request) {
+        return exchange(vgps::vexod_frame(request, M::kFuncId, ++msgid_));
     }
     // The result code of the response.
-    uint32_t request(uint32_t funcid, const Bytes& payload = {}) {
-        const Bytes r = ask(funcid, payload);
-        return r.size() >= 20 ? get32(r, 16) : 0xFFFFFFFF;
+    uint32_t request(uint32_t funcid, const Bytes& payload = {}) { return result_of(ask(funcid, payload)); }
+    template <class M>
+        requires requires { M::kFuncId; }
+    uint32_t request(const M& request) {
+        return result_of(ask(request));
     }
 
     // The next notification with this function id; empty when none comes.
@@ -112,6 +95,17 @@ public:
     }
 
 private:
+    static uint32_t result_of(const Bytes& response) {
+        return response.size() >= 20 ? get32(response, 16) : 0xFFFFFFFF;
+    }
+    Bytes exchange(const Bytes& request) {
+        EXPECT_TRUE(vgps::test::write_all(fd_, request));
+        for (Bytes f; !(f = read_frame()).empty();) {
+            if (get32(f, 8) != 0 && get32(f, 12) == msgid_) return f;
+            queued_.push_back(std::move(f));
+        }
+        return {};
+    }
     // Fills `f` from `from` on; false at the end of the stream or on silence.
     bool fill(Bytes& f, size_t from) {
         for (ssize_t n; from < f.size(); from += static_cast<size_t>(n)) {
@@ -218,15 +212,23 @@ std::vector<std::string> checked_sentences(const std::string& stream) {
 std::string folder_of(const std::string& path) { return path.substr(0, path.rfind('/')); }
 
 // "00:1c:88:30:5e:XX"
-Bytes address(uint8_t last = 0x01) { return {0x00, 0x1c, 0x88, 0x30, 0x5e, last}; }
+vgps::bdaddr address(uint8_t last = 0x01) { return {{0x00, 0x1c, 0x88, 0x30, 0x5e, last}}; }
 
-uint32_t search(RawClient& client, const Bytes& addr) {
-    Bytes p = addr;
-    p.insert(p.end(), {0xFF, 0xFF});
-    vgps::test::put32(p, 5);
-    vgps::test::put32(p, 7);
-    p.insert(p.end(), {0x35, 0x03, 0x19, 0x11, 0x01, 0x35, 0x05, 0x0A, 0x00, 0x00, 0xFF, 0xFF});
-    return client.request(20, p);
+// Request 20 for the Serial Port service, as the application sends it.
+uint32_t search(RawClient& client, const vgps::bdaddr& addr) {
+    static const uint8_t pattern[] = {0x35, 0x03, 0x19, 0x11, 0x01};
+    static const uint8_t attributes[] = {0x35, 0x05, 0x0A, 0x00, 0x00, 0xFF, 0xFF};
+    return client.request(vgps::vexod_service_search_msg{addr, 0xFFFF, {pattern, 5}, {attributes, 7}});
+}
+
+// The next notification of type M, decoded; a failure when none comes or
+// its bytes are not exactly the message's fields.
+template <class M> bool next(RawClient& client, Bytes* frame, M* out, uint32_t funcid = M::kFuncId) {
+    *frame = client.notification(funcid);
+    const bool ok = vgps::vexod_decode(frame->data(), static_cast<uint32_t>(frame->size()), out) &&
+                    vgps::vexod_message_size(*out) == frame->size();
+    EXPECT_TRUE(ok) << "no well-formed notification " << funcid;
+    return ok;
 }
 
 struct Connected {
@@ -237,26 +239,21 @@ struct Connected {
 
 // Request 12 and its notification 30.
 Connected connect(RawClient& client, uint8_t last, uint8_t channel = 1) {
-    Bytes p = address(last);
-    p.insert(p.end(), {1, channel});
-    EXPECT_EQ(client.request(12, p), 0u);
-    const Bytes n = client.notification(30);
-    EXPECT_GE(n.size(), 35u);
-    if (n.size() < 35) return {0, 0xFFFFFFFF, ""};
-    EXPECT_EQ(Bytes(n.begin() + 20, n.begin() + 26), address(last));
-    EXPECT_EQ(n.size(), 35u + get32(n, 27));
-    return {n[26], get32(n, 31), std::string(n.begin() + 35, n.end())};
+    EXPECT_EQ(client.request(vgps::vexod_rfcomm_connect_msg{address(last), 1, channel}), 0u);
+    Bytes frame;
+    vgps::vexod_rfcomm_connected_msg n;
+    if (!next(client, &frame, &n)) return {0, 0xFFFFFFFF, ""};
+    EXPECT_EQ(n.remote, address(last));
+    return {n.channel, n.result, std::string(n.path.text())};
 }
 
 // The 32-bit value of notification 31 (why the link ended).
 uint32_t end_reason(RawClient& client, uint8_t channel = 1) {
-    const Bytes n = client.notification(31);
-    if (n.size() != 31) {
-        ADD_FAILURE() << "no notification 31";
-        return 0xFFFFFFFF;
-    }
-    EXPECT_EQ(n[26], channel);
-    return get32(n, 27);
+    Bytes frame;
+    vgps::vexod_rfcomm_disconnected_msg n;
+    if (!next(client, &frame, &n)) return 0xFFFFFFFF;
+    EXPECT_EQ(n.channel, channel);
+    return n.value32;
 }
 
 TEST(VexodProcess, HelpAndBadScenario) {
@@ -271,6 +268,34 @@ TEST(VexodProcess, HelpAndBadScenario) {
     EXPECT_TRUE(exited_with(bad.wait(5000ms), 2));
     EXPECT_NE(read_file(dir.file("err2")).find("devices[0].address: must be a Bluetooth address"), std::string::npos);
     EXPECT_FALSE(exists(dir.file("s")));
+}
+
+// Scenarios the daemon cannot use end its start with status 2 and the
+// reason, never with an abort or a wait: a number too large for a double, a
+// FIFO nobody writes to, a device that never ends, a folder.
+TEST(VexodProcess, UnusableScenarioFilesEndTheStartWithTwo) {
+    TempDir dir;
+    vgps::test::write_file(dir.file("overflow.json"), R"({"link":{"speed":1e400}})");
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    vgps::test::write_file(dir.file("track.json"),
+                           R"({"devices": [{"address": "00:11:22:33:44:55", "nmea_file": "/dev/zero"}]})");
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.file("overflow.json"), "line 1, column 22: number overflow parsing '1e400'"},
+        {dir.file("fifo"), "is not a regular file (a FIFO)"},
+        {"/dev/zero", "is not a regular file (a character device)"},
+        {dir.path(), "is a folder, not a file"},
+        {dir.file("track.json"), "devices[0].nmea_file: cannot read /dev/zero: is not a regular file"},
+    };
+    for (const auto& [scenario, reason] : cases) {
+        SCOPED_TRACE(scenario);
+        ChildProcess vexod({VEXOD_BINARY, "--socket", dir.file("s"), "--scenario", scenario}, dir.file("out"),
+                           dir.file("err"));
+        EXPECT_TRUE(exited_with(vexod.wait(5000ms), 2));
+        EXPECT_NE(read_file(dir.file("err")).find("vexod: bad scenario file " + scenario + ": " + reason),
+                  std::string::npos)
+            << read_file(dir.file("err"));
+        EXPECT_FALSE(exists(dir.file("s")));
+    }
 }
 
 TEST(VexodProcess, AnswersRequestsAndRefusesWhatItDoesNotKnow) {
@@ -326,11 +351,8 @@ TEST(VexodProcess, StopsCleanlyOnSignalsRemovingItsSocket) {
 TEST(VexodProcess, ReplacesAStaleSocketButNotALiveOne) {
     TempDir dir;
     {  // A socket file left behind by a daemon that is gone.
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un a{};
-        a.sun_family = AF_UNIX;
-        std::snprintf(a.sun_path, sizeof a.sun_path, "%s", dir.file("vexod.sock").c_str());
-        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        const int fd = vgps::listen_local(dir.file("vexod.sock"), vgps::kBindOnly);
+        ASSERT_GE(fd, 0);
         ::close(fd);
     }
     VexodProcess first(VEXOD_BINARY, dir.path(), R"({})");
@@ -356,14 +378,14 @@ TEST(VexodLink, SearchAnswersCarryTheScenarioRecords) {
     // Address, pattern and attribute lengths, result, the pattern echoed,
     // then the attribute lists.
     ASSERT_EQ(search(client, address()), 0u);
-    Bytes n = client.notification(25);
-    ASSERT_GE(n.size(), 43u);
-    EXPECT_EQ(Bytes(n.begin() + 20, n.begin() + 26), address());
-    EXPECT_EQ(get32(n, 26), 5u);
-    EXPECT_EQ(get32(n, 34), 0u);
-    EXPECT_EQ(Bytes(n.begin() + 38, n.begin() + 43), (Bytes{0x35, 0x03, 0x19, 0x11, 0x01}));
-    EXPECT_EQ(n.size(), 43u + get32(n, 30));
-    const std::vector<DecodedRecord> records = decode_records(Bytes(n.begin() + 43, n.end()));
+    Bytes frame;
+    vgps::vexod_search_response_msg n;
+    ASSERT_TRUE(next(client, &frame, &n));
+    EXPECT_EQ(n.remote, address());
+    EXPECT_EQ(n.result, 0u);
+    EXPECT_EQ(Bytes(n.pattern.data, n.pattern.data + n.pattern.size), (Bytes{0x35, 0x03, 0x19, 0x11, 0x01}));
+    const Bytes attributes(n.attributes.data, n.attributes.data + n.attributes.size);
+    const std::vector<DecodedRecord> records = decode_records(attributes);
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0].name, "SPP Slave");
     EXPECT_EQ(records[0].channel, 1);
@@ -382,18 +404,17 @@ TEST(VexodLink, SearchAnswersCarryTheScenarioRecords) {
     } others[] = {{0x02, 0x03020004, {}}, {0x77, 0x03020004, {}}, {0x03, 0, {0x35, 0x00}}};
     for (const auto& o : others) {
         ASSERT_EQ(search(client, address(o.last)), 0u);
-        n = client.notification(25);
-        ASSERT_GE(n.size(), 43u);
-        EXPECT_EQ(n[25], o.last);
-        EXPECT_EQ(get32(n, 34), o.result);
-        EXPECT_EQ(Bytes(n.begin() + 43, n.end()), o.attributes);
+        ASSERT_TRUE(next(client, &frame, &n));
+        EXPECT_EQ(n.remote, address(o.last));
+        EXPECT_EQ(n.result, o.result);
+        EXPECT_EQ(Bytes(n.attributes.data, n.attributes.data + n.attributes.size), o.attributes);
     }
     // Long answers take the sequence header with a 16-bit length.
     ASSERT_EQ(search(client, address(0x04)), 0u);
-    n = client.notification(25);
-    ASSERT_GE(n.size(), 44u);
-    EXPECT_EQ(n[43], 0x36);
-    EXPECT_EQ(decode_records(Bytes(n.begin() + 43, n.end())).size(), 12u);
+    ASSERT_TRUE(next(client, &frame, &n));
+    ASSERT_GE(n.attributes.size, 1u);
+    EXPECT_EQ(n.attributes.data[0], 0x36);
+    EXPECT_EQ(decode_records(Bytes(n.attributes.data, n.attributes.data + n.attributes.size)).size(), 12u);
 }
 
 TEST(VexodLink, ReplaysARecordedCaptureInOrderThenEndsTheLink) {
@@ -418,7 +439,7 @@ TEST(VexodLink, ReplaysARecordedCaptureInOrderThenEndsTheLink) {
     ASSERT_EQ(::stat(c.path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISSOCK(st.st_mode));
 
-    const int data = connect_local(c.path);
+    const int data = vgps::test::connect_unix(c.path);
     ASSERT_GE(data, 0) << std::strerror(errno);
     const std::vector<std::string> sentences = checked_sentences(read_to_end(data));
     // The capture's data lines, in order, '#' lines dropped.
@@ -445,7 +466,7 @@ TEST(VexodLink, GeneratedStreamMovesUntilDropped) {
     RawClient client(vexod.socket_path());
     const Connected c = connect(client, 0x01);
     ASSERT_EQ(c.result, 0u);
-    const int data = connect_local(c.path);
+    const int data = vgps::test::connect_unix(c.path);
     ASSERT_GE(data, 0);
     // GGA, GSA, three GSV, RMC and VTG each epoch, one second apart, moving.
     const std::vector<std::string> sentences = checked_sentences(read_to_end(data));
@@ -497,7 +518,7 @@ TEST(VexodLink, FailedConnectsAndPathsNobodyCanUse) {
     for (const auto& u : unusable) {
         const Connected c = connect(client, u.last);
         ASSERT_EQ(c.result, 0u);
-        EXPECT_EQ(connect_local(c.path), -1);
+        EXPECT_EQ(vgps::test::connect_unix(c.path), -1);
         EXPECT_EQ(errno, u.error) << c.path;
         EXPECT_TRUE(u.error != ENAMETOOLONG || c.path.size() > 103) << "longer than a socket address takes";
         EXPECT_EQ(end_reason(client), 2u);
@@ -511,7 +532,7 @@ TEST(VexodLink, SurvivesTheApplicationClosingItsEndAndTheClientLeaving) {
         {"address": "00:1c:88:30:5e:01", "services": [{"rfcomm_channel": 1}]}]})");
     RawClient client(vexod.socket_path());
     Connected c = connect(client, 0x01);
-    int data = connect_local(c.path);
+    int data = vgps::test::connect_unix(c.path);
     ASSERT_GE(data, 0);
     char buf[1];
     EXPECT_EQ(::read(data, buf, 1), 1) << "streaming";
@@ -522,7 +543,7 @@ TEST(VexodLink, SurvivesTheApplicationClosingItsEndAndTheClientLeaving) {
     // The same device again; this time the daemon's client leaves while the
     // link streams.
     c = connect(client, 0x01);
-    data = connect_local(c.path);
+    data = vgps::test::connect_unix(c.path);
     ASSERT_GE(data, 0);
     EXPECT_EQ(::read(data, buf, 1), 1) << "streaming";
     client.close();
@@ -530,6 +551,97 @@ TEST(VexodLink, SurvivesTheApplicationClosingItsEndAndTheClientLeaving) {
     EXPECT_FALSE(exists(folder_of(c.path)));
     RawClient next(vexod.socket_path());
     EXPECT_EQ(next.request(5), 0u);
+}
+
+// Binds a local socket at `path` and closes it: the file stays, as a killed
+// daemon leaves it.
+void leave_dead_socket(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << path;
+    ::close(fd);
+}
+
+// $TMPDIR, where the daemons started meanwhile make their link folders.
+class ScopedTmpdir {
+public:
+    explicit ScopedTmpdir(const std::string& dir) {
+        if (const char* old = std::getenv("TMPDIR")) old_ = old;
+        ::setenv("TMPDIR", dir.c_str(), 1);
+    }
+    ~ScopedTmpdir() { old_.empty() ? ::unsetenv("TMPDIR") : ::setenv("TMPDIR", old_.c_str(), 1); }
+    ScopedTmpdir(const ScopedTmpdir&) = delete;
+    ScopedTmpdir& operator=(const ScopedTmpdir&) = delete;
+
+private:
+    std::string old_;
+};
+
+TEST(VexodLink, StartRemovesTheLinkFoldersOfAKilledDaemonOnly) {
+    TempDir dir, tmp;
+    const ScopedTmpdir scoped(tmp.path());
+    const char* const scenario = R"({"link": {"accept_timeout_ms": 60000}, "devices": [
+        {"address": "00:1c:88:30:5e:01", "services": [{"rfcomm_channel": 1}]},
+        {"address": "00:1c:88:30:5e:05", "services": [{"rfcomm_channel": 1}], "link_faults": {"socket_path": "refused"}}]})";
+    std::string killed;  // the folder of a link of a daemon killed while it was up
+    {
+        VexodProcess vexod(VEXOD_BINARY, dir.path(), scenario, "killed.sock");
+        RawClient client(vexod.socket_path());
+        const Connected c = connect(client, 0x01);
+        ASSERT_EQ(c.result, 0u);
+        killed = folder_of(c.path);
+        vexod.process().signal(SIGKILL);
+        vexod.process().wait(5000ms);
+    }
+    ASSERT_TRUE(exists(killed + "/rfcomm"));
+
+    // Folders that are not a dead link's: something beside the socket,
+    // nothing at all, another name, a link to a folder, another user's.
+    std::vector<std::string> kept;
+    for (const char* name : {"vexod-link-extra1", "vexod-link-empty1", "vexod-linkage", "elsewhere"}) {
+        ASSERT_EQ(::mkdir(tmp.file(name).c_str(), 0700), 0);
+        if (std::strcmp(name, "vexod-link-empty1") != 0) leave_dead_socket(tmp.file(name) + "/rfcomm");
+        kept.push_back(tmp.file(name));
+    }
+    vgps::test::write_file(tmp.file("vexod-link-extra1/notes"), "mine");
+    ASSERT_EQ(::symlink(tmp.file("elsewhere").c_str(), tmp.file("vexod-link-symlnk").c_str()), 0);
+    kept.push_back(tmp.file("elsewhere/rfcomm"));
+    if (::geteuid() == 0) {
+        const std::string foreign = tmp.file("vexod-link-others");
+        ASSERT_EQ(::mkdir(foreign.c_str(), 0700), 0);
+        leave_dead_socket(foreign + "/rfcomm");
+        ASSERT_EQ(::chown((foreign + "/rfcomm").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+        kept.push_back(foreign + "/rfcomm");
+    }
+
+    // The next daemon's start removes the killed one's folder, and only it.
+    VexodProcess live(VEXOD_BINARY, dir.path(), scenario, "live.sock");
+    EXPECT_FALSE(exists(killed));
+    EXPECT_NE(live.log().find("<vexod> removed " + killed + ", left by a daemon that is gone"), std::string::npos)
+        << live.log();
+    for (const std::string& path : kept) EXPECT_TRUE(exists(path)) << path;
+
+    // The links of a live daemon, one listening, one bound but refusing
+    // connections (from the outside, as dead as the killed one), survive
+    // the start of another.
+    RawClient client(live.socket_path());
+    const Connected listening = connect(client, 0x01), refusing = connect(client, 0x05);
+    ASSERT_EQ(listening.result + refusing.result, 0u);
+    VexodProcess next(VEXOD_BINARY, dir.path(), "{}", "next.sock");
+    EXPECT_EQ(next.log().find("removed"), std::string::npos) << next.log();
+    EXPECT_TRUE(exists(listening.path));
+    EXPECT_TRUE(exists(refusing.path));
+    // The live daemon's links are as they were.
+    const int data = vgps::connect_local(listening.path);
+    ASSERT_GE(data, 0);
+    char byte;
+    EXPECT_EQ(::read(data, &byte, 1), 1) << "streaming";
+    ::close(data);
+    EXPECT_EQ(vgps::connect_local(refusing.path), -1);
+    EXPECT_EQ(errno, ECONNREFUSED);
 }
 
 }  // namespace

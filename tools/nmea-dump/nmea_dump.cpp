@@ -18,34 +18,11 @@
 #include "nmea/info.h"
 #include "nmea/parser.h"
 #include "nmea/time.h"
+#include "platform/command_line.h"
 
 namespace {
 
 using namespace vgps;
-
-constexpr const char* kUsage =
-    "usage: nmea-dump [--block N] [--clock SECONDS] [--errors] [--summary] [FILE|-]\n"
-    "  Feeds FILE (or stdin) to the NMEA parser in blocks of at most N bytes\n"
-    "  (default 1023) and prints the decoded record after each block as JSON.\n"
-    "  --clock SECONDS  the time (seconds since 1970, UTC) the record is reset to\n"
-    "  --errors         print decoder errors and traced sentences on stderr\n"
-    "  --summary        print only {\"bytes\":..,\"blocks\":..,\"packs\":..} at the end\n";
-
-int usage_error(const char* what) {
-    if (what) std::fprintf(stderr, "nmea-dump: %s\n", what);
-    std::fputs(kUsage, stderr);
-    return 2;
-}
-
-bool parse_integer(const char* text, long long min, long long max, long long* out) {
-    const char* end = text + std::strlen(text);
-    long long value = 0;
-    auto [ptr, ec] = std::from_chars(text, end, value);
-    if (ec != std::errc{} || ptr != end || text == end || value < min || value > max)
-        return false;
-    *out = value;
-    return true;
-}
 
 void print_error(const char* str, int str_size) {
     std::fprintf(stderr, "error: %.*s\n", str_size, str);
@@ -154,71 +131,36 @@ bool write_all(const std::string& text) {
 
 int main(int argc, char** argv) {
     long long block_size = 1023;
-    bool have_clock = false;
-    std::time_t clock_value = 0;
+    long long clock = 0;
     bool errors = false;
     bool summary = false;
-    const char* path = nullptr;
-    bool options_done = false;
+    std::string path;
 
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (!options_done && arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
-            std::string value;
-            bool has_value = false;
-            const size_t eq = arg.find('=');
-            std::string name = arg.substr(0, eq);
-            if (eq != std::string::npos) {
-                value = arg.substr(eq + 1);
-                has_value = true;
-            }
-            auto take_value = [&]() -> bool {
-                if (has_value) return true;
-                if (i + 1 >= argc) return false;
-                value = argv[++i];
-                return true;
-            };
-            long long number;
-            if (name == "--block") {
-                if (!take_value() || !parse_integer(value.c_str(), 1, 1 << 24, &number))
-                    return usage_error("--block needs a number of bytes from 1 to 16777216");
-                block_size = number;
-            } else if (name == "--clock") {
-                if (!take_value() ||
-                    !parse_integer(value.c_str(), -(1LL << 40), 1LL << 40, &number))
-                    return usage_error("--clock needs a whole number of seconds");
-                have_clock = true;
-                clock_value = static_cast<std::time_t>(number);
-            } else if (name == "--errors" && !has_value) {
-                errors = true;
-            } else if (name == "--summary" && !has_value) {
-                summary = true;
-            } else if (name == "--help" && !has_value) {
-                std::fputs(kUsage, stdout);
-                return 0;
-            } else {
-                return usage_error(("unknown option " + arg).c_str());
-            }
-        } else if (!options_done && arg == "--") {
-            options_done = true;
-        } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
-            return usage_error(("unknown option " + arg).c_str());
-        } else if (path) {
-            return usage_error("only one input file");
-        } else {
-            path = argv[i];
-        }
-    }
+    CommandLine cli("nmea-dump", "[--block N] [--clock SECONDS] [--errors] [--summary] [FILE|-]",
+                    "Feeds FILE (or stdin) to the NMEA parser in blocks of at most N bytes and prints the\n"
+                    "decoded record after each block as one line of JSON.",
+                    "Exit status: 0; 2 for a missing or unreadable file or a bad option.");
+    cli.add_integer("--block", &block_size, 1, 1 << 24, "N", "a number of bytes from 1 to 16777216",
+                    "bytes per block (default 1023, the data link's read size)");
+    CLI::Option* clock_option =
+        cli.add_integer("--clock", &clock, -(1LL << 40), 1LL << 40, "SECONDS", "a whole number of seconds",
+                        "the time (seconds since 1970, UTC) the record is reset to");
+    cli.app().add_flag("--errors", errors, "print decoder errors and traced sentences on stderr");
+    cli.app().add_flag("--summary", summary, "print only {\"bytes\":..,\"blocks\":..,\"packs\":..} at the end");
+    cli.app().add_option("FILE", path, "the capture to read; stdin when missing or \"-\"")->type_name("");
+    if (const auto status = cli.parse(argc, argv)) return *status;
+    const bool have_clock = clock_option->count() > 0;
+    std::time_t clock_value = static_cast<std::time_t>(clock);
 
     int fd = STDIN_FILENO;
     const char* name = "stdin";
-    if (path && std::strcmp(path, "-") != 0) {
-        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (!path.empty() && path != "-") {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
-            std::fprintf(stderr, "nmea-dump: cannot open %s: %s\n", path, std::strerror(errno));
+            std::fprintf(stderr, "nmea-dump: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
             return 2;
         }
-        name = path;
+        name = path.c_str();
     }
 
     if (have_clock) nmea_time_set_clock(&clock_value);

@@ -7,7 +7,7 @@
 // from FILE or stdin, raw or, with --hex, as hex digits with any white space
 // between them. Prints the log lines of the walk to stdout, one per line, then
 // "channel N" or "channel none". Exit status 0; 2 when the input cannot be
-// read or the arguments are wrong.
+// read or the arguments are wrong. See --help.
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,35 +17,20 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/command_line.h"
 #include "platform/log.h"
+#include "registry/bdaddr.h"
 #include "sdp/sdp_record_walk.h"
 
 namespace {
 
 constexpr int kExitBadInput = 2;
 
-void usage() {
-    std::fprintf(stderr, "usage: sdp-dump [--hex] [--addr XX:XX:XX:XX:XX:XX] [FILE | -]\n");
-}
-
 int hex_digit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-// "XX:XX:XX:XX:XX:XX", byte 0 first, nothing else.
-bool parse_addr(std::string_view text, vgps::bdaddr* out) {
-    if (text.size() != 17) return false;
-    for (size_t i = 0; i < 6; ++i) {
-        int hi = hex_digit(text[3 * i]);
-        int lo = hex_digit(text[3 * i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        if (i < 5 && text[3 * i + 2] != ':') return false;
-        out->addr[i] = static_cast<uint8_t>(hi << 4 | lo);
-    }
-    return true;
 }
 
 bool read_all(FILE* in, std::vector<uint8_t>* out) {
@@ -95,33 +80,19 @@ bool decode_hex(const std::vector<uint8_t>& text, std::vector<uint8_t>* out, std
 int main(int argc, char** argv) {
     bool hex = false;
     vgps::bdaddr addr{};
-    const char* path = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (arg == "--hex") {
-            hex = true;
-        } else if (arg == "--addr") {
-            if (i + 1 >= argc || !parse_addr(argv[i + 1], &addr)) {
-                std::fprintf(stderr, "sdp-dump: --addr needs an address XX:XX:XX:XX:XX:XX\n");
-                usage();
-                return kExitBadInput;
-            }
-            ++i;
-        } else if (arg == "-h" || arg == "--help") {
-            usage();
-            return 0;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            std::fprintf(stderr, "sdp-dump: unknown option %s\n", argv[i]);
-            usage();
-            return kExitBadInput;
-        } else if (path != nullptr) {
-            std::fprintf(stderr, "sdp-dump: more than one input given\n");
-            usage();
-            return kExitBadInput;
-        } else {
-            path = argv[i];
-        }
-    }
+    std::string path_arg;
+    vgps::CommandLine cli("sdp-dump", "[--hex] [--addr XX:XX:XX:XX:XX:XX] [FILE | -]",
+                          "Runs the record walk and RFCOMM channel choice of a service search response: prints\n"
+                          "the log lines of the walk, then \"channel N\" or \"channel none\".",
+                          "Exit status: 0; 2 when the input cannot be read or the arguments are wrong.");
+    cli.app().add_flag("--hex", hex, "the input is hex digits (white space ignored), not raw bytes");
+    cli.add_parsed<vgps::bdaddr>(
+        "--addr", &addr, [](const std::string& text, vgps::bdaddr* out) { return vgps::bdaddr_from_text(text, out); },
+        "XX:XX:XX:XX:XX:XX", "an address XX:XX:XX:XX:XX:XX",
+        "the address of the BD_ADDR line (default 00:00:00:00:00:00)");
+    cli.app().add_option("FILE", path_arg, "the attribute bytes; stdin when missing or \"-\"")->type_name("");
+    if (const auto status = cli.parse(argc, argv)) return *status;
+    const char* path = path_arg.empty() ? nullptr : path_arg.c_str();
 
     const bool from_stdin = path == nullptr || std::strcmp(path, "-") == 0;
     const char* name = from_stdin ? "stdin" : path;

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,32 +10,17 @@
 #include <cstring>
 #include <ctime>
 
-#include "link/vexod_rpc1.h"
 #include "nmea_feed.h"
-#include "platform/log.h"
+#include "platform/fd.h"
 #include "sdp_records.h"
-
-#define VLOG(fmt, ...) vgps::log_error("<%s> " fmt, "vexod" __VA_OPT__(, ) __VA_ARGS__)
+#include "vexod_log.h"
 
 namespace vexod {
 namespace {
 
-using vgps::get_le32;
-using vgps::put_le32;
-
-// A notification: header with the function id, then the payload.
-std::vector<uint8_t> notification(uint32_t funcid, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> frame(20 + payload.size());
-    vgps::vexod_header_store(frame.data(), {vgps::VEXOD_MAGIC, static_cast<uint32_t>(frame.size()), 0, 0, funcid});
-    std::copy(payload.begin(), payload.end(), frame.begin() + 20);
-    return frame;
-}
-
-void append32(std::vector<uint8_t>& out, uint32_t v) {
-    uint8_t b[4];
-    put_le32(b, v);
-    out.insert(out.end(), b, b + 4);
-}
+using vgps::ba2str;
+using vgps::vexod_bytes;
+using vgps::vexod_frame;
 
 const char* function_name(uint32_t funcid) {
     switch (funcid) {
@@ -59,13 +43,10 @@ Daemon::Daemon(Scenario scenario, std::string socket_path, vgps::RunLoop* loop)
 Daemon::~Daemon() { stop(); }
 
 bool Daemon::start(std::string* error) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path_.empty() || path_.size() >= sizeof addr.sun_path) {
-        *error = "socket path is empty or longer than " + std::to_string(sizeof addr.sun_path - 1) + " bytes";
+    if (path_.empty() || path_.size() > vgps::kMaxLocalSocketPath) {
+        *error = "socket path is empty or longer than " + std::to_string(vgps::kMaxLocalSocketPath) + " bytes";
         return false;
     }
-    std::memcpy(addr.sun_path, path_.c_str(), path_.size() + 1);
 
     struct stat st;
     if (::lstat(path_.c_str(), &st) == 0) {
@@ -73,10 +54,9 @@ bool Daemon::start(std::string* error) {
             *error = path_ + " exists and is not a socket";
             return false;
         }
-        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const bool live = probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-        if (probe >= 0) ::close(probe);
-        if (live) {
+        const int probe = vgps::connect_local(path_);
+        if (probe >= 0) {
+            ::close(probe);
             *error = "another daemon is listening on " + path_;
             return false;
         }
@@ -84,15 +64,13 @@ bool Daemon::start(std::string* error) {
         ::unlink(path_.c_str());
     }
 
-    listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listen_fd_, 8) != 0) {
+    listen_fd_ = vgps::listen_local(path_, 8, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (listen_fd_ < 0) {
         *error = std::string("cannot listen on ") + path_ + ": " + std::strerror(errno);
-        if (listen_fd_ >= 0) ::close(listen_fd_);
-        listen_fd_ = -1;
         return false;
     }
     listen_source_ = loop_->add_source(listen_fd_, [this] { on_listen_readable(); });
+    remove_stale_link_folders();
     VLOG("listening on %s (radio %s, %zu devices in range)", path_.c_str(), scenario_.powered ? "on" : "off",
          scenario_.devices.size());
     return true;
@@ -110,12 +88,10 @@ void Daemon::stop() {
 }
 
 void Daemon::on_listen_readable() {
-    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    // Non-blocking: a client that stops reading costs a send at most
+    // kSendTimeout (send_frame) instead of stalling the daemon.
+    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;  // the peer gave up already, or nothing queued
-    // Writes block at most this long: a client that stops reading is
-    // dropped instead of stalling the daemon.
-    timeval timeout{2, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     client_ = Client{};
     client_.fd = fd;
     client_.generation = next_generation_++;
@@ -177,19 +153,17 @@ void Daemon::handle_request(const uint8_t* msg, uint32_t size) {
         return;
     }
 
-    uint32_t result = kResultSuccess;
+    uint32_t result = vgps::VEXOD_RESULT_SUCCESS;
     uint32_t value = 0;
     std::function<void()> follow_up;
     // A request about a remote device: long enough for its fields, and only
-    // with the radio on; then its address is taken.
-    std::array<uint8_t, 6> address{};
-    auto device_request = [&](uint64_t min_size, std::array<uint8_t, 6>* out) {
-        if (size < min_size) {
-            result = kResultBadRequest;
+    // with the radio on.
+    auto device_request = [&](auto* request) {
+        if (!vgps::vexod_decode(msg, size, request)) {
+            result = vgps::VEXOD_RESULT_BAD_REQUEST;
         } else if (!scenario_.powered) {
-            result = kResultRadioOff;
+            result = vgps::VEXOD_RESULT_RADIO_OFF;
         } else {
-            std::memcpy(out->data(), msg + 20, 6);
             return true;
         }
         return false;
@@ -202,28 +176,30 @@ void Daemon::handle_request(const uint8_t* msg, uint32_t size) {
             scenario_.powered = true;
             break;
         case vgps::VEXOD_START_INQUIRY:
-            if (!scenario_.powered) result = kResultRadioOff;
+            if (!scenario_.powered) result = vgps::VEXOD_RESULT_RADIO_OFF;
             else follow_up = [this] { start_inquiry(); };
             break;
-        case vgps::VEXOD_REQUEST_NAME:
-            if (device_request(31, &address)) follow_up = [this, address] { request_name(address.data()); };
+        case vgps::VEXOD_REQUEST_NAME: {
+            vgps::vexod_request_name_msg r;
+            if (device_request(&r)) follow_up = [this, address = r.remote] { request_name(address); };
             break;
-        case vgps::VEXOD_RFCOMM_CONNECT:
-            if (device_request(28, &address)) {
-                const uint8_t channel = msg[27];  // msg[26], the 8-bit parameter, is not used
-                follow_up = [this, address, channel] { rfcomm_connect(address, channel); };
-            }
+        }
+        case vgps::VEXOD_RFCOMM_CONNECT: {
+            vgps::vexod_rfcomm_connect_msg r;  // its 8-bit parameter is not used
+            if (device_request(&r)) follow_up = [this, address = r.remote, channel = r.channel] {
+                rfcomm_connect(address, channel);
+            };
             break;
+        }
         case vgps::VEXOD_SERVICE_ATTRIBUTE_SEARCH: {
-            const uint64_t pattern_length = size >= 36 ? get_le32(msg + 28) : 0;
-            const uint64_t list_length = size >= 36 ? get_le32(msg + 32) : 0;
-            if (device_request(36 + pattern_length + list_length, &address)) {
-                std::vector<uint8_t> pattern(msg + 36, msg + 36 + pattern_length);
-                follow_up = [this, address, pattern] { service_search(address, pattern); };
+            vgps::vexod_service_search_msg r;
+            if (device_request(&r)) {
+                std::vector<uint8_t> pattern(r.pattern.data, r.pattern.data + r.pattern.size);
+                follow_up = [this, address = r.remote, pattern] { service_search(address, pattern); };
             }
             break;
         }
-        default: result = kResultUnknownFunction; break;
+        default: result = vgps::VEXOD_RESULT_UNKNOWN_FUNCTION; break;
     }
 
     auto answer = [this, msgid = h.msgid, result, value, follow_up] {
@@ -249,11 +225,9 @@ void Daemon::handle_request(const uint8_t* msg, uint32_t size) {
 }
 
 void Daemon::respond(uint32_t msgid, uint32_t result, uint32_t value) {
-    std::vector<uint8_t> frame(24);
-    vgps::vexod_header_store(frame.data(), {vgps::VEXOD_MAGIC, 24, 1, msgid, result});
-    put_le32(frame.data() + 20, value);
-    if (result != kResultSuccess) VLOG("answering msgid %u with result %u", msgid, result);
-    send_frame(frame);
+    if (result != vgps::VEXOD_RESULT_SUCCESS) VLOG("answering msgid %u with result %u", msgid, result);
+    // Refusals carry the value too: every response is 24 bytes.
+    send_frame(vexod_frame(vgps::vexod_result_msg{value}, result, msgid, 1));
 }
 
 void Daemon::after_response() {
@@ -266,16 +240,10 @@ void Daemon::after_response() {
 }
 
 void Daemon::send_frame(const std::vector<uint8_t>& frame) {
-    size_t done = 0;
-    while (client_.fd >= 0 && done < frame.size()) {
-        const ssize_t n = ::send(client_.fd, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            drop_client(n < 0 ? std::strerror(errno) : "write failed");
-        }
+    if (client_.fd < 0) return;
+    // A client that stops reading is dropped instead of stalling the daemon.
+    if (vgps::send_all(client_.fd, frame.data(), frame.size(), vgps::deadline_after(kSendTimeout)) < frame.size()) {
+        drop_client(std::strerror(errno));
     }
 }
 
@@ -337,102 +305,84 @@ void Daemon::start_inquiry() {
     for (const Device& d : scenario_.devices) {
         for (uint32_t r = 0; r < d.repeat; ++r) {
             later(d.inquiry_delay_ms, [this, &d] {
-                std::vector<uint8_t> p(d.address.begin(), d.address.end());
-                p.push_back(0);  // 16-bit value, not used
-                p.push_back(0);
-                p.push_back(static_cast<uint8_t>(d.device_class >> 16));
-                p.push_back(static_cast<uint8_t>(d.device_class >> 8));
-                p.push_back(static_cast<uint8_t>(d.device_class));
-                append32(p, static_cast<uint32_t>(d.inquiry_text.size()));
-                append32(p, 0);  // 32-bit value, not used
-                p.insert(p.end(), d.inquiry_text.begin(), d.inquiry_text.end());
-                VLOG("inquiry result %s class 0x%06x", address_text(d.address).c_str(), d.device_class);
-                send_frame(notification(28, p));
+                const vgps::vexod_inquiry_result_msg n{
+                    d.address,
+                    0,
+                    {static_cast<uint8_t>(d.device_class >> 16), static_cast<uint8_t>(d.device_class >> 8),
+                     static_cast<uint8_t>(d.device_class)},
+                    vexod_bytes(d.inquiry_text),
+                    0};
+                VLOG("inquiry result %s class 0x%06x", ba2str(d.address).c_str(), d.device_class);
+                send_frame(vexod_frame(n));
             });
         }
         last = std::max(last, d.inquiry_delay_ms);
     }
     const uint32_t end = last + scenario_.inquiry_end_after_ms;
     later(end, [this] {
-        const uint32_t id = scenario_.inquiry_canceled ? 27 : 26;
-        VLOG("inquiry %s", id == 27 ? "canceled" : "complete");
-        std::vector<uint8_t> p;
-        append32(p, 0);
-        send_frame(notification(id, p));
+        const uint32_t id = scenario_.inquiry_canceled ? vgps::VEXOD_NOTIFY_INQUIRY_CANCELED
+                                                       : vgps::VEXOD_NOTIFY_INQUIRY_COMPLETE;
+        VLOG("inquiry %s", scenario_.inquiry_canceled ? "canceled" : "complete");
+        send_frame(vexod_frame(vgps::vexod_inquiry_complete_msg{0}, id));
     });
     inquiry_timers_.assign(client_.timers.begin() + static_cast<ptrdiff_t>(before), client_.timers.end());
 }
 
-const Device* Daemon::find_device(const uint8_t* address) const {
+const Device* Daemon::find_device(const vgps::bdaddr& address) const {
     for (const Device& d : scenario_.devices) {
-        if (std::memcmp(d.address.data(), address, 6) == 0) return &d;
+        if (d.address == address) return &d;
     }
     return nullptr;
 }
 
-void Daemon::request_name(const uint8_t* address) {
+void Daemon::request_name(const vgps::bdaddr& address) {
     const Device* device = find_device(address);
-    std::array<uint8_t, 6> a;
-    std::memcpy(a.data(), address, 6);
     const uint32_t delay = device ? device->name_delay_ms : 50;
-    later(delay, [this, a, device] {
+    later(delay, [this, address, device] {
         const bool found = device != nullptr && device->name.has_value();
         const std::string name = found ? *device->name : std::string();
-        std::vector<uint8_t> p(a.begin(), a.end());
-        append32(p, static_cast<uint32_t>(name.size()));
-        append32(p, found ? 0 : 4);  // 4: the device did not answer
-        p.insert(p.end(), name.begin(), name.end());
-        if (found) VLOG("name of %s: %s", address_text(a).c_str(), name.c_str());
-        else VLOG("name of %s: no answer", address_text(a).c_str());
-        send_frame(notification(29, p));
+        if (found) VLOG("name of %s: %s", ba2str(address).c_str(), name.c_str());
+        else VLOG("name of %s: no answer", ba2str(address).c_str());
+        // Result 4: the device did not answer.
+        send_frame(vexod_frame(vgps::vexod_name_complete_msg{address, vexod_bytes(name), found ? 0u : 4u}));
     });
 }
 
-void Daemon::service_search(std::array<uint8_t, 6> address, std::vector<uint8_t> pattern) {
-    const Device* device = find_device(address.data());
+void Daemon::service_search(const vgps::bdaddr& address, std::vector<uint8_t> pattern) {
+    const Device* device = find_device(address);
     const uint32_t delay = device ? device->search_delay_ms : 50;
     later(delay, [this, address, pattern = std::move(pattern), device] {
         // A device that is out of range or switched off never answers the
         // search; every record of one that does matches the pattern.
-        uint32_t result = kSearchNotPerformed;
+        uint32_t result = vgps::kServiceSearchNotPerformed;
         std::vector<uint8_t> attributes;
         if (device != nullptr && !device->switched_off) {
-            result = kResultSuccess;
+            result = vgps::VEXOD_RESULT_SUCCESS;
             attributes = device->link_faults.sdp_attributes ? *device->link_faults.sdp_attributes
                                                             : build_attribute_lists(device->services);
         }
-        std::vector<uint8_t> p(address.begin(), address.end());
-        append32(p, static_cast<uint32_t>(pattern.size()));
-        append32(p, static_cast<uint32_t>(attributes.size()));
-        append32(p, result);
-        p.insert(p.end(), pattern.begin(), pattern.end());
-        p.insert(p.end(), attributes.begin(), attributes.end());
-        if (result == kResultSuccess)
-            VLOG("service search on %s: %zu records, %zu bytes", address_text(address).c_str(),
-                 device->services.size(), attributes.size());
+        if (result == vgps::VEXOD_RESULT_SUCCESS)
+            VLOG("service search on %s: %zu records, %zu bytes", ba2str(address).c_str(), device->services.size(),
+                 attributes.size());
         else
-            VLOG("service search on %s: no answer", address_text(address).c_str());
-        send_frame(notification(25, p));
+            VLOG("service search on %s: no answer", ba2str(address).c_str());
+        send_frame(vexod_frame(
+            vgps::vexod_search_response_msg{address, vexod_bytes(pattern), vexod_bytes(attributes), result}));
     });
 }
 
-void Daemon::rfcomm_connect(std::array<uint8_t, 6> address, uint8_t channel) {
-    const Device* device = find_device(address.data());
+void Daemon::rfcomm_connect(const vgps::bdaddr& address, uint8_t channel) {
+    const Device* device = find_device(address);
     const uint32_t delay = device ? device->connect_delay_ms : 50;
     later(delay, [this, address, channel, device] {
         std::string path;
-        uint32_t result = kLinkHostDown;
+        uint32_t result = vgps::VEXOD_LINK_HOST_DOWN;
         if (device != nullptr && !device->switched_off) result = open_link(*device, channel, &path);
-        if (result == kResultSuccess)
-            VLOG("rfcomm link to %s channel %u: %s", address_text(address).c_str(), channel, path.c_str());
+        if (result == vgps::VEXOD_RESULT_SUCCESS)
+            VLOG("rfcomm link to %s channel %u: %s", ba2str(address).c_str(), channel, path.c_str());
         else
-            VLOG("rfcomm connect to %s channel %u failed: result %u", address_text(address).c_str(), channel, result);
-        std::vector<uint8_t> p(address.begin(), address.end());
-        p.push_back(channel);
-        append32(p, static_cast<uint32_t>(path.size()));
-        append32(p, result);
-        p.insert(p.end(), path.begin(), path.end());
-        send_frame(notification(30, p));
+            VLOG("rfcomm connect to %s channel %u failed: result %u", ba2str(address).c_str(), channel, result);
+        send_frame(vexod_frame(vgps::vexod_rfcomm_connected_msg{address, channel, vexod_bytes(path), result}));
     });
 }
 
@@ -441,9 +391,9 @@ uint32_t Daemon::open_link(const Device& device, uint8_t channel, std::string* p
     if (faults.connect_result) return *faults.connect_result;
     const bool offered = channel != 0 && std::any_of(device.services.begin(), device.services.end(),
                                                      [&](const Service& s) { return s.rfcomm_channel == channel; });
-    if (!offered) return kLinkRefused;
+    if (!offered) return vgps::VEXOD_LINK_REFUSED;
     for (const auto& [id, active] : links_) {
-        if (active.address == device.address) return kLinkBusy;
+        if (active.address == device.address) return vgps::VEXOD_LINK_BUSY;
     }
 
     EpochSource source;
@@ -455,8 +405,8 @@ uint32_t Daemon::open_link(const Device& device, uint8_t channel, std::string* p
         };
     } else {
         const Generator& g = device.generator;
-        auto generator = std::make_shared<NmeaGenerator>(g.lat, g.lon, g.start_time ? *g.start_time : std::time(nullptr),
-                                                         g.speed_knots, g.course_deg);
+        auto generator = std::make_shared<NmeaGenerator>(
+            g.lat, g.lon, g.start_time ? *g.start_time : std::time(nullptr), g.speed_knots, g.course_deg);
         source = [generator](std::string* out) {
             *out = generator->next_epoch();
             return true;
@@ -469,30 +419,27 @@ uint32_t Daemon::open_link(const Device& device, uint8_t channel, std::string* p
     std::string error;
     if (!link->open(&error)) {
         VLOG("cannot make the data socket: %s", error.c_str());
-        return kLinkIoError;
+        return vgps::VEXOD_LINK_IO_ERROR;
     }
     *path = link->path();
     links_.emplace(id, ActiveLink{device.address, channel, std::move(link)});
-    return kResultSuccess;
+    return vgps::VEXOD_RESULT_SUCCESS;
 }
 
 void Daemon::link_ended(uint64_t id, LinkEnd why) {
     auto it = links_.find(id);
     if (it == links_.end()) return;
-    const std::array<uint8_t, 6> address = it->second.address;
+    const vgps::bdaddr address = it->second.address;
     const uint8_t channel = it->second.channel;
-    VLOG("rfcomm link to %s channel %u closed after %llu epochs: %s", address_text(address).c_str(), channel,
+    VLOG("rfcomm link to %s channel %u closed after %llu epochs: %s", ba2str(address).c_str(), channel,
          static_cast<unsigned long long>(it->second.link->epochs_sent()), link_end_text(why));
     links_.erase(it);
-    std::vector<uint8_t> p(address.begin(), address.end());
-    p.push_back(channel);
-    append32(p, static_cast<uint32_t>(why));
-    send_frame(notification(31, p));
+    send_frame(vexod_frame(vgps::vexod_rfcomm_disconnected_msg{address, channel, static_cast<uint32_t>(why)}));
 }
 
 void Daemon::close_links(const char* why) {
     for (const auto& [id, active] : links_) {
-        VLOG("rfcomm link to %s channel %u closed: %s", address_text(active.address).c_str(), active.channel, why);
+        VLOG("rfcomm link to %s channel %u closed: %s", ba2str(active.address).c_str(), active.channel, why);
     }
     links_.clear();
 }

@@ -4,7 +4,7 @@
 // the receivers it links to over data sockets of their own.
 #pragma once
 
-#include <array>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -12,34 +12,17 @@
 #include <vector>
 
 #include "data_link.h"
+#include "link/vexod_wire.h"
 #include "platform/run_loop.h"
 #include "scenario.h"
 
 namespace vexod {
 
-// Daemon result codes in responses. Kept above 3 so that a client cannot
-// mistake them for its own local failure codes.
-enum ResultCode : uint32_t {
-    kResultSuccess = 0,
-    kResultRadioOff = 100,
-    kResultUnknownFunction = 101,
-    kResultBadRequest = 102,
-};
-
-// Result of a service search (notification 25) that could not be made:
-// the device did not answer.
-inline constexpr uint32_t kSearchNotPerformed = 0x03020004;
-
-// Results of an RFCOMM connect (notification 30) other than 0, errno values.
-enum LinkResult : uint32_t {
-    kLinkIoError = 5,     // the daemon could not make the data socket
-    kLinkBusy = 16,       // that device is linked already
-    kLinkRefused = 111,   // the device offers no RFCOMM service on that channel
-    kLinkHostDown = 112,  // the device does not answer
-};
-
 // Largest request the daemon reads; anything bigger ends the connection.
 inline constexpr uint32_t kMaxRequestSize = 1 << 20;
+// How long sending one frame to the client may take: a client that stops
+// reading is dropped instead of stalling the daemon.
+inline constexpr std::chrono::milliseconds kSendTimeout{2000};
 
 class Daemon {
 public:
@@ -76,16 +59,16 @@ private:
     void later(uint32_t ms, std::function<void()> fn);
 
     void start_inquiry();
-    void request_name(const uint8_t* address);
-    const Device* find_device(const uint8_t* address) const;
-    void service_search(std::array<uint8_t, 6> address, std::vector<uint8_t> pattern);
-    void rfcomm_connect(std::array<uint8_t, 6> address, uint8_t channel);
+    void request_name(const vgps::bdaddr& address);
+    const Device* find_device(const vgps::bdaddr& address) const;
+    void service_search(const vgps::bdaddr& address, std::vector<uint8_t> pattern);
+    void rfcomm_connect(const vgps::bdaddr& address, uint8_t channel);
     uint32_t open_link(const Device& device, uint8_t channel, std::string* path);
     void link_ended(uint64_t id, LinkEnd why);
     void close_links(const char* why);
 
     struct ActiveLink {
-        std::array<uint8_t, 6> address;
+        vgps::bdaddr address;
         uint8_t channel;
         std::unique_ptr<DataLink> link;
     };

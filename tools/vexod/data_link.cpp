@@ -1,23 +1,25 @@
 #include "data_link.h"
 
+#include <dirent.h>
 #include <sys/socket.h>
-#include <sys/un.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <vector>
 
-#include "platform/log.h"
-
-#define VLOG(fmt, ...) vgps::log_error("<%s> " fmt, "vexod" __VA_OPT__(, ) __VA_ARGS__)
+#include "platform/fd.h"
+#include "vexod_log.h"
 
 namespace vexod {
 namespace {
 
-// A socket path longer than this does not fit a local socket address.
-constexpr size_t kMaxSocketPath = sizeof(sockaddr_un::sun_path) - 1;
 // The most a link writes in one turn of the run loop when it streams as
 // fast as it can, so that the daemon's client is still served in between.
 constexpr size_t kTurnBudget = 256 * 1024;
@@ -27,26 +29,94 @@ constexpr size_t kTurnBudget = 256 * 1024;
 constexpr std::chrono::milliseconds kFirstRetry{1};
 constexpr std::chrono::milliseconds kLastRetry{64};
 
-int bind_local(const std::string& path) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path.size() > kMaxSocketPath) {
-        errno = ENAMETOOLONG;
-        return -1;
+constexpr char kLinkFolderPrefix[] = "vexod-link-";
+constexpr char kLinkSocketName[] = "rfcomm";
+
+// Where the links' private folders go: $TMPDIR, or /tmp.
+std::string link_parent_dir() {
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp && *tmp ? tmp : "/tmp";
+}
+
+// The paths of the local sockets bound in this network namespace, from
+// /proc/net/unix (the path is what follows the seventh field); none when
+// that cannot be read.
+std::optional<std::vector<std::string>> bound_socket_paths() {
+    std::ifstream in("/proc/net/unix");
+    if (!in) return std::nullopt;
+    std::vector<std::string> paths;
+    std::string line;
+    std::getline(in, line);  // the column names
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string field, path;
+        int skipped = 0;
+        while (skipped < 7 && fields >> field) ++skipped;
+        if (skipped == 7 && std::getline(fields >> std::ws, path) && !path.empty()) paths.push_back(path);
     }
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return -1;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        const int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return -1;
+    return paths;
+}
+
+bool owned_by_me(const struct stat& st) { return st.st_uid == ::geteuid(); }
+
+// True when `folder` (named `name`) holds nothing but its link socket, a
+// socket of this user that nobody has bound any more: the sockets of live
+// daemons show in `bound`, also one bound but not listening (which refuses
+// connections like a dead one). A connection that is not refused means a
+// listener nobody here can see: left alone as well.
+bool holds_only_a_dead_socket(const std::string& folder, const std::string& name,
+                              const std::vector<std::string>& bound) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return false;
+    int entries = 0;
+    bool only_socket = true;
+    while (const dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        ++entries;
+        only_socket = only_socket && std::strcmp(e->d_name, kLinkSocketName) == 0;
     }
-    return fd;
+    ::closedir(dir);
+    const std::string socket_path = folder + "/" + kLinkSocketName;
+    struct stat st;
+    if (entries != 1 || !only_socket || ::lstat(socket_path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode) ||
+        !owned_by_me(st) || socket_path.size() > vgps::kMaxLocalSocketPath)
+        return false;
+    const std::string tail = name + "/" + kLinkSocketName;
+    for (const std::string& path : bound) {
+        if (path.size() >= tail.size() && path.compare(path.size() - tail.size(), tail.size(), tail) == 0) return false;
+    }
+    const int fd = vgps::connect_local(socket_path);
+    if (fd >= 0) ::close(fd);
+    return fd < 0 && errno == ECONNREFUSED;
 }
 
 }  // namespace
+
+void remove_stale_link_folders() {
+    const std::string parent = link_parent_dir();
+    DIR* dir = ::opendir(parent.c_str());
+    if (!dir) return;
+    std::optional<std::vector<std::string>> bound;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name.rfind(kLinkFolderPrefix, 0) != 0) continue;
+        const std::string folder = parent + "/" + name;
+        struct stat st;
+        if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !owned_by_me(st)) continue;
+        if (!bound) {
+            bound = bound_socket_paths();
+            if (!bound) break;  // a live link cannot be told from a dead one
+        }
+        if (!holds_only_a_dead_socket(folder, name, *bound)) continue;
+        const std::string socket_path = folder + "/" + kLinkSocketName;
+        if (::unlink(socket_path.c_str()) == 0 && ::rmdir(folder.c_str()) == 0) {
+            VLOG("removed %s, left by a daemon that is gone", folder.c_str());
+        } else {
+            VLOG("cannot remove %s, left by a daemon that is gone: %s", folder.c_str(), std::strerror(errno));
+        }
+    }
+    ::closedir(dir);
+}
 
 const char* link_end_text(LinkEnd why) {
     switch (why) {
@@ -70,8 +140,7 @@ DataLink::DataLink(vgps::RunLoop* loop, EpochSource source, LinkOptions options,
 DataLink::~DataLink() { teardown(); }
 
 bool DataLink::open(std::string* error) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/vexod-link-XXXXXX";
+    std::string templ = link_parent_dir() + "/" + kLinkFolderPrefix + "XXXXXX";
     if (::mkdtemp(templ.data()) == nullptr) {  // mode 0700
         *error = "mkdtemp " + templ + ": " + std::strerror(errno);
         return false;
@@ -81,8 +150,8 @@ bool DataLink::open(std::string* error) {
 
     switch (options_.faults.socket_path) {
         case SocketPathFault::None:
-            listen_fd_ = bind_local(socket_path);
-            if (listen_fd_ < 0 || ::listen(listen_fd_, 1) != 0) {
+            listen_fd_ = vgps::listen_local(socket_path, 1, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (listen_fd_ < 0) {
                 *error = "cannot listen on " + socket_path + ": " + std::strerror(errno);
                 teardown();
                 return false;
@@ -96,7 +165,7 @@ bool DataLink::open(std::string* error) {
             break;
         case SocketPathFault::Refused:
             // Bound but never listening: connecting to it is refused.
-            listen_fd_ = bind_local(socket_path);
+            listen_fd_ = vgps::listen_local(socket_path, vgps::kBindOnly, SOCK_CLOEXEC | SOCK_NONBLOCK);
             if (listen_fd_ < 0) {
                 *error = "cannot bind " + socket_path + ": " + std::strerror(errno);
                 teardown();
@@ -106,7 +175,7 @@ bool DataLink::open(std::string* error) {
             path_ = socket_path;
             break;
         case SocketPathFault::Long:
-            path_ = dir_ + "/" + std::string(std::max<size_t>(8, kMaxSocketPath + 8 - dir_.size()), 'l');
+            path_ = dir_ + "/" + std::string(std::max<size_t>(8, vgps::kMaxLocalSocketPath + 8 - dir_.size()), 'l');
             break;
     }
     accept_timer_ = loop_->add_timer(std::chrono::milliseconds(options_.accept_timeout_ms), [this] {

@@ -25,6 +25,12 @@ enum class LinkEnd : uint32_t {
 
 const char* link_end_text(LinkEnd why);
 
+// Removes the private folders (in $TMPDIR, or /tmp) that links of a daemon
+// of this user left behind when it was killed: those that hold nothing but
+// a link socket of this user that no live process has bound. Folders of
+// live daemons, of other users, or holding anything else are left alone.
+void remove_stale_link_folders();
+
 // Fills `epoch` with the next epoch's bytes; false when the stream is over.
 using EpochSource = std::function<bool(std::string* epoch)>;
 

@@ -1,74 +1,41 @@
 // vexod: the radio daemon with a simulated radio. See --help.
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
 
 #include "daemon.h"
-#include "platform/log.h"
+#include "link/vexod_wire.h"
+#include "platform/command_line.h"
+#include "platform/fd.h"
 #include "platform/run_loop.h"
 #include "platform/stop_signals.h"
-
-namespace {
-
-void usage(FILE* out) {
-    std::fprintf(out,
-                 "usage: vexod [--socket PATH] [--scenario FILE] [--speed FACTOR]\n"
-                 "\n"
-                 "The radio daemon of vexod-gps, with a simulated radio. It listens on a\n"
-                 "local stream socket, serves one client at a time, answers its requests\n"
-                 "and sends the radio's notifications as the scenario file describes.\n"
-                 "\n"
-                 "  --socket PATH     where to listen (default /tmp/vexod)\n"
-                 "  --scenario FILE   the simulated radio, as JSON (default: radio on,\n"
-                 "                    no devices in range)\n"
-                 "  --speed FACTOR    how fast receivers stream over their data links:\n"
-                 "                    FACTOR epochs a second (default 1, as a real\n"
-                 "                    receiver; overrides the scenario's link.speed);\n"
-                 "                    0 streams as fast as the application reads\n"
-                 "  -h, --help        this text\n"
-                 "\n"
-                 "It logs what it does to stderr and stops on SIGINT or SIGTERM, removing\n"
-                 "its socket file. The scenario format is described in README.md.\n");
-}
-
-}  // namespace
+#include "vexod_log.h"
 
 int main(int argc, char** argv) {
-    std::string socket_path = "/tmp/vexod";
+    std::string socket_path = vgps::kDaemonSocketPath;
     std::string scenario_path;
-    std::optional<double> speed;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
-            usage(stdout);
-            return 0;
-        }
-        if (arg == "--speed" && i + 1 < argc) {
-            const std::string value = argv[++i];
-            char* end = nullptr;
-            const double factor = std::strtod(value.c_str(), &end);
-            if (value.empty() || *end != '\0' || !(factor >= 0 && factor <= 1e6)) {
-                std::fprintf(stderr, "vexod: --speed needs a number from 0 to 1000000, not %s\n", value.c_str());
-                return 2;
-            }
-            speed = factor;
-            continue;
-        }
-        if ((arg == "--socket" || arg == "--scenario") && i + 1 < argc) {
-            (arg == "--socket" ? socket_path : scenario_path) = argv[++i];
-            continue;
-        }
-        std::fprintf(stderr, "vexod: unknown or incomplete argument: %s\n", arg.c_str());
-        usage(stderr);
-        return 2;
-    }
+    double speed = 0;
+    vgps::CommandLine cli("vexod", "[--socket PATH] [--scenario FILE] [--speed FACTOR]",
+                          "The radio daemon of vexod-gps, with a simulated radio. It listens on a local stream\n"
+                          "socket, serves one client at a time, answers its requests and sends the radio's\n"
+                          "notifications as the scenario file describes.",
+                          "It logs what it does to stderr and stops on SIGINT or SIGTERM, removing its socket\n"
+                          "file. The scenario format is described in README.md.\n"
+                          "Exit status: 0 stopped by a signal; 1 cannot listen; 2 bad arguments or scenario.");
+    cli.app().add_option("--socket", socket_path, "where to listen (default /tmp/vexod)")->type_name("PATH");
+    cli.app()
+        .add_option("--scenario", scenario_path,
+                    "the simulated radio, as JSON\n(default: radio on, no devices in range)")
+        ->type_name("FILE");
+    CLI::Option* speed_option =
+        cli.add_number("--speed", &speed, 0, 1e6, "FACTOR", "a number from 0 to 1000000",
+                       "how fast receivers stream over their data links:\n"
+                       "FACTOR epochs a second (default 1, as a real receiver;\n"
+                       "overrides the scenario's link.speed); 0 streams as fast\n"
+                       "as the application reads");
+    if (const auto status = cli.parse(argc, argv)) return *status;
 
     vexod::Scenario scenario;
     if (!scenario_path.empty()) {
@@ -79,9 +46,11 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (speed) scenario.speed = *speed;
+    if (speed_option->count() > 0) scenario.speed = speed;
 
-    ::signal(SIGPIPE, SIG_IGN);
+    // The daemon's own sends never raise SIGPIPE; libraries it calls may
+    // write to sockets without saying so.
+    vgps::ignore_sigpipe();
 
     vgps::RunLoop loop;
     vexod::Daemon daemon(std::move(scenario), socket_path, &loop);
@@ -99,7 +68,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     loop.run();
-    vgps::log_error("<%s> signal %d (%s), stopping", "vexod", stop_signal, strsignal(stop_signal));
+    VLOG("signal %d (%s), stopping", stop_signal, strsignal(stop_signal));
     daemon.stop();
     return 0;
 }

@@ -31,13 +31,13 @@ std::string_view fix_time(std::string_view line) {
     return line.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
 }
 
-// ddmm.mmmm (or dddmm.mmmm) of an absolute angle in degrees.
+// ddmm.mmmm (or dddmm.mmmm) of an absolute angle in degrees. Rounded in
+// ten-thousandths of a minute, so that the minutes never read 60.
 std::string ndeg(double deg, int degree_digits) {
-    double a = std::fabs(deg);
-    int whole = static_cast<int>(a);
-    double minutes = (a - whole) * 60.0;
+    const long long units = std::llround(std::fabs(deg) * 600000.0);
+    const long long whole = units / 600000, rest = units % 600000;
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%0*d%07.4f", degree_digits, whole, minutes);
+    std::snprintf(buf, sizeof buf, "%0*lld%02lld.%04lld", degree_digits, whole, rest / 10000, rest % 10000);
     return buf;
 }
 
@@ -116,6 +116,14 @@ std::string NmeaGenerator::next_epoch() {
     const double course = course_deg_ * std::numbers::pi / 180.0;
     lat_ += distance_deg * std::cos(course);
     lon_ += distance_deg * std::sin(course) / std::max(0.01, std::cos(lat_ * std::numbers::pi / 180.0));
+    if (std::fabs(lat_) > 90.0) {
+        // Over the pole: down the meridian on the other side, heading the
+        // other way.
+        lat_ = std::copysign(180.0, lat_) - lat_;
+        lon_ += 180.0;
+        course_deg_ = std::fmod(course_deg_ + 180.0, 360.0);
+    }
+    lon_ = std::remainder(lon_, 360.0);  // -180 to 180
     ++time_;
     return out;
 }

@@ -20,7 +20,8 @@ std::vector<std::string> nmea_epochs(const std::string& capture);
 
 // A receiver moving on a straight course at constant speed: each epoch is
 // GGA, GSA, three GSV, RMC and VTG, one second apart, 12 satellites, valid
-// checksums.
+// checksums. It stays on the globe: over a pole it goes on down the other
+// side with the course turned round, and longitudes wrap at 180 degrees.
 class NmeaGenerator {
 public:
     NmeaGenerator(double lat_deg, double lon_deg, std::time_t start, double speed_knots = 5.0,

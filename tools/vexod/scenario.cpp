@@ -1,10 +1,14 @@
 #include "scenario.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -101,6 +105,111 @@ struct Checker {
     }
 };
 
+// What a path names that is not a regular file, for the message.
+std::string not_a_file(mode_t mode) {
+    if (S_ISDIR(mode)) return "is a folder, not a file";
+    const char* kind = S_ISFIFO(mode) ? "a FIFO" : S_ISCHR(mode) ? "a character device" : S_ISBLK(mode) ? "a block device"
+                       : S_ISSOCK(mode) ? "a socket" : "not a plain file";
+    return std::string("is not a regular file (") + kind + ")";
+}
+
+std::string mebibytes(size_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
+
+// Reads a whole regular file of at most `limit` bytes. Anything else (a
+// folder, a FIFO or device that might never end or block the daemon's
+// start, a larger file) is refused, saying why in `why`.
+bool read_regular_file(const std::string& path, size_t limit, std::string* out, std::string* why) {
+    // Not blocking: opening a FIFO waits for a writer otherwise.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    struct stat st;
+    if (fd < 0) {
+        const int saved = errno;
+        *why = ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) ? not_a_file(st.st_mode) : std::strerror(saved);
+        return false;
+    }
+    std::string text;
+    bool ok = false;
+    if (::fstat(fd, &st) != 0) {
+        *why = std::strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        *why = not_a_file(st.st_mode);
+    } else if (static_cast<uint64_t>(st.st_size) > limit) {
+        *why = "is " + std::to_string(st.st_size) + " bytes, more than the limit of " + mebibytes(limit);
+    } else {
+        text.reserve(static_cast<size_t>(st.st_size));
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                *why = std::strerror(errno);
+                break;
+            }
+            if (n == 0) {
+                ok = true;
+                break;
+            }
+            text.append(buffer, static_cast<size_t>(n));
+            if (text.size() > limit) {  // it grew while being read
+                *why = "is more than the limit of " + mebibytes(limit);
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    if (ok) *out = std::move(text);
+    return ok;
+}
+
+// Walks the document without building it, to find where it stops being
+// valid JSON: the library reports a number too large for a double without
+// a position otherwise (and by an exception).
+class SyntaxCheck : public json::json_sax_t {
+public:
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override { return true; }
+    bool key(string_t&) override { return true; }
+    bool end_object() override { return true; }
+    bool start_array(std::size_t) override { return true; }
+    bool end_array() override { return true; }
+    bool parse_error(std::size_t position, const std::string&, const json::exception& e) override {
+        byte = position;
+        what = e.what();
+        return false;
+    }
+
+    size_t byte = 0;  // characters read when the error was found
+    std::string what;
+};
+
+// "line L, column C: what", at the last character read before the error:
+// the library counts a newline it read as the start of the next line,
+// which points people at the wrong one.
+std::string syntax_error(const std::string& text, const SyntaxCheck& check) {
+    const size_t last = std::min<size_t>(check.byte > 0 ? check.byte - 1 : 0, text.size());
+    size_t line = 1, column = 1;
+    for (size_t i = 0; i < last; ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    // Without the library's "[json.exception.parse_error.101] parse error
+    // at line L, column C: " in front.
+    std::string what = check.what;
+    if (what.rfind('[', 0) == 0 && what.find("] ") != std::string::npos) what.erase(0, what.find("] ") + 2);
+    if (what.rfind("parse error", 0) == 0 && what.find(": ") != std::string::npos) what.erase(0, what.find(": ") + 2);
+    return "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + what;
+}
+
 std::string at(const std::string& base, size_t index) { return base + "[" + std::to_string(index) + "]"; }
 
 bool parse_hex(const std::string& text, std::vector<uint8_t>* out) {
@@ -185,11 +294,10 @@ bool read_generator(Checker& c, const json& g, const std::string& where, Generat
 bool read_nmea_file(Checker& c, const std::string& where, const std::string& base_dir, Device* out) {
     std::string path = out->nmea_file;
     if (!path.empty() && path[0] != '/' && !base_dir.empty()) path = base_dir + "/" + path;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return c.fail(where + ".nmea_file", "cannot read " + path);
-    std::stringstream text;
-    text << in.rdbuf();
-    out->nmea_epochs = nmea_epochs(text.str());
+    std::string text, why;
+    if (!read_regular_file(path, kMaxNmeaFileSize, &text, &why))
+        return c.fail(where + ".nmea_file", "cannot read " + path + ": " + why);
+    out->nmea_epochs = nmea_epochs(text);
     if (out->nmea_epochs.empty()) return c.fail(where + ".nmea_file", path + " holds no NMEA sentences");
     return true;
 }
@@ -199,7 +307,7 @@ bool read_device(Checker& c, const json& d, const std::string& where, const std:
                                  "repeat", "search_delay_ms", "connect_delay_ms", "services", "switched_off",
                                  "nmea_file", "generator", "link_faults"}))
         return false;
-    if (!d.contains("address") || !d["address"].is_string() || !parse_address(d["address"].get<std::string>(), &out->address))
+    if (!d.contains("address") || !d["address"].is_string() || !vgps::bdaddr_from_text(d["address"].get<std::string>(), &out->address))
         return c.fail(where + ".address", "must be a Bluetooth address \"xx:xx:xx:xx:xx:xx\"");
     if (d.contains("class")) {
         uint64_t value = 0;
@@ -290,55 +398,15 @@ bool read_faults(Checker& c, const json& f, Faults* out) {
 
 }  // namespace
 
-bool parse_address(const std::string& text, std::array<uint8_t, 6>* out) {
-    if (text.size() != 17) return false;
-    std::array<uint8_t, 6> a{};
-    for (int i = 0; i < 6; ++i) {
-        if (i < 5 && text[i * 3 + 2] != ':') return false;
-        uint8_t v = 0;
-        for (int k = 0; k < 2; ++k) {
-            const char ch = text[i * 3 + k];
-            int d;
-            if (ch >= '0' && ch <= '9') d = ch - '0';
-            else if (ch >= 'a' && ch <= 'f') d = ch - 'a' + 10;
-            else if (ch >= 'A' && ch <= 'F') d = ch - 'A' + 10;
-            else return false;
-            v = static_cast<uint8_t>(v * 16 + d);
-        }
-        a[i] = v;
-    }
-    *out = a;
-    return true;
-}
-
-std::string address_text(const std::array<uint8_t, 6>& a) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", a[0], a[1], a[2], a[3], a[4], a[5]);
-    return text;
-}
-
 bool parse_scenario(const std::string& text, Scenario* out, std::string* error, const std::string& base_dir) {
-    json doc;
-    try {
-        doc = json::parse(text);
-    } catch (const json::parse_error& e) {
-        // The position of the last character read, as a line and column:
-        // the library counts a newline it read as the start of the next
-        // line, which points people at the wrong one.
-        const size_t last = std::min<size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
-        size_t line = 1, column = 1;
-        for (size_t i = 0; i < last; ++i) {
-            if (text[i] == '\n') {
-                ++line;
-                column = 1;
-            } else {
-                ++column;
-            }
-        }
-        std::string what = e.what();
-        const auto colon = what.find(": ");
-        if (colon != std::string::npos) what = what.substr(colon + 2);
-        *error = "line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + what;
+    SyntaxCheck syntax;
+    if (!json::sax_parse(text, &syntax)) {
+        *error = syntax_error(text, syntax);
+        return false;
+    }
+    const json doc = json::parse(text, nullptr, false);
+    if (doc.is_discarded()) {  // not reached: the walk above found it valid
+        *error = "not a JSON document";
         return false;
     }
     Checker c;
@@ -384,15 +452,10 @@ bool parse_scenario(const std::string& text, Scenario* out, std::string* error, 
 }
 
 bool load_scenario(const std::string& path, Scenario* out, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = "cannot open the file";
-        return false;
-    }
-    std::stringstream text;
-    text << in.rdbuf();
+    std::string text;
+    if (!read_regular_file(path, kMaxScenarioFileSize, &text, error)) return false;
     const auto slash = path.rfind('/');
-    return parse_scenario(text.str(), out, error, slash == std::string::npos ? "" : path.substr(0, slash + (slash == 0)));
+    return parse_scenario(text, out, error, slash == std::string::npos ? "" : path.substr(0, slash + (slash == 0)));
 }
 
 }  // namespace vexod

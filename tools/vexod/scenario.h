@@ -4,11 +4,12 @@
 // tests.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "registry/bdaddr.h"
 
 namespace vexod {
 
@@ -54,7 +55,7 @@ struct Generator {
 };
 
 struct Device {
-    std::array<uint8_t, 6> address{};  // in text order
+    vgps::bdaddr address{};            // in text order
     uint32_t device_class = 0;         // 24 bits
     std::optional<std::string> name;   // absent: the name lookup fails
     std::string inquiry_text;          // text carried by the inquiry result
@@ -106,16 +107,17 @@ struct Scenario {
     uint32_t accept_timeout_ms = 5000;
 };
 
+// The largest scenario file and NMEA file read; both must be regular files.
+inline constexpr size_t kMaxScenarioFileSize = size_t{4} << 20;
+inline constexpr size_t kMaxNmeaFileSize = size_t{64} << 20;
+
 // Reads a scenario. On failure returns false with a message naming the
-// line and column of a syntax error, or the path of a bad value
-// ("devices[1].address: ..."). NMEA files are read at once, relative to the
+// line and column of a syntax error (a number too large for a double
+// included), the path of a bad value ("devices[1].address: ..."), or why
+// the file cannot be read. NMEA files are read at once, relative to the
 // scenario file's folder (`base_dir` for parse_scenario; empty: the current
 // folder).
 bool load_scenario(const std::string& path, Scenario* out, std::string* error);
 bool parse_scenario(const std::string& text, Scenario* out, std::string* error, const std::string& base_dir = "");
-
-// "xx:xx:xx:xx:xx:xx", exactly, either case.
-bool parse_address(const std::string& text, std::array<uint8_t, 6>* out);
-std::string address_text(const std::array<uint8_t, 6>& address);
 
 }  // namespace vexod

@@ -1,0 +1,108 @@
+// The GPS data link on its own: real local sockets, a run loop and
+// notification centres of the test's own.
+#include "link/GPSDataLink.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "nmea/nmea_support.h"
+#include "platform/log.h"
+#include "support/sockets.h"
+#include "support/temp_dir.h"
+
+namespace vgps {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(PositionText, UtcIsWrittenWithTwoDigitHundredths) {
+    nmeaTIME t{111, 8, 15, 8, 30, 5, 25};
+    EXPECT_EQ(position_utc_text(t), "2011/09/15 08:30:05.25");
+    t.hsec = 7;
+    EXPECT_EQ(position_utc_text(t), "2011/09/15 08:30:05.07");
+}
+
+// A receiver's end: a listener at `path` and the connection it accepts.
+struct Receiver {
+    explicit Receiver(std::string socket_path) : path(std::move(socket_path)), listener(test::listen_unix(path)) {}
+    ~Receiver() {
+        if (peer >= 0) ::close(peer);
+        ::close(listener);
+    }
+    void accept() { peer = ::accept(listener, nullptr, nullptr); }
+    std::string path;
+    int listener;
+    int peer = -1;
+};
+
+std::vector<std::string> utc_of(const std::vector<Notification>& posted) {
+    std::vector<std::string> out;
+    for (const Notification& n : posted) out.push_back(std::get<std::string>(n.userInfo.at(kPositionUTCKey)));
+    return out;
+}
+
+TEST(GPSDataLink, EachLinkPostsToItsOwnCentre) {
+    test::TempDir dir;
+    RunLoop loop;
+    NotificationCenter centres[2];
+    std::vector<Notification> posted[2], on_default;
+    const auto default_observer = NotificationCenter::defaultCenter()->addObserver(
+        kPositionNotificationName, [&](const Notification& n) { on_default.push_back(n); });
+    Receiver receivers[2] = {Receiver(dir.file("a")), Receiver(dir.file("b"))};
+    GPSDataLink links[2] = {GPSDataLink(&centres[0], &loop), GPSDataLink(&centres[1], &loop)};
+    const std::string sentences[2] = {test::nmea_sentence("GPRMC,083005.00,A,4807.038,N,01131.000,E,0.0,0.0,150911,,"),
+                                      test::nmea_sentence("GPRMC,120000.00,A,4807.038,N,01131.000,E,0.0,0.0,010120,,")};
+    for (int i = 0; i < 2; ++i) {
+        centres[i].addObserver(kPositionNotificationName,
+                               [&posted, i](const Notification& n) { posted[i].push_back(n); });
+        int error = 0;
+        ASSERT_EQ(links[i].open(receivers[i].path.c_str(), &error), GPSDataLink::OpenResult::Linked) << error;
+        receivers[i].accept();
+        ASSERT_TRUE(test::write_all(receivers[i].peer, test::Bytes(sentences[i].begin(), sentences[i].end())));
+    }
+    ASSERT_TRUE(loop.run_until([&] { return !posted[0].empty() && !posted[1].empty(); }, 5000ms));
+    EXPECT_EQ(utc_of(posted[0]), std::vector<std::string>{"2011/09/15 08:30:05.00"});
+    EXPECT_EQ(utc_of(posted[1]), std::vector<std::string>{"2020/01/01 12:00:00.00"});
+    EXPECT_TRUE(on_default.empty());
+    NotificationCenter::defaultCenter()->removeObserver(default_observer);
+}
+
+TEST(GPSDataLink, EveryEndLeavesNoDescriptorBehind) {
+    test::TempDir dir;
+    RunLoop loop;
+    NotificationCenter centre;
+    LogCapture log;
+    const size_t descriptors = test::open_descriptor_count();
+    {
+        Receiver receiver(dir.file("r"));
+        GPSDataLink link(&centre, &loop);
+        int error = 0;
+        // Nobody at the path, a path too long for the daemon's platform.
+        EXPECT_EQ(link.open(dir.file("nobody").c_str(), &error), GPSDataLink::OpenResult::NotConnected);
+        EXPECT_EQ(error, ENOENT);
+        const std::string long_path = dir.file("") + std::string(104, 'p');
+        EXPECT_EQ(link.open(long_path.c_str(), &error), GPSDataLink::OpenResult::PathTooLong);
+        EXPECT_EQ(error, ENAMETOOLONG);
+        EXPECT_EQ(link.descriptor(), -1);
+
+        // A link replaced by a new one, then closed by its peer.
+        ASSERT_EQ(link.open(receiver.path.c_str(), &error), GPSDataLink::OpenResult::Linked);
+        receiver.accept();
+        ASSERT_EQ(link.open(receiver.path.c_str(), &error), GPSDataLink::OpenResult::Linked);
+        ::close(receiver.peer);
+        receiver.accept();
+        ::close(receiver.peer);
+        receiver.peer = -1;
+        ASSERT_TRUE(loop.run_until([&] { return link.descriptor() < 0; }, 5000ms));
+        EXPECT_TRUE(log.contains("<-[DaemonManager readNMEASentences]> rfcomm socket disconnected"));
+        EXPECT_EQ(loop.source_count(), 0u);
+    }
+    EXPECT_EQ(test::open_descriptor_count(), descriptors);
+}
+
+}  // namespace
+}  // namespace vgps
