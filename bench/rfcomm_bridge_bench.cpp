@@ -24,7 +24,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using vexod::bluez::BridgeEnd;
+using vexod::LinkEnd;
 using vexod::bluez::BridgeOptions;
 using vexod::bluez::RfcommBridge;
 
@@ -43,7 +43,7 @@ void BM_ReceiverToApplication(benchmark::State& state) {
         ::fcntl(fds[0], F_SETFL, O_NONBLOCK);  // the bridge's end, as an RFCOMM socket opened non-blocking
         bool ended = false;
         RfcommBridge bridge(&loop, fds[0], BridgeOptions{.buffer_bytes = buffer},
-                            [&](BridgeEnd, int) { ended = true; });
+                            [&](LinkEnd, int) { ended = true; });
         std::string error;
         if (!bridge.open(&error)) {
             state.SkipWithError(error.c_str());

@@ -18,11 +18,9 @@ namespace {
 using namespace std::chrono_literals;
 using test::BluezMock;
 
-Address addr(const char* text) {
-    Address a{};
-    unsigned v[6];
-    EXPECT_EQ(std::sscanf(text, "%x:%x:%x:%x:%x:%x", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]), 6);
-    for (int i = 0; i < 6; ++i) a[i] = static_cast<uint8_t>(v[i]);
+vgps::bdaddr addr(const char* text) {
+    vgps::bdaddr a{};
+    EXPECT_TRUE(vgps::bdaddr_from_text(text, &a)) << text;
     return a;
 }
 
@@ -30,14 +28,14 @@ Address addr(const char* text) {
 struct Recorder : BluezListener {
     std::vector<std::string> events;
     void bluez_adapter_changed(const std::string& adapter) override { events.push_back("adapter " + adapter); }
-    void bluez_device_found(const Address& address, uint32_t device_class) override {
+    void bluez_device_found(const vgps::bdaddr& address, uint32_t device_class) override {
         char cls[16];
         std::snprintf(cls, sizeof cls, "%06x", device_class);
-        events.push_back("found " + address_text(address) + " " + cls);
+        events.push_back("found " + vgps::ba2str(address) + " " + cls);
     }
     void bluez_inquiry_complete(bool canceled) override { events.push_back(canceled ? "canceled" : "complete"); }
-    void bluez_name_result(const Address& address, const std::optional<std::string>& name) override {
-        events.push_back("name " + address_text(address) + " " + (name ? "\"" + *name + "\"" : "none"));
+    void bluez_name_result(const vgps::bdaddr& address, const std::optional<std::string>& name) override {
+        events.push_back("name " + vgps::ba2str(address) + " " + (name ? "\"" + *name + "\"" : "none"));
     }
     size_t count(const std::string& prefix) const {
         size_t n = 0;

@@ -24,36 +24,37 @@ using test::Bytes;
 
 const Bytes kPattern = {0x35, 0x03, 0x19, 0x11, 0x01};
 const Bytes kAllAttributes = {0x35, 0x05, 0x0A, 0x00, 0x00, 0xFF, 0xFF};
-const Address kGps = {0x00, 0x0b, 0x0d, 0x88, 0xa2, 0x3c};
-const Address kPhone = {0x00, 0x02, 0x78, 0x14, 0xc9, 0x7d};
+const vgps::bdaddr kGps = {{0x00, 0x0b, 0x0d, 0x88, 0xa2, 0x3c}};
+const vgps::bdaddr kPhone = {{0x00, 0x02, 0x78, 0x14, 0xc9, 0x7d}};
 
 struct Notifications : RadioListener {
     std::vector<std::string> seen;
     Bytes attributes;
     std::string path;
-    void radio_inquiry_result(const BtAddress& a, uint32_t cls, const std::string& text) override {
+    void radio_inquiry_result(const vgps::bdaddr& a, uint32_t cls, const std::string& text) override {
         char line[64];
-        std::snprintf(line, sizeof line, "28 %s %06x \"%s\"", address_text(a).c_str(), cls, text.c_str());
+        std::snprintf(line, sizeof line, "28 %s %06x \"%s\"", vgps::ba2str(a).c_str(), cls, text.c_str());
         seen.push_back(line);
     }
     void radio_inquiry_complete(bool canceled) override { seen.push_back(canceled ? "27" : "26"); }
-    void radio_name_result(const BtAddress& a, uint32_t result, const std::string& name) override {
-        seen.push_back("29 " + address_text(a) + " " + std::to_string(result) + " \"" + name + "\"");
+    void radio_name_result(const vgps::bdaddr& a, const std::optional<std::string>& name) override {
+        seen.push_back("29 " + vgps::ba2str(a) + " " + (name ? "\"" + *name + "\"" : "none"));
     }
-    void radio_search_result(const BtAddress& a, const std::vector<uint8_t>& pattern, uint32_t result,
+    void radio_search_result(const vgps::bdaddr& a, const std::vector<uint8_t>& pattern, uint32_t result,
                              const std::vector<uint8_t>& bytes) override {
         char r[16];
         std::snprintf(r, sizeof r, "0x%08x", result);
-        seen.push_back("25 " + address_text(a) + " " + r + " " + std::to_string(bytes.size()) +
+        seen.push_back("25 " + vgps::ba2str(a) + " " + r + " " + std::to_string(bytes.size()) +
                        (pattern == kPattern ? "" : " (another pattern)"));
         attributes = bytes;
     }
-    void radio_link_connected(const BtAddress& a, uint8_t channel, uint32_t result, const std::string& p) override {
-        seen.push_back("30 " + address_text(a) + " " + std::to_string(channel) + " " + std::to_string(result));
+    void radio_link_connected(const vgps::bdaddr& a, uint8_t channel, uint32_t result, const std::string& p) override {
+        seen.push_back("30 " + vgps::ba2str(a) + " " + std::to_string(channel) + " " + std::to_string(result));
         path = p;
     }
-    void radio_link_closed(const BtAddress& a, uint8_t channel, uint32_t why) override {
-        seen.push_back("31 " + address_text(a) + " " + std::to_string(channel) + " " + std::to_string(why));
+    void radio_link_closed(const vgps::bdaddr& a, uint8_t channel, LinkEnd why) override {
+        seen.push_back("31 " + vgps::ba2str(a) + " " + std::to_string(channel) + " " +
+                       std::to_string(static_cast<uint32_t>(why)));
     }
 };
 
@@ -70,7 +71,7 @@ protected:
         options.bluez.discovery_linger = 50ms;
         options.inquiry_length = 500ms;
         options.search_timeout = 300ms;
-        options.open_sdp = [this](const Address& local, const Address& device) {
+        options.open_sdp = [this](const vgps::bdaddr& local, const vgps::bdaddr& device) {
             locals.push_back(local);
             if (device == kPhone) {  // out of range
                 errno = EHOSTDOWN;
@@ -81,7 +82,7 @@ protected:
             sdp_server = std::make_unique<test::SdpServer>(&loop, fds[1], records, 48, sdp_mode);
             return fds[0];
         };
-        options.open_rfcomm = [this](const Address& local, const Address&, uint8_t channel) {
+        options.open_rfcomm = [this](const vgps::bdaddr& local, const vgps::bdaddr&, uint8_t channel) {
             locals.push_back(local);
             if (channel != 2) {
                 errno = ECONNREFUSED;
@@ -113,7 +114,7 @@ protected:
     test::SdpServer::Mode sdp_mode = test::SdpServer::Mode::Answer;
     std::unique_ptr<test::SdpServer> sdp_server;
     std::vector<std::unique_ptr<test::Peer>> receivers;
-    std::vector<Address> locals;
+    std::vector<vgps::bdaddr> locals;
 };
 
 TEST_F(BluezRadioTest, FromThePowerSwitchToAStreamOfSentences) {
@@ -125,18 +126,18 @@ TEST_F(BluezRadioTest, FromThePowerSwitchToAStreamOfSentences) {
     ASSERT_TRUE(loop.run_until([&] { return on; }, 5000ms));
     EXPECT_TRUE(radio->powered());
 
-    ASSERT_TRUE(radio->start_inquiry());
+    radio->start_inquiry();
     EXPECT_TRUE(notes.seen.empty()) << "reports come from the loop, after the response";
     ASSERT_TRUE(until(3));
     std::sort(notes.seen.begin(), notes.seen.begin() + 2);  // in no particular order
     EXPECT_EQ(notes.seen, (std::vector<std::string>{"28 00:02:78:14:c9:7d 5a020c \"\"",
                                                     "28 00:0b:0d:88:a2:3c 001f00 \"\"", "26"}));
 
-    ASSERT_TRUE(radio->request_name(kGps));
+    radio->request_name(kGps);
     ASSERT_TRUE(until(4));
-    EXPECT_EQ(notes.seen[3], "29 00:0b:0d:88:a2:3c 0 \"GPSlim236\"");
+    EXPECT_EQ(notes.seen[3], "29 00:0b:0d:88:a2:3c \"GPSlim236\"");
 
-    ASSERT_TRUE(radio->service_search(kGps, kPattern, kAllAttributes, 0xFFFF));
+    radio->service_search(kGps, kPattern, kAllAttributes, 0xFFFF);
     ASSERT_TRUE(until(5));
     EXPECT_EQ(notes.seen[4], "25 00:0b:0d:88:a2:3c 0x00000000 " + std::to_string(records.size()));
     EXPECT_EQ(notes.attributes, records);
@@ -145,11 +146,11 @@ TEST_F(BluezRadioTest, FromThePowerSwitchToAStreamOfSentences) {
                                                         vgps::bdaddr{{0x00, 0x0b, 0x0d, 0x88, 0xa2, 0x3c}});
     ASSERT_EQ(channel, 2);
 
-    ASSERT_TRUE(radio->rfcomm_connect(kGps, static_cast<uint8_t>(channel)));
+    radio->rfcomm_connect(kGps, static_cast<uint8_t>(channel));
     ASSERT_TRUE(until(6));
     EXPECT_EQ(notes.seen[5], "30 00:0b:0d:88:a2:3c 2 0");
     // Every Bluetooth socket starts from the adapter in use.
-    EXPECT_EQ(locals, (std::vector<Address>(2, Address{0x00, 0x01, 0x02, 0x03, 0x04, 0x05})));
+    EXPECT_EQ(locals, (std::vector<vgps::bdaddr>(2, vgps::bdaddr{{0x00, 0x01, 0x02, 0x03, 0x04, 0x05}})));
 
     test::Peer app(&loop, test::connect_to(notes.path));
     const std::string stream = test::capture(2);
@@ -163,22 +164,23 @@ TEST_F(BluezRadioTest, FromThePowerSwitchToAStreamOfSentences) {
 
 TEST_F(BluezRadioTest, WhatGoesWrongIsReportedAsTheSimulatorReportsIt) {
     // A pattern that is not one is refused at once.
-    EXPECT_FALSE(radio->service_search(kGps, {0x19, 0x11, 0x01}, kAllAttributes, 0xFFFF));
+    EXPECT_FALSE(radio->search_well_formed({0x19, 0x11, 0x01}, kAllAttributes));
+    EXPECT_TRUE(radio->search_well_formed(kPattern, kAllAttributes));
     // A device out of range, and one that never answers its SDP requests.
-    ASSERT_TRUE(radio->service_search(kPhone, kPattern, kAllAttributes, 0xFFFF));
+    radio->service_search(kPhone, kPattern, kAllAttributes, 0xFFFF);
     ASSERT_TRUE(until(1));
     sdp_mode = test::SdpServer::Mode::Silent;
-    ASSERT_TRUE(radio->service_search(kGps, kPattern, kAllAttributes, 0xFFFF));
+    radio->service_search(kGps, kPattern, kAllAttributes, 0xFFFF);
     ASSERT_TRUE(until(2));
     // A channel the device does not offer; a second link to a linked device.
-    ASSERT_TRUE(radio->rfcomm_connect(kGps, 5));
+    radio->rfcomm_connect(kGps, 5);
     ASSERT_TRUE(until(3));
-    ASSERT_TRUE(radio->rfcomm_connect(kGps, 2));
+    radio->rfcomm_connect(kGps, 2);
     ASSERT_TRUE(until(4));
-    ASSERT_TRUE(radio->rfcomm_connect(kGps, 2));
+    radio->rfcomm_connect(kGps, 2);
     ASSERT_TRUE(until(5));
     // A name the device never gives.
-    ASSERT_TRUE(radio->request_name(Address{0, 0, 0, 0, 0, 1}));
+    radio->request_name(vgps::bdaddr{{0, 0, 0, 0, 0, 1}});
     ASSERT_TRUE(until(6));
     EXPECT_EQ(notes.seen, (std::vector<std::string>{
                               "25 00:02:78:14:c9:7d 0x03020004 0",
@@ -186,7 +188,7 @@ TEST_F(BluezRadioTest, WhatGoesWrongIsReportedAsTheSimulatorReportsIt) {
                               "30 00:0b:0d:88:a2:3c 5 111",
                               "30 00:0b:0d:88:a2:3c 2 0",
                               "30 00:0b:0d:88:a2:3c 2 16",
-                              "29 00:00:00:00:00:01 4 \"\"",
+                              "29 00:00:00:00:00:01 none",
                           }));
 
     // The client leaving closes its link without a report.

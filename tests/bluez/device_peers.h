@@ -8,7 +8,6 @@
 #include <bluetooth/sdp.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "bluez/io_watch.h"
+#include "platform/fd.h"
 #include "platform/run_loop.h"
 #include "support/temp_dir.h"
 
@@ -228,11 +228,8 @@ private:
 
 // A non-blocking connection to the local socket at `path`.
 inline int connect_to(const std::string& path) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << std::strerror(errno);
+    const int fd = vgps::connect_local(path, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    EXPECT_GE(fd, 0) << path << ": " << std::strerror(errno);
     return fd;
 }
 

@@ -40,7 +40,7 @@ public:
     void TearDown() override { ::unsetenv("TMPDIR"); }
 
     void open(BridgeOptions options) {
-        bridge = std::make_unique<RfcommBridge>(&loop, fds[0], options, [this](BridgeEnd why, int error) {
+        bridge = std::make_unique<RfcommBridge>(&loop, fds[0], options, [this](LinkEnd why, int error) {
             ends.push_back({why, error});
             path_gone_at_end = !exists(bridge->path());
         });
@@ -61,7 +61,7 @@ public:
     std::unique_ptr<Peer> receiver;  // the device's end of the RFCOMM link
     std::unique_ptr<Peer> app;       // the application on the data socket
     std::unique_ptr<RfcommBridge> bridge;
-    std::vector<std::pair<BridgeEnd, int>> ends;
+    std::vector<std::pair<LinkEnd, int>> ends;
     bool path_gone_at_end = false;
 };
 
@@ -82,7 +82,7 @@ TEST_F(RfcommBridgeTest, ARealCaptureReachesTheApplicationAndCommandsTheReceiver
     EXPECT_EQ(app->in.size(), stream.size());
     EXPECT_TRUE(app->in == stream) << "every byte, in order";
     ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].first, BridgeEnd::DeviceClosed);
+    EXPECT_EQ(ends[0].first, LinkEnd::DeviceClosed);
     EXPECT_EQ(ends[0].second, 0);
     EXPECT_TRUE(path_gone_at_end);
     EXPECT_EQ(bridge->bytes_to_app(), stream.size());
@@ -120,7 +120,7 @@ TEST_F(RfcommBridgeTest, AStalledReaderHoldsUpOnlyItsOwnStream) {
     app->close();
     ASSERT_TRUE(run_until([&] { return receiver->at_end; }));
     ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].first, BridgeEnd::AppClosed);
+    EXPECT_EQ(ends[0].first, LinkEnd::AppClosed);
     EXPECT_TRUE(path_gone_at_end);
 }
 
@@ -128,25 +128,25 @@ TEST_F(RfcommBridgeTest, EveryEndIsReportedOnce) {
     struct Case {
         const char* what;
         std::function<void(RfcommBridgeTest&)> act;
-        BridgeEnd why;
+        LinkEnd why;
         int error;
     };
     const Case cases[] = {
-        {"the application never connects", [](RfcommBridgeTest&) {}, BridgeEnd::NotConnected, 0},
+        {"the application never connects", [](RfcommBridgeTest&) {}, LinkEnd::NotConnected, 0},
         {"the application closes at once",
          [](RfcommBridgeTest& t) {
              t.connect_app();
              t.app->close();
          },
-         BridgeEnd::AppClosed, 0},
+         LinkEnd::AppClosed, 0},
         {"the receiver closes before the application comes", [](RfcommBridgeTest& t) { t.receiver->close(); },
-         BridgeEnd::DeviceClosed, 0},
+         LinkEnd::DeviceClosed, 0},
         {"the receiver's last words wait for an application that never comes",
          [](RfcommBridgeTest& t) {
              t.receiver->send("$GPGGA,1*00\r\n");
              t.receiver->close_when_sent();
          },
-         BridgeEnd::NotConnected, 0},
+         LinkEnd::NotConnected, 0},
         {"the link breaks with bytes on their way to the receiver",
          [](RfcommBridgeTest& t) {
              t.connect_app();
@@ -155,7 +155,7 @@ TEST_F(RfcommBridgeTest, EveryEndIsReportedOnce) {
              t.loop.run_until([] { return false; }, 100ms);
              t.receiver->close();
          },
-         BridgeEnd::DeviceClosed, ECONNRESET},
+         LinkEnd::DeviceClosed, ECONNRESET},
         {"the application does not take the receiver's last bytes",
          [](RfcommBridgeTest& t) {
              t.connect_app();
@@ -164,7 +164,7 @@ TEST_F(RfcommBridgeTest, EveryEndIsReportedOnce) {
              t.loop.run_until([] { return false; }, 100ms);
              t.receiver->close();
          },
-         BridgeEnd::DeviceClosed, 0},
+         LinkEnd::DeviceClosed, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -200,7 +200,7 @@ TEST_F(RfcommBridgeTest, TheReceiversLastWordsWaitForTheApplication) {
     ASSERT_TRUE(run_until([&] { return app->at_end; }));
     EXPECT_TRUE(app->in == last);
     ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].first, BridgeEnd::DeviceClosed);
+    EXPECT_EQ(ends[0].first, LinkEnd::DeviceClosed);
 }
 
 TEST_F(RfcommBridgeTest, DestroyedWhileRunningReportsNothingAndLeavesNothing) {

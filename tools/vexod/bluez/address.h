@@ -1,20 +1,23 @@
-// A Bluetooth device address as the daemon holds it: six bytes in the order
-// of the text form (byte 0 is the first pair of digits).
+// Device addresses between the daemon (vgps::bdaddr, six bytes in the order
+// of the text form) and libbluetooth's sockets (bdaddr_t, the same bytes
+// reversed).
 #pragma once
 
 #include <bluetooth/bluetooth.h>
 
-#include <array>
-#include <cstdint>
-#include <string>
+#include <cstring>
+
+#include "registry/bdaddr.h"
 
 namespace vexod::bluez {
 
-using Address = std::array<uint8_t, 6>;
+bdaddr_t to_bdaddr(const vgps::bdaddr& address);
 
-// "xx:xx:xx:xx:xx:xx", lower case.
-std::string address_text(const Address& address);
-// libbluetooth's bdaddr_t holds the same six bytes in reverse order.
-bdaddr_t to_bdaddr(const Address& address);
+// An order on addresses, for sets of them.
+struct AddressLess {
+    bool operator()(const vgps::bdaddr& a, const vgps::bdaddr& b) const {
+        return std::memcmp(a.addr, b.addr, sizeof a.addr) < 0;
+    }
+};
 
 }  // namespace vexod::bluez

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/log.h"
 #include "registry/bdaddr.h"
-
-#define VLOG(fmt, ...) vgps::log_error("<%s> " fmt, "vexod" __VA_OPT__(, ) __VA_ARGS__)
+#include "vexod_log.h"
 
 namespace vexod::bluez {
 namespace {
@@ -153,10 +151,10 @@ void BluezClient::read_properties(sd_bus_message* m, const std::string& path, co
         if (a && n == "Powered") {
             if (read_variant(m, 'b', &flag)) a->powered = flag != 0;
         } else if (a && n == "Address") {
-            if (read_variant(m, 's', &text) && vgps::str2ba(text, &ba) == 1) std::memcpy(a->address.data(), ba.addr, 6);
+            if (read_variant(m, 's', &text) && vgps::bdaddr_from_text(text, &ba)) a->address = ba;
         } else if (d && n == "Address") {
-            if (read_variant(m, 's', &text) && vgps::str2ba(text, &ba) == 1) {
-                std::memcpy(d->address.data(), ba.addr, 6);
+            if (read_variant(m, 's', &text) && vgps::bdaddr_from_text(text, &ba)) {
+                d->address = ba;
                 d->has_address = true;
             }
         } else if (d && n == "Name") {
@@ -309,9 +307,9 @@ void BluezClient::lose_adapter(const char* why) {
     listener_->bluez_adapter_changed("");
 }
 
-Address BluezClient::adapter_address() const {
+vgps::bdaddr BluezClient::adapter_address() const {
     auto it = adapters_.find(adapter_path_);
-    return it != adapters_.end() ? it->second.address : Address{};
+    return it != adapters_.end() ? it->second.address : vgps::bdaddr{};
 }
 
 bool BluezClient::powered() const {
@@ -371,7 +369,7 @@ bool BluezClient::start_inquiry(std::chrono::milliseconds length) {
 
 void BluezClient::report_device(const Device& device) {
     if (!device.device_class || !reported_.insert(device.address).second) return;
-    VLOG("inquiry result %s class 0x%06x", address_text(device.address).c_str(), *device.device_class);
+    VLOG("inquiry result %s class 0x%06x", vgps::ba2str(device.address).c_str(), *device.device_class);
     listener_->bluez_device_found(device.address, *device.device_class);
 }
 
@@ -384,7 +382,7 @@ void BluezClient::end_inquiry(bool canceled) {
     listener_->bluez_inquiry_complete(canceled);
 }
 
-void BluezClient::request_name(const Address& address) {
+void BluezClient::request_name(const vgps::bdaddr& address) {
     if (adapter_path_.empty()) {
         later(true, [this, address] { listener_->bluez_name_result(address, std::nullopt); });
         return;
@@ -399,9 +397,9 @@ void BluezClient::request_name(const Address& address) {
     const auto timer = loop_->add_timer(options_.name_timeout, [this, id] {
         auto it = std::find_if(name_waits_.begin(), name_waits_.end(), [id](const NameWait& w) { return w.id == id; });
         if (it == name_waits_.end()) return;
-        const Address waited = it->address;
+        const vgps::bdaddr waited = it->address;
         name_waits_.erase(it);
-        VLOG("no name from %s", address_text(waited).c_str());
+        VLOG("no name from %s", vgps::ba2str(waited).c_str());
         update_discovery();
         listener_->bluez_name_result(waited, std::nullopt);
     });
@@ -409,7 +407,7 @@ void BluezClient::request_name(const Address& address) {
     update_discovery();
 }
 
-void BluezClient::answer_names(const Address& address, const std::optional<std::string>& name) {
+void BluezClient::answer_names(const vgps::bdaddr& address, const std::optional<std::string>& name) {
     std::vector<NameWait> answered;
     for (auto it = name_waits_.begin(); it != name_waits_.end();) {
         if (it->address == address) {

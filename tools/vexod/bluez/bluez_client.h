@@ -37,6 +37,7 @@
 #include "bluez/address.h"
 #include "bluez/bus_loop.h"
 #include "platform/run_loop.h"
+#include "registry/bdaddr.h"
 
 namespace vexod::bluez {
 
@@ -56,13 +57,13 @@ public:
     // The adapter in use: its name ("hci0"), or empty when there is none.
     virtual void bluez_adapter_changed(const std::string& adapter) = 0;
     // A device found by the running inquiry, with its 24-bit class.
-    virtual void bluez_device_found(const Address& address, uint32_t device_class) = 0;
+    virtual void bluez_device_found(const vgps::bdaddr& address, uint32_t device_class) = 0;
     // The inquiry is over: its length passed (false), or it was cut short
     // (true: the adapter went away or was switched off).
     virtual void bluez_inquiry_complete(bool canceled) = 0;
     // The answer to a name request; no name when the device gave none in
     // time.
-    virtual void bluez_name_result(const Address& address, const std::optional<std::string>& name) = 0;
+    virtual void bluez_name_result(const vgps::bdaddr& address, const std::optional<std::string>& name) = 0;
 };
 
 class BluezClient {
@@ -82,7 +83,7 @@ public:
     // The adapter in use ("hci0"), empty when none.
     const std::string& adapter() const { return adapter_name_; }
     // Its address (what its Bluetooth sockets bind to); all zeros when none.
-    Address adapter_address() const;
+    vgps::bdaddr adapter_address() const;
     // There is an adapter and it is powered.
     bool powered() const;
     // Sets the adapter's Powered; `done` gets true, or false with the
@@ -95,7 +96,7 @@ public:
     bool inquiry_running() const { return inquiry_timer_ != 0; }
 
     // Asks for a device's name; answered by bluez_name_result.
-    void request_name(const Address& address);
+    void request_name(const vgps::bdaddr& address);
 
     // Forgets the running inquiry and the waiting name requests without
     // reporting them (their client has left) and lets discovery stop.
@@ -103,7 +104,7 @@ public:
 
 private:
     struct Device {
-        Address address{};
+        vgps::bdaddr address{};
         bool has_address = false;
         std::optional<std::string> name;
         std::optional<uint32_t> device_class;
@@ -112,11 +113,11 @@ private:
     struct AdapterInfo {
         std::string name;  // last element of the path: "hci0"
         bool powered = false;
-        Address address{};
+        vgps::bdaddr address{};
     };
     struct NameWait {
         uint64_t id;
-        Address address;
+        vgps::bdaddr address;
         vgps::RunLoop::TimerId timer;
     };
 
@@ -141,7 +142,7 @@ private:
 
     void report_device(const Device& device);
     void end_inquiry(bool canceled);
-    void answer_names(const Address& address, const std::optional<std::string>& name);
+    void answer_names(const vgps::bdaddr& address, const std::optional<std::string>& name);
     void later(bool report, std::function<void()> fn);
     void update_discovery();
     void stop_discovery();
@@ -161,7 +162,7 @@ private:
     std::string adapter_name_;
 
     vgps::RunLoop::TimerId inquiry_timer_ = 0;
-    std::set<Address> reported_;  // by the running inquiry
+    std::set<vgps::bdaddr, AddressLess> reported_;  // by the running inquiry
     std::vector<NameWait> name_waits_;
     uint64_t next_wait_id_ = 1;
     bool discovery_on_ = false;  // StartDiscovery sent and not stopped since

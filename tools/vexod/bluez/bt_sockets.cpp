@@ -27,7 +27,7 @@ int bind_and_connect(int fd, const SockAddr& local, const SockAddr& remote) {
 
 }  // namespace
 
-int open_sdp_socket(const Address& local, const Address& device) {
+int open_sdp_socket(const vgps::bdaddr& local, const vgps::bdaddr& device) {
     sockaddr_l2 from{}, to{};
     from.l2_family = to.l2_family = AF_BLUETOOTH;
     from.l2_bdaddr = to_bdaddr(local);
@@ -36,7 +36,7 @@ int open_sdp_socket(const Address& local, const Address& device) {
     return bind_and_connect(::socket(AF_BLUETOOTH, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, BTPROTO_L2CAP), from, to);
 }
 
-int open_rfcomm_socket(const Address& local, const Address& device, uint8_t channel) {
+int open_rfcomm_socket(const vgps::bdaddr& local, const vgps::bdaddr& device, uint8_t channel) {
     sockaddr_rc from{}, to{};
     from.rc_family = to.rc_family = AF_BLUETOOTH;
     from.rc_bdaddr = to_bdaddr(local);

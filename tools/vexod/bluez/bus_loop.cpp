@@ -6,9 +6,7 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "platform/log.h"
-
-#define VLOG(fmt, ...) vgps::log_error("<%s> " fmt, "vexod" __VA_OPT__(, ) __VA_ARGS__)
+#include "vexod_log.h"
 
 namespace vexod::bluez {
 namespace {

@@ -1,17 +1,13 @@
 #include "bluez/rfcomm_bridge.h"
 
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
-#include "platform/log.h"
-
-#define VLOG(fmt, ...) vgps::log_error("<%s> " fmt, "vexod" __VA_OPT__(, ) __VA_ARGS__)
+#include "vexod_log.h"
 
 namespace vexod::bluez {
 namespace {
@@ -22,17 +18,12 @@ constexpr size_t kTurnBudgetBuffers = 4;
 
 }  // namespace
 
-const char* bridge_end_text(BridgeEnd why) {
-    switch (why) {
-        case BridgeEnd::NotConnected: return "the application did not connect";
-        case BridgeEnd::AppClosed: return "the application closed the data socket";
-        case BridgeEnd::DeviceClosed: return "the device closed the link";
-    }
-    return "?";
-}
-
 RfcommBridge::RfcommBridge(vgps::RunLoop* loop, int device_fd, BridgeOptions options, OnEnd on_end)
-    : loop_(loop), device_fd_(device_fd), options_(options), on_end_(std::move(on_end)) {
+    : loop_(loop),
+      device_fd_(device_fd),
+      options_(options),
+      on_end_(std::move(on_end)),
+      socket_(loop, DataSocketOptions{options_.accept_timeout, options_.group}, [this](int fd) { on_connected(fd); }) {
     options_.buffer_bytes = std::max<size_t>(options_.buffer_bytes, 1);
     to_app_.data = std::make_unique<uint8_t[]>(options_.buffer_bytes);
     to_device_.data = std::make_unique<uint8_t[]>(options_.buffer_bytes);
@@ -41,30 +32,7 @@ RfcommBridge::RfcommBridge(vgps::RunLoop* loop, int device_fd, BridgeOptions opt
 RfcommBridge::~RfcommBridge() { teardown(); }
 
 bool RfcommBridge::open(std::string* error) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/vexod-link-XXXXXX";
-    if (::mkdtemp(templ.data()) == nullptr) {  // mode 0700
-        *error = "mkdtemp " + templ + ": " + std::strerror(errno);
-        return false;
-    }
-    dir_ = templ;
-    const std::string socket_path = dir_ + "/rfcomm";
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (socket_path.size() >= sizeof addr.sun_path) {
-        *error = "socket path too long: " + socket_path;
-        teardown();
-        return false;
-    }
-    std::memcpy(addr.sun_path, socket_path.c_str(), socket_path.size() + 1);
-    listen_fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(listen_fd_, 1) != 0) {
-        *error = "cannot listen on " + socket_path + ": " + std::strerror(errno);
-        teardown();
-        return false;
-    }
-    path_ = socket_file_ = socket_path;
+    if (!socket_.open(error)) return false;
     device_watch_ = std::make_unique<IoWatch>(loop_, device_fd_, [this](uint32_t events) {
         if (events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) device_hung_up_ = true;
         pump();
@@ -74,30 +42,19 @@ bool RfcommBridge::open(std::string* error) {
         teardown();
         return false;
     }
-    listen_source_ = loop_->add_source(listen_fd_, [this] { on_accept(); });
-    accept_timer_ = loop_->add_timer(options_.accept_timeout, [this] {
-        accept_timer_ = 0;
-        finish(BridgeEnd::NotConnected, 0);
-    });
     // The device's bytes are held until the application comes; whatever
     // happens is reported from the run loop, never from inside open().
     watch();
     return true;
 }
 
-void RfcommBridge::on_accept() {
-    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) return;  // the peer gave up already
-    // One connection per link: nobody else gets in.
-    loop_->remove_source(listen_source_);
-    listen_source_ = 0;
-    ::close(listen_fd_);
-    listen_fd_ = -1;
-    loop_->cancel_timer(accept_timer_);
-    accept_timer_ = 0;
+void RfcommBridge::on_connected(int fd) {
+    if (fd < 0) {
+        finish(LinkEnd::NotConnected, 0);
+        return;
+    }
     app_fd_ = fd;
     app_watch_ = std::make_unique<IoWatch>(loop_, app_fd_, [this](uint32_t) { pump(); });
-    VLOG("data socket %s connected", path_.c_str());
     pump();
 }
 
@@ -148,7 +105,7 @@ void RfcommBridge::pump() {
         if (app_fd_ >= 0) {
             Io r = drain(app_fd_, to_app_);
             if (r == Io::Error) {
-                finish(BridgeEnd::AppClosed, errno);
+                finish(LinkEnd::AppClosed, errno);
                 return;
             }
             moved |= r == Io::Progress;
@@ -156,7 +113,7 @@ void RfcommBridge::pump() {
             // dropped; only the end of its stream still matters then.
             r = fill(app_fd_, to_device_, device_done_);
             if (r == Io::End || r == Io::Error) {
-                finish(BridgeEnd::AppClosed, r == Io::Error ? errno : 0);
+                finish(LinkEnd::AppClosed, r == Io::Error ? errno : 0);
                 return;
             }
             moved |= r == Io::Progress;
@@ -172,7 +129,7 @@ void RfcommBridge::pump() {
         if (!moved) break;
     }
     if (device_done_ && to_app_.size() == 0) {
-        finish(BridgeEnd::DeviceClosed, device_error_);
+        finish(LinkEnd::DeviceClosed, device_error_);
         return;
     }
     if ((device_done_ || device_hung_up_) && app_fd_ >= 0) {
@@ -181,7 +138,7 @@ void RfcommBridge::pump() {
         if (!drain_timer_) {
             drain_timer_ = loop_->add_timer(options_.drain_timeout, [this] {
                 drain_timer_ = 0;
-                finish(BridgeEnd::DeviceClosed, device_error_);
+                finish(LinkEnd::DeviceClosed, device_error_);
             });
         }
     }
@@ -208,11 +165,11 @@ void RfcommBridge::watch() {
     }
 }
 
-void RfcommBridge::finish(BridgeEnd why, int error) {
+void RfcommBridge::finish(LinkEnd why, int error) {
     if (finished_) return;
     finished_ = true;
     if (error != 0) {
-        VLOG("rfcomm link broke off (%s): %s", bridge_end_text(why), std::strerror(error));
+        VLOG("rfcomm link broke off (%s): %s", link_end_text(why), std::strerror(error));
     }
     teardown();
     // The callback may destroy this bridge: it runs from a copy, and
@@ -222,20 +179,14 @@ void RfcommBridge::finish(BridgeEnd why, int error) {
 }
 
 void RfcommBridge::teardown() {
-    if (accept_timer_) loop_->cancel_timer(accept_timer_);
     if (drain_timer_) loop_->cancel_timer(drain_timer_);
-    accept_timer_ = drain_timer_ = 0;
-    if (listen_source_) loop_->remove_source(listen_source_);
-    listen_source_ = 0;
+    drain_timer_ = 0;
     device_watch_.reset();
     app_watch_.reset();
     // The files go first: by the time the application sees the end of the
     // stream, nothing of the link is left on disk.
-    if (!socket_file_.empty()) ::unlink(socket_file_.c_str());
-    socket_file_.clear();
-    if (!dir_.empty() && ::rmdir(dir_.c_str()) != 0) VLOG("cannot remove %s: %s", dir_.c_str(), std::strerror(errno));
-    dir_.clear();
-    for (int* fd : {&listen_fd_, &app_fd_, &device_fd_}) {
+    socket_.remove();
+    for (int* fd : {&app_fd_, &device_fd_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }

@@ -11,23 +11,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "bluez/io_watch.h"
+#include "data_socket.h"
 #include "platform/run_loop.h"
 
 namespace vexod::bluez {
-
-// Why a link ended. The values agree with the simulated links' where the
-// meaning does, so that either travels as the 32-bit value of notification
-// 31.
-enum class BridgeEnd : uint32_t {
-    NotConnected = 2,  // the application did not connect in time
-    AppClosed = 3,     // the application closed its end of the data socket
-    DeviceClosed = 4,  // the device closed the link, or it broke
-};
-
-const char* bridge_end_text(BridgeEnd why);
 
 struct BridgeOptions {
     size_t buffer_bytes = 64 * 1024;  // held at most, each way
@@ -36,14 +27,15 @@ struct BridgeOptions {
     // reach the application (once it is connected) before the link is
     // closed anyway.
     std::chrono::milliseconds drain_timeout{2000};
+    std::optional<gid_t> group{};  // shares the data socket (DataSocketOptions)
 };
 
 class RfcommBridge {
 public:
-    // Called once with why the link ended and, when it broke, the errno;
-    // after the socket file and its folder are gone. The bridge may be
-    // destroyed from inside it.
-    using OnEnd = std::function<void(BridgeEnd why, int error)>;
+    // Called once with why the link ended (NotConnected, AppClosed or
+    // DeviceClosed) and, when it broke, the errno; after the socket file and
+    // its folder are gone. The bridge may be destroyed from inside it.
+    using OnEnd = std::function<void(LinkEnd why, int error)>;
 
     // Takes `device_fd`, the connected RFCOMM socket (any stream socket).
     RfcommBridge(vgps::RunLoop* loop, int device_fd, BridgeOptions options, OnEnd on_end);
@@ -58,7 +50,7 @@ public:
     // reason, when it cannot.
     bool open(std::string* error);
     // The path to report in notification 30.
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return socket_.path(); }
 
     uint64_t bytes_to_app() const { return to_app_.total; }
     uint64_t bytes_to_device() const { return to_device_.total; }
@@ -75,12 +67,12 @@ private:
     };
     enum class Io { Progress, Idle, End, Error };
 
-    void on_accept();
+    void on_connected(int fd);
     void pump();
     Io fill(int fd, Buffer& buffer, bool discard);
     Io drain(int fd, Buffer& buffer);
     void watch();
-    void finish(BridgeEnd why, int error);
+    void finish(LinkEnd why, int error);
     void teardown();
 
     vgps::RunLoop* loop_;
@@ -88,15 +80,10 @@ private:
     BridgeOptions options_;
     OnEnd on_end_;
 
-    std::string dir_;
-    std::string path_;
-    std::string socket_file_;  // the file to remove at the end, if one was made
-    int listen_fd_ = -1;
+    DataSocket socket_;
     int app_fd_ = -1;
-    vgps::RunLoop::SourceId listen_source_ = 0;
     std::unique_ptr<IoWatch> device_watch_;
     std::unique_ptr<IoWatch> app_watch_;
-    vgps::RunLoop::TimerId accept_timer_ = 0;
     vgps::RunLoop::TimerId drain_timer_ = 0;
 
     Buffer to_app_;

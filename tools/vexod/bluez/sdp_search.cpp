@@ -5,9 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/log.h"
-
-#define VLOG(fmt, ...) vgps::log_error("<%s> " fmt, "vexod" __VA_OPT__(, ) __VA_ARGS__)
+#include "vexod_log.h"
 
 namespace vexod::bluez {
 namespace {
@@ -121,7 +119,7 @@ SdpSearch::SdpSearch(vgps::RunLoop* loop, int fd, SdpQuery query, std::chrono::m
     timer_ = loop_->add_timer(timeout, [this] {
         timer_ = 0;
         VLOG("service search: no answer in time");
-        finish(kSearchNoAnswer, {});
+        finish(vgps::kServiceSearchNotPerformed, {});
     });
     connect_ = std::make_unique<ConnectWait>(loop_, fd_, timeout, [this](int error) { on_connected(error); });
 }
@@ -131,13 +129,13 @@ SdpSearch::~SdpSearch() { close(); }
 void SdpSearch::on_connected(int error) {
     if (error != 0) {
         VLOG("service search: cannot reach the SDP server: %s", std::strerror(error));
-        finish(kSearchNoAnswer, {});
+        finish(vgps::kServiceSearchNotPerformed, {});
         return;
     }
     session_ = sdp_create(fd_, 0);
     if (session_ == nullptr) {
         VLOG("service search: sdp_create: %s", std::strerror(errno));
-        finish(kSearchNoAnswer, {});
+        finish(vgps::kServiceSearchNotPerformed, {});
         return;
     }
     sdp_set_notify(session_, &SdpSearch::on_response, this);
@@ -158,7 +156,7 @@ void SdpSearch::on_connected(int error) {
     sdp_list_free(attributes, nullptr);
     if (r < 0) {
         VLOG("service search: cannot send the request: %s", std::strerror(sdp_get_error(session_)));
-        finish(kSearchNoAnswer, {});
+        finish(vgps::kServiceSearchNotPerformed, {});
         return;
     }
     watch_ = std::make_unique<IoWatch>(loop_, fd_, [this](uint32_t) { on_readable(); });
@@ -176,7 +174,7 @@ void SdpSearch::on_response(uint8_t type, uint16_t status, uint8_t* rsp, size_t 
         self->result_ = status;
     } else {
         VLOG("service search: the answer broke off: %s", std::strerror(sdp_get_error(self->session_)));
-        self->result_ = kSearchNoAnswer;
+        self->result_ = vgps::kServiceSearchNotPerformed;
     }
 }
 
@@ -188,7 +186,7 @@ void SdpSearch::on_readable() {
         finish(result_, std::move(attributes_));
     } else if (r < 0) {
         VLOG("service search: the answer broke off: %s", std::strerror(sdp_get_error(session_)));
-        finish(kSearchNoAnswer, {});
+        finish(vgps::kServiceSearchNotPerformed, {});
     }
 }
 

@@ -20,14 +20,10 @@
 #include <vector>
 
 #include "bluez/io_watch.h"
+#include "link/vexod_wire.h"
 #include "platform/run_loop.h"
 
 namespace vexod::bluez {
-
-// The result of a search that could not be made: the device did not
-// answer (it could not be reached, said nothing in time, or the connection
-// broke off). The application asks the user to make sure the device is on.
-inline constexpr uint32_t kSearchNoAnswer = 0x03020004;
 
 // What the application asks for, checked and decoded: the search pattern, a
 // data element sequence of 1 to 12 UUIDs (16, 32 or 128 bits), and the
@@ -45,8 +41,11 @@ bool sdp_parse_query(const std::vector<uint8_t>& pattern, const std::vector<uint
 
 class SdpSearch {
 public:
-    // 0 with the attribute bytes; kSearchNoAnswer; or the error code of
-    // the device's SDP error response (1 to 6: its request was refused).
+    // 0 with the attribute bytes; vgps::kServiceSearchNotPerformed when the
+    // device did not answer (it could not be reached, said nothing in time,
+    // or the connection broke off: the application asks the user to make
+    // sure the device is on); or the error code of the device's SDP error
+    // response (1 to 6: its request was refused).
     using Done = std::function<void(uint32_t result, std::vector<uint8_t> attributes)>;
 
     // Takes `fd`, a non-blocking socket connected or connecting to the
@@ -76,7 +75,7 @@ private:
     vgps::RunLoop::TimerId timer_ = 0;
     // Set by on_response from inside sdp_process.
     bool answered_ = false;
-    uint32_t result_ = kSearchNoAnswer;
+    uint32_t result_ = vgps::kServiceSearchNotPerformed;
     std::vector<uint8_t> attributes_;
 };
 
