@@ -11,7 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "bluez/bt_sockets.h"
+#include "bluez/address.h"
 #include "device_peers.h"
 #include "platform/log.h"
 #include "platform/run_loop.h"

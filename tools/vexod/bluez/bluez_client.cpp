@@ -334,9 +334,13 @@ void BluezClient::set_powered(bool on, std::function<void(bool ok, const std::st
                 done(false, why);
                 return;
             }
+            // The change may have been announced already (PropertiesChanged
+            // before the reply), and logged then.
             auto it = adapters_.find(path);
-            if (it != adapters_.end()) it->second.powered = on;
-            VLOG("Bluetooth adapter %s powered %s", name.c_str(), on ? "on" : "off");
+            if (it != adapters_.end() && it->second.powered != on) {
+                it->second.powered = on;
+                VLOG("Bluetooth adapter %s powered %s", name.c_str(), on ? "on" : "off");
+            }
             done(true, "");
         },
         "ssv", kAdapterInterface, "Powered", "b", on ? 1 : 0);
