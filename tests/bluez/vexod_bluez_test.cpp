@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,17 +29,10 @@ namespace {
 using namespace std::chrono_literals;
 using test::BluezMock;
 using vgps::test::ChildProcess;
+using vgps::test::exited_with;
+using vgps::test::output_lines;
 using vgps::test::read_file;
 using vgps::test::TempDir;
-
-std::vector<std::string> lines_of(const std::string& path) {
-    std::vector<std::string> out;
-    std::istringstream in(read_file(path));
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
-
-bool exited_with(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
 
 // `binary` with the BlueZ radio on the mock's bus (inherited from the test)
 // and a short inquiry, listening in `dir`.
@@ -78,7 +70,7 @@ TEST(VexodBluez, TheApplicationListsTheDevicesBluezFindsWithTheirNames) {
         << read_file(dir.file("vexod.err"));
     mock.set_name(late, "BT-GPS 5E01");
     EXPECT_TRUE(exited_with(gps->wait(30000ms), 0)) << read_file(dir.file("gps.err"));
-    EXPECT_EQ(lines_of(dir.file("gps.out")),
+    EXPECT_EQ(output_lines(dir.file("gps.out")),
               (std::vector<std::string>{
                   "initial-state 1",
                   "inquiry-started",
@@ -145,7 +137,7 @@ TEST(VexodBluez, WithoutASystemBusOrAnAdapter) {
     EXPECT_TRUE(vgps::test::wait_for_text(dir.file("vexod.err"), "<vexod> using Bluetooth adapter hci1 (powered on)"));
     gps = start_front_end(dir, {});
     EXPECT_TRUE(exited_with(gps->wait(30000ms), 0)) << read_file(dir.file("gps.err"));
-    const auto lines = lines_of(dir.file("gps.out"));
+    const auto lines = output_lines(dir.file("gps.out"));
     EXPECT_NE(std::find(lines.begin(), lines.end(), "no-devices"), lines.end()) << read_file(dir.file("gps.out"));
 }
 
@@ -216,7 +208,7 @@ TEST(VexodBluez, SearchesLinksAndStreamsARealReceiverToTheApplication) {
     EXPECT_EQ(device.sdp->requests[0].pattern, (test::Bytes{0x35, 0x03, 0x19, 0x11, 0x01}));
     EXPECT_EQ(device.sdp->requests[0].attribute_ids, (test::Bytes{0x35, 0x05, 0x0A, 0x00, 0x00, 0xFF, 0xFF}));
 
-    const auto lines = lines_of(dir.file("gps.out"));
+    const auto lines = output_lines(dir.file("gps.out"));
     const auto at = std::find(lines.begin(), lines.end(), "connecting 00:0b:0d:88:a2:3c");
     ASSERT_NE(at, lines.end()) << read_file(dir.file("gps.out"));
     ASSERT_GE(lines.end() - at, 5);

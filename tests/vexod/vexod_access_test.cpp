@@ -4,7 +4,6 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -107,7 +106,7 @@ TEST(VexodAccess, EachRadiosOptionsAreRefusedWithTheOther) {
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         ChildProcess vexod(argv, dir.file("out"), dir.file("err"));
         const int status = vexod.wait(10000ms);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << c.message;
+        EXPECT_TRUE(vgps::test::exited_with(status, 2)) << c.message;
         EXPECT_EQ(read_file(dir.file("err")).rfind(c.message, 0), 0u) << read_file(dir.file("err"));
         EXPECT_NE(::access(dir.file("s").c_str(), F_OK), 0) << "nothing listens";
     }
