@@ -17,10 +17,12 @@
 
 #include "bluez_mock.h"
 #include "device_peers.h"
+#include "link/vexod_wire.h"
 #include "platform/fd.h"
 #include "platform/run_loop.h"
 #include "sdp_records.h"
 #include "support/process.h"
+#include "support/sockets.h"
 #include "support/temp_dir.h"
 
 namespace vexod::bluez {
@@ -92,11 +94,30 @@ TEST(VexodBluez, TheApplicationListsTheDevicesBluezFindsWithTheirNames) {
               }))
         << read_file(dir.file("vexod.err"));
     EXPECT_TRUE(mock.powered("hci0"));
+
+    // A pattern that is not a sequence of UUIDs cannot be sent to a device:
+    // the request is refused (102) rather than answered by a search.
+    const int client = vgps::test::connect_unix(dir.file("vexod"));
+    ASSERT_GE(client, 0);
+    const uint8_t uuid[] = {0x19, 0x11, 0x01};
+    const uint8_t all[] = {0x35, 0x05, 0x0A, 0x00, 0x00, 0xFF, 0xFF};
+    ASSERT_TRUE(vgps::test::write_all(
+        client, vgps::vexod_frame(vgps::vexod_service_search_msg{{{0x00, 0x0b, 0x0d, 0x88, 0xa2, 0x3c}}, 0xFFFF,
+                                                                 {uuid, 3}, {all, 7}},
+                                  vgps::VEXOD_SERVICE_ATTRIBUTE_SEARCH, 7)));
+    const test::Bytes response = vgps::test::read_exact(client, 24);
+    ASSERT_EQ(response.size(), 24u);
+    EXPECT_EQ(vgps::test::get32(response, 12), 7u);
+    EXPECT_EQ(vgps::test::get32(response, 16), vgps::VEXOD_RESULT_BAD_REQUEST);
+    ::close(client);
+
     const std::string log = read_file(dir.file("vexod.err"));
     EXPECT_NE(log.find("<vexod> listening on " + dir.file("vexod") + " (BlueZ adapter hci0, powered off)"),
               std::string::npos)
         << log;
     EXPECT_NE(log.find("<vexod> Bluetooth adapter hci0 powered on"), std::string::npos);
+    EXPECT_NE(log.find("<vexod> service search refused: the search pattern is not a data element sequence"),
+              std::string::npos);
     EXPECT_EQ(log.find("Bluetooth adapter hci0 powered on", log.find("powered on") + 1), std::string::npos)
         << "said once, whether the signal or the answer came first";
 }
