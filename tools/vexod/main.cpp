@@ -140,13 +140,8 @@ int main(int argc, char** argv) {
         faults = scenario.faults;
         radio = std::make_unique<vexod::SimRadio>(std::move(scenario), &loop, share);
     }
-    vexod::Daemon daemon(std::move(radio), std::move(faults), socket_path, &loop);
-    if (share) daemon.share_with_group(*share);
-    std::string error;
-    if (!daemon.start(&error)) {
-        std::fprintf(stderr, "vexod: %s\n", error.c_str());
-        return 1;
-    }
+    // Watched before the start: a signal that comes as soon as the socket
+    // is there still stops the daemon cleanly, removing it.
     int stop_signal = 0;
     if (!vgps::watch_stop_signals(&loop, [&](int sig) {
             stop_signal = sig;
@@ -155,7 +150,15 @@ int main(int argc, char** argv) {
         std::perror("vexod: pipe");
         return 1;
     }
-    loop.run();
+    vexod::Daemon daemon(std::move(radio), std::move(faults), socket_path, &loop);
+    if (share) daemon.share_with_group(*share);
+    std::string error;
+    if (!daemon.start(&error)) {
+        std::fprintf(stderr, "vexod: %s\n", error.c_str());
+        return 1;
+    }
+    // The radio's start may have turned the loop and served the signal.
+    if (stop_signal == 0) loop.run();
     VLOG("signal %d (%s), stopping", stop_signal, strsignal(stop_signal));
     daemon.stop();
     return 0;
