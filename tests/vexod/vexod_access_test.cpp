@@ -27,29 +27,31 @@ struct stat stat_of(const std::string& path) {
     return st;
 }
 
-// The path of the data socket of an RFCOMM link to `device` channel 1, as
-// notification 30 gives it; empty when none comes.
-std::string link_path(const std::string& socket, const vgps::bdaddr& device) {
-    const int fd = vgps::test::connect_unix(socket);
-    EXPECT_GE(fd, 0);
-    EXPECT_TRUE(vgps::test::write_all(fd, vgps::vexod_frame(vgps::vexod_rfcomm_connect_msg{device, 1, 1},
-                                                            vgps::VEXOD_RFCOMM_CONNECT, 1)));
-    std::string path;
-    for (Bytes header; (header = vgps::test::read_exact(fd, 20)).size() == 20;) {
-        Bytes frame = header;
-        const Bytes body = vgps::test::read_exact(fd, vgps::test::get32(header, 4) - 20);
-        frame.insert(frame.end(), body.begin(), body.end());
-        vgps::vexod_rfcomm_connected_msg connected;
-        if (vgps::test::get32(frame, 16) == vgps::VEXOD_NOTIFY_RFCOMM_CONNECTED &&
-            vgps::vexod_decode(frame.data(), static_cast<uint32_t>(frame.size()), &connected)) {
-            EXPECT_EQ(connected.result, 0u);
-            path = std::string(connected.path.text());
-            break;
+// A client asking for an RFCOMM link to `device` channel 1; `path` is the
+// data socket's, as notification 30 gives it (empty when none came). The
+// link lasts as long as the client.
+struct LinkClient {
+    LinkClient(const std::string& socket, const vgps::bdaddr& device) : fd(vgps::test::connect_unix(socket)) {
+        EXPECT_GE(fd, 0);
+        EXPECT_TRUE(vgps::test::write_all(fd, vgps::vexod_frame(vgps::vexod_rfcomm_connect_msg{device, 1, 1},
+                                                                vgps::VEXOD_RFCOMM_CONNECT, 1)));
+        for (Bytes header; (header = vgps::test::read_exact(fd, 20)).size() == 20;) {
+            Bytes frame = header;
+            const Bytes body = vgps::test::read_exact(fd, vgps::test::get32(header, 4) - 20);
+            frame.insert(frame.end(), body.begin(), body.end());
+            vgps::vexod_rfcomm_connected_msg connected;
+            if (vgps::test::get32(frame, 16) == vgps::VEXOD_NOTIFY_RFCOMM_CONNECTED &&
+                vgps::vexod_decode(frame.data(), static_cast<uint32_t>(frame.size()), &connected)) {
+                EXPECT_EQ(connected.result, 0u);
+                path = std::string(connected.path.text());
+                break;
+            }
         }
     }
-    ::close(fd);
-    return path;
-}
+    ~LinkClient() { ::close(fd); }
+    int fd;
+    std::string path;
+};
 
 TEST(VexodAccess, TheSocketIsTheUsersAloneUnlessSharedWithAGroup) {
     TempDir dir;
@@ -74,7 +76,8 @@ TEST(VexodAccess, TheSocketIsTheUsersAloneUnlessSharedWithAGroup) {
     EXPECT_EQ(st.st_mode & 07777, 0660u);
     EXPECT_EQ(st.st_gid, ::getegid());
 
-    const std::string path = link_path(dir.file("shared"), vgps::bdaddr{{0x00, 0x0b, 0x0d, 0x88, 0xa2, 0x3c}});
+    const LinkClient client(dir.file("shared"), vgps::bdaddr{{0x00, 0x0b, 0x0d, 0x88, 0xa2, 0x3c}});
+    const std::string& path = client.path;
     ASSERT_FALSE(path.empty());
     st = stat_of(path.substr(0, path.rfind('/')));
     EXPECT_EQ(st.st_mode & 07777, 0710u) << "the group passes through the folder, without listing it";
