@@ -6,6 +6,7 @@
 
 #include "nmea/info.h"
 #include "platform/alert.h"
+#include "platform/stop_signals.h"
 
 namespace vgps {
 namespace {
@@ -90,7 +91,9 @@ void HeadlessFrontEnd::printRemembered() {
 
 bool HeadlessFrontEnd::start() {
     if (!manager_->connectToDaemon()) {
-        line("connect-failed");
+        // A stop signal (or the time-out) that ended the connect is not a
+        // daemon that cannot be reached.
+        if (stop_signal_received() == 0) line("connect-failed");
         return false;
     }
     // As the search row does: forget the devices of an earlier search.

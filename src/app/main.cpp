@@ -1,6 +1,9 @@
 // vexod-gps: the application. This build has the headless front-end only.
 
+#include <signal.h>
+
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <string>
@@ -24,8 +27,8 @@ int main(int argc, char** argv) {
                           "Connects to the vexod daemon, searches for devices once, resolves the names of the new\n"
                           "ones, then connects to one device and prints every position it sends. Every report is\n"
                           "one line on stdout.",
-                          "Exit status: 0 done or interrupted, 1 daemon not reachable or gone, 2 bad arguments,\n"
-                          "3 time-out. Log lines go to stderr.");
+                          "Exit status: 0 done or interrupted, 1 daemon not reachable, gone or not answering,\n"
+                          "2 bad arguments, 3 time-out. Log lines go to stderr.");
     cli.app().add_flag("--headless", headless, "run without screens (the only front-end of this build)");
     cli.app().add_option("--socket", socket_path, "the daemon's socket (default /tmp/vexod)")->type_name("PATH");
     CLI::Option* device_option = cli.add_parsed<vgps::bdaddr>(
@@ -48,28 +51,38 @@ int main(int argc, char** argv) {
     vgps::HeadlessAlertPresenter alerts(stdout);
     vgps::set_alert_presenter(&alerts);
 
+    // Stop signals and the time-out are watched from the start: a request
+    // waiting for the daemon gives way to them at once.
+    vgps::RunLoop* loop = vgps::RunLoop::main();
+    if (!vgps::watch_stop_signals(loop, [](int) {})) return 1;
+    if (timeout_s > 0 && !vgps::stop_after(std::chrono::milliseconds(static_cast<int64_t>(std::ceil(timeout_s * 1000))))) {
+        std::perror("vexod-gps: setitimer");
+        return 1;
+    }
+    // 0 for a stop signal, 3 for the time-out.
+    auto stop_status = [] { return vgps::stop_signal_received() == SIGALRM ? 3 : 0; };
+
     vgps::DaemonManager* manager = vgps::DaemonManager::sharedManager();
     if (!socket_path.empty()) manager->setDaemonSocketPath(socket_path);
     vgps::HeadlessFrontEnd front(stdout, manager, vgps::BTDeviceCache::sharedCache());
     if (device_option->count() > 0) front.setDeviceAddress(device);
     front.setPositionLimit(static_cast<uint64_t>(max_positions));
     front.printRemembered();
-    if (!front.start()) return 1;
+    if (!front.start()) return vgps::stop_signal_received() != 0 ? stop_status() : 1;
 
-    vgps::RunLoop* loop = vgps::RunLoop::main();
-    bool interrupted = false;
-    if (!vgps::watch_stop_signals(loop, [&](int) { interrupted = true; })) return 1;
     auto done = [&] {
-        return interrupted || front.daemonGone() || (exit_when_done && front.finished()) ||
+        return vgps::stop_signal_received() != 0 || front.daemonGone() || (exit_when_done && front.finished()) ||
                (max_positions > 0 && front.positionCount() >= static_cast<uint64_t>(max_positions));
     };
-    const auto limit = timeout_s > 0 ? std::chrono::milliseconds(static_cast<int64_t>(timeout_s * 1000))
-                                     : std::chrono::milliseconds(std::chrono::hours(24 * 365));
-    const bool finished = loop->run_until(done, limit);
+    while (!loop->run_until(done, std::chrono::hours(24))) {
+    }
 
-    if (front.daemonGone()) return 1;
+    // A stop that came while a request waited has closed the connection
+    // already; it is not a daemon that went away.
+    const bool stopped = vgps::stop_signal_received() != 0;
+    if (front.daemonGone() && !stopped) return 1;
     if (manager->state() > vgps::DaemonStateConnected) manager->disconnectFromDevice();
     if (manager->isConnected()) manager->shutdownDaemon();
     vgps::set_alert_presenter(nullptr);
-    return finished ? 0 : 3;
+    return stopped ? stop_status() : 0;
 }

@@ -29,6 +29,9 @@ constexpr uint16_t kMaxAttributeBytes = 0xFFFF;
 constexpr const char* kServiceSearchingTitle = "Service Searching";
 constexpr const char* kConnectionTitle = "Connection";
 constexpr const char* kConnectionMessage = "Could be connect to remote serial port service.";
+// The alert of a daemon that stopped answering.
+constexpr const char* kNoAnswerTitle = "Daemon not answering";
+constexpr const char* kNoAnswerMessage = "The vexod daemon did not answer. It may be busy serving another application.";
 
 // Logged in place of a request's result when there is no connection to
 // send it on.
@@ -61,11 +64,18 @@ DaemonManager::~DaemonManager() {
 
 void DaemonManager::installAsNotificationTarget() {
     vexod_set_notification_target(this);
-    // The loss of the daemon: drop the connection, then tell the user.
-    vexod_set_peer_disconnect_handler([this](int /*fd*/) {
+    // The loss of the daemon: drop the connection, then tell the user what
+    // happened. A daemon that stays silent has not exited: it may be
+    // serving another application (it serves one at a time, the next
+    // waiting unanswered). A stop signal ends the application: nothing to
+    // tell.
+    vexod_set_peer_disconnect_handler([this](int /*fd*/, VexodLoss why) {
         disconnectFromDaemon();
-        AlertView alert(localized_string("Daemon disconnected", ""), localized_string("The vexod daemon exited.", ""),
-                        nullptr, localized_string("Dismiss", ""));
+        if (why == VexodLoss::Stopped) return;
+        const bool silent = why == VexodLoss::NoAnswer;
+        AlertView alert(localized_string(silent ? kNoAnswerTitle : "Daemon disconnected", ""),
+                        localized_string(silent ? kNoAnswerMessage : "The vexod daemon exited.", ""), nullptr,
+                        localized_string("Dismiss", ""));
         alert.show();
     });
 }

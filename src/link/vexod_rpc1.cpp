@@ -13,10 +13,12 @@ namespace {
 vexod_peer_disconnect_handler g_peer_disconnect;
 }
 
-void vexod_peer_disconnected(int fd) {
+void vexod_peer_disconnected(int fd) { vexod_connection_lost(fd, VexodLoss::PeerClosed); }
+
+void vexod_connection_lost(int fd, VexodLoss why) {
     // Copy first: the reaction may install another handler.
     vexod_peer_disconnect_handler handler = g_peer_disconnect;
-    if (handler) handler(fd);
+    if (handler) handler(fd, why);
 }
 
 vexod_peer_disconnect_handler vexod_set_peer_disconnect_handler(vexod_peer_disconnect_handler handler) {
@@ -34,12 +36,29 @@ int vexod_xsend(int fd, uint8_t* msg) {
     return written - static_cast<int>(msgsize);
 }
 
+namespace {
+
+// What a read that came up short means for the connection.
+VexodLoss loss_of(ReadEnd end) {
+    switch (end) {
+        case ReadEnd::TimedOut: return VexodLoss::NoAnswer;
+        case ReadEnd::Stopped: return VexodLoss::Stopped;
+        default: return VexodLoss::PeerClosed;
+    }
+}
+
+}  // namespace
+
 int vexod_read_msg(const char* who, int fd, vexod_msg* out, bool awaiting) {
+    return vexod_read_msg(who, fd, out, awaiting, read_deadline());
+}
+
+int vexod_read_msg(const char* who, int fd, vexod_msg* out, bool awaiting, Deadline deadline) {
     uint8_t header[VEXOD_HEADER_SIZE];
-    const int got = awaiting ? readn_awaiting(fd, header, VEXOD_HEADER_SIZE) : readn(fd, header, VEXOD_HEADER_SIZE);
-    if (got != static_cast<int>(VEXOD_HEADER_SIZE)) {
+    const ReadEnd header_end = readn_by(fd, header, VEXOD_HEADER_SIZE, deadline, awaiting);
+    if (header_end != ReadEnd::Complete) {
         log_from(who, "read msg hdr of %u byte failed", VEXOD_HEADER_SIZE);
-        vexod_peer_disconnected(fd);
+        vexod_connection_lost(fd, loss_of(header_end));
         return 1;
     }
     const vexod_msg_header h = vexod_header_load(header);
@@ -64,9 +83,10 @@ int vexod_read_msg(const char* who, int fd, vexod_msg* out, bool awaiting) {
     vexod_msg msg = std::make_unique_for_overwrite<uint8_t[]>(h.msgsize);
     std::copy(header, header + VEXOD_HEADER_SIZE, msg.get());
     const uint32_t body = h.msgsize - VEXOD_HEADER_SIZE;
-    if (readn(fd, msg.get() + VEXOD_HEADER_SIZE, body) != static_cast<int>(body)) {
+    const ReadEnd body_end = readn_by(fd, msg.get() + VEXOD_HEADER_SIZE, body, deadline);
+    if (body_end != ReadEnd::Complete) {
         log_from(who, "failed to read msg body of %u bytes", body);
-        vexod_peer_disconnected(fd);
+        vexod_connection_lost(fd, loss_of(body_end));
         return 5;
     }
     *out = std::move(msg);

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "link/vexod_wire.h"
+#include "platform/fd.h"
 #include "registry/bdaddr.h"
 
 namespace vgps {
@@ -40,8 +41,11 @@ int vexod_xrecv(uint32_t msgid, vexod_rpc_ctx* ctx);
 // `who` as the name in the log lines. Shared by the response and the
 // notification paths; `awaiting` waits for readability before the first
 // read (a response), otherwise the read comes first (a notification the
-// run loop has seen arrive).
+// run loop has seen arrive). The whole message must arrive by `deadline`
+// (without one, within the read time-out from now), and a stop signal ends
+// the wait: both give up the connection (codes 1 and 5).
 int vexod_read_msg(const char* who, int fd, vexod_msg* out, bool awaiting = false);
+int vexod_read_msg(const char* who, int fd, vexod_msg* out, bool awaiting, Deadline deadline);
 
 // Requests. Each sends one message, waits for its response and returns 0 on
 // success (the response's value stored in *ret when ret is given), 1 when
@@ -58,12 +62,23 @@ int vexod_service_attribute_search_request(int fd, bdaddr addr, uint16_t max_att
                                            const uint8_t* attr_list, uint32_t attr_list_len,
                                            uint32_t* ret);
 
+// Why the wire layer gives up the daemon connection.
+enum class VexodLoss {
+    PeerClosed,  // a read came up short (the daemon closed the connection,
+                 // or a read failed) or the stream can no longer be framed
+    NoAnswer,    // a message did not arrive whole within the read time-out
+    Stopped,     // a stop signal came while a message was awaited
+};
+
 // The loss of the daemon connection. The wire layer calls this whenever a
-// read on the daemon socket comes up short or the stream can no longer be
-// trusted; the layer that owns the connection installs the reaction (close
-// the connection, tell the user). Without one installed nothing happens.
+// read on the daemon socket comes up short, runs out of time or is stopped,
+// or the stream can no longer be trusted; the layer that owns the
+// connection installs the reaction (close the connection, tell the user
+// what happened). Without one installed nothing happens.
+// vexod_peer_disconnected is the loss with VexodLoss::PeerClosed.
 void vexod_peer_disconnected(int fd);
-using vexod_peer_disconnect_handler = std::function<void(int fd)>;
+void vexod_connection_lost(int fd, VexodLoss why);
+using vexod_peer_disconnect_handler = std::function<void(int fd, VexodLoss why)>;
 // Installs the reaction and returns the previous one.
 vexod_peer_disconnect_handler vexod_set_peer_disconnect_handler(vexod_peer_disconnect_handler handler);
 

@@ -87,11 +87,16 @@ int listen_local(std::string_view path, int backlog, int type_flags) {
     return fd;
 }
 
-int wait_fd(int fd, short events, Deadline deadline) {
+int wait_fd(int fd, short events, Deadline deadline) { return wait_fd(fd, events, deadline, -1); }
+
+int wait_fd(int fd, short events, Deadline deadline, int interrupt_fd) {
     for (;;) {
-        pollfd p{fd, events, 0};
-        const int r = ::poll(&p, 1, poll_timeout(deadline));
-        if (r > 0) return p.revents;
+        pollfd p[2] = {{fd, events, 0}, {interrupt_fd, POLLIN, 0}};
+        const int r = ::poll(p, interrupt_fd >= 0 ? 2 : 1, poll_timeout(deadline));
+        if (r > 0) {
+            if (interrupt_fd >= 0 && p[1].revents != 0) return kWaitInterrupted;
+            return p[0].revents;
+        }
         if (r == 0) {
             // poll() may come back a little early: only the clock says
             // whether the deadline has passed.

@@ -40,6 +40,11 @@ inline Deadline deadline_after(std::chrono::milliseconds wait) { return std::chr
 // are always reported), across interruptions. The events seen; 0 when the
 // deadline passed first; -1 when the wait itself failed (errno).
 int wait_fd(int fd, short events, Deadline deadline);
+// The same, ending early, with kWaitInterrupted, as soon as `interrupt_fd`
+// is readable (nothing is read from it; -1 watches nothing): a wait that
+// must give way to a stop request watches the stop-signal pipe this way.
+inline constexpr int kWaitInterrupted = -2;
+int wait_fd(int fd, short events, Deadline deadline, int interrupt_fd);
 
 // Writes all `length` bytes, continuing after partial writes and
 // interruptions and waiting for writability while the descriptor is full.

@@ -113,6 +113,26 @@ TEST_F(DaemonManagerTest, DaemonLostWhileConnectingIsNotReportedAsConnected) {
     EXPECT_EQ(std::count(delegate.events.begin(), delegate.events.end(), "initial 1"), 0);
 }
 
+TEST_F(DaemonManagerTest, ADaemonBusyWithAnotherApplicationIsNotAnnouncedAsExited) {
+    start_daemon(R"({})");
+    // Another application holds the one-client daemon: this connection
+    // waits in the listen queue and its register request gets no answer.
+    const int other = test::connect_unix(daemon->socket_path());
+    ASSERT_TRUE(test::wait_for_text(daemon->process().stderr_path(), "client 1 connected"));
+    set_read_timeout_ms(300);
+    EXPECT_FALSE(manager->connectToDaemon());
+    set_read_timeout_ms(3000);
+    EXPECT_FALSE(manager->isConnected());
+    EXPECT_EQ(count_lines("<alert> Daemon not answering|The vexod daemon did not answer. It may be busy serving "
+                          "another application.|Dismiss|0|0"),
+              1);
+    EXPECT_EQ(count_lines("<alert> Daemon disconnected|The vexod daemon exited.|Dismiss|0|0"), 0);
+    EXPECT_EQ(std::count(delegate.events.begin(), delegate.events.end(), "initial 1"), 0);
+    // Once the other application has gone, the daemon is there again.
+    ::close(other);
+    EXPECT_TRUE(manager->connectToDaemon());
+}
+
 // A daemon played by a thread: it accepts one connection on `listener` and
 // sends back, for each request, the frames `answer` makes of it.
 class ScriptedDaemon {

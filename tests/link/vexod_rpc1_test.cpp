@@ -7,10 +7,12 @@
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "link/utility.h"
@@ -45,31 +47,34 @@ TEST(Writen, PartialWritesContinueUntilASlowReaderHasEverything) {
 TEST(Framing, EveryResultCodeWithItsLogLines) {
     const std::string hdr = "<vexod_xrecv> read msg hdr of 20 byte failed";
     const std::string eof = "<readn> socket read return 0, disconnected";
+    const std::optional<VexodLoss> kept, closed = VexodLoss::PeerClosed, silent = VexodLoss::NoAnswer;
     // What the peer writes (and whether it then hangs up), the code, the log
-    // lines, and whether the connection is given up.
+    // lines, and whether (and why) the connection is given up.
     const struct {
         const char* what;
         Bytes bytes;
         bool hang_up;
         int code;
         Lines lines;
-        bool gives_up;
+        std::optional<VexodLoss> gives_up;
     } cases[] = {
-        {"header only (msgsize 20)", frame(5, 7, 1), false, 0, {}, false},
-        {"msgsize 52428799", frame(0, 7, 1, Bytes(52428799 - 20, 0x5A)), false, 0, {}, false},
-        {"peer gone inside the header", Bytes(7, 0x55), true, 1, {eof, hdr}, true},
-        {"silent peer", {}, false, 1, {"<readn> no data for 200 ms, giving up", hdr}, true},
+        {"header only (msgsize 20)", frame(5, 7, 1), false, 0, {}, kept},
+        {"msgsize 52428799", frame(0, 7, 1, Bytes(52428799 - 20, 0x5A)), false, 0, {}, kept},
+        {"peer gone inside the header", Bytes(7, 0x55), true, 1, {eof, hdr}, closed},
+        {"silent peer", {}, false, 1, {"<readn> timed out with 0 of 20 bytes read", hdr}, silent},
         {"big-endian magic", frame(0, 7, 1, {}, 0x78563412), false, 2, {"<vexod_xrecv> invalid magic 0x78563412"},
-         true},
+         closed},
         {"bad magic before size", frame(0, 7, 1, {}, 0xDEADBEEF, 3), false, 2,
-         {"<vexod_xrecv> invalid magic 0xdeadbeef"}, true},
-        {"msgsize 19", frame(0, 7, 1, {}, 0x12345678, 19), false, 3, {"<vexod_xrecv> msgsize is too small"}, true},
+         {"<vexod_xrecv> invalid magic 0xdeadbeef"}, closed},
+        {"msgsize 19", frame(0, 7, 1, {}, 0x12345678, 19), false, 3, {"<vexod_xrecv> msgsize is too small"}, closed},
         {"msgsize 52428800", frame(0, 7, 1, {}, 0x12345678, 52428800), false, 4, {"<vexod_xrecv> msgsize is too big"},
-         true},
+         closed},
         {"peer gone inside the body", frame(0, 7, 1, Bytes(15, 1), 0x12345678, 50), true, 5,
-         {eof, "<vexod_xrecv> failed to read msg body of 30 bytes"}, true},
-        {"not a response", frame(0, 7, 0, {1, 2, 3, 4}), false, 6, {"<vexod_xrecv> msg is not a resp"}, false},
-        {"another request's id", frame(0, 8, 1, {1, 2, 3, 4}), false, 7, {"<vexod_xrecv> msgid mismatch"}, false},
+         {eof, "<vexod_xrecv> failed to read msg body of 30 bytes"}, closed},
+        {"silent inside the body", frame(0, 7, 1, Bytes(15, 1), 0x12345678, 50), false, 5,
+         {"<readn> timed out with 15 of 30 bytes read", "<vexod_xrecv> failed to read msg body of 30 bytes"}, silent},
+        {"not a response", frame(0, 7, 0, {1, 2, 3, 4}), false, 6, {"<vexod_xrecv> msg is not a resp"}, kept},
+        {"another request's id", frame(0, 8, 1, {1, 2, 3, 4}), false, 7, {"<vexod_xrecv> msgid mismatch"}, kept},
     };
     const int saved_timeout = read_timeout_ms();
     set_read_timeout_ms(200);
@@ -77,8 +82,8 @@ TEST(Framing, EveryResultCodeWithItsLogLines) {
         SCOPED_TRACE(c.what);
         test::SocketPair pair;
         ASSERT_EQ(set_nonblocking(pair.app()), 1);
-        std::vector<int> gave_up;
-        auto previous = vexod_set_peer_disconnect_handler([&](int fd) { gave_up.push_back(fd); });
+        std::vector<std::pair<int, VexodLoss>> gave_up;
+        auto previous = vexod_set_peer_disconnect_handler([&](int fd, VexodLoss why) { gave_up.emplace_back(fd, why); });
         test::PeerThread peer([&] {
             test::write_all(pair.peer(), c.bytes);
             if (c.hang_up) pair.close_peer();
@@ -94,7 +99,9 @@ TEST(Framing, EveryResultCodeWithItsLogLines) {
         peer.join();
         EXPECT_EQ(code, c.code);
         EXPECT_EQ(log.lines(), c.lines);
-        EXPECT_EQ(gave_up, c.gives_up ? std::vector<int>{pair.app()} : std::vector<int>{});
+        using Losses = decltype(gave_up);
+        const Losses expected_losses = c.gives_up ? Losses{{pair.app(), *c.gives_up}} : Losses{};
+        EXPECT_EQ(gave_up, expected_losses);
         if (code == 0) {
             EXPECT_EQ(0, std::memcmp(ctx.msg.get(), c.bytes.data(), c.bytes.size()));
         } else if (!c.gives_up) {
@@ -104,6 +111,35 @@ TEST(Framing, EveryResultCodeWithItsLogLines) {
         }
         vexod_set_peer_disconnect_handler(std::move(previous));
     }
+    set_read_timeout_ms(saved_timeout);
+}
+
+TEST(Framing, AMessageMustCompleteWithinOneDeadlineHoweverSlowlyItTrickles) {
+    // A header announcing 1 MiB, then one byte every 50 ms for 5 s: every
+    // byte would restart a wait of its own, but the message as a whole has
+    // one deadline.
+    const int saved_timeout = read_timeout_ms();
+    set_read_timeout_ms(300);
+    test::SocketPair pair;
+    ASSERT_EQ(set_nonblocking(pair.app()), 1);
+    std::vector<VexodLoss> gave_up;
+    auto previous = vexod_set_peer_disconnect_handler([&](int, VexodLoss why) { gave_up.push_back(why); });
+    std::atomic<bool> done{false};
+    test::PeerThread peer([&] {
+        test::write_all(pair.peer(), frame(0, 7, 1, {}, 0x12345678, 1 << 20));
+        for (int i = 0; i < 100 && !done; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (!test::write_all(pair.peer(), {0x5A})) break;
+        }
+    });
+    vexod_rpc_ctx ctx;
+    ctx.fd = pair.app();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(vexod_xrecv(7, &ctx), 5);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    done = true;
+    EXPECT_EQ(gave_up, std::vector<VexodLoss>{VexodLoss::NoAnswer});
+    vexod_set_peer_disconnect_handler(std::move(previous));
     set_read_timeout_ms(saved_timeout);
 }
 
