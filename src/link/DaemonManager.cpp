@@ -55,11 +55,17 @@ DaemonManager::DaemonManager(BTDeviceCache* devices, NotificationCenter* center,
     : devices_(devices), loop_(loop), link_(center, loop) {}
 
 DaemonManager::~DaemonManager() {
-    // A manager that goes (tests make fresh ones) leaves no dangling target
-    // or reaction behind.
+    // A manager that goes (tests make fresh ones) leaves no dangling target,
+    // reaction or timer behind.
     VexodNotificationTarget* previous = vexod_set_notification_target(nullptr);
-    if (previous != this) vexod_set_notification_target(previous);
-    else vexod_set_peer_disconnect_handler({});
+    if (previous != this) {
+        vexod_set_notification_target(previous);
+    } else {
+        vexod_set_peer_disconnect_handler({});
+        vexod_set_hold_handler({});
+    }
+    if (heldTimer_ != 0) loop_->cancel_timer(heldTimer_);
+    closeDaemonSocket();
 }
 
 void DaemonManager::installAsNotificationTarget() {
@@ -78,6 +84,25 @@ void DaemonManager::installAsNotificationTarget() {
                         localized_string("Dismiss", ""));
         alert.show();
     });
+    // A notification that came while a request waited for its response is
+    // served once the request and whatever called it have returned: on the
+    // next turn of the run loop.
+    vexod_set_hold_handler([this](int /*fd*/) {
+        if (heldTimer_ != 0) return;
+        heldTimer_ = loop_->add_timer(std::chrono::milliseconds(0), [this] {
+            heldTimer_ = 0;
+            if (isConnected()) vexod_serve_held(vexodPanSocket->native());
+        });
+    });
+}
+
+void DaemonManager::closeDaemonSocket() {
+    if (!vexodPanSocket) return;
+    // What was held for this connection must not be served to the next
+    // one, which may get the same descriptor.
+    vexod_drop_held(vexodPanSocket->native());
+    vexodPanSocket->invalidate();
+    vexodPanSocket.reset();
 }
 
 int DaemonManager::daemonDescriptor() const { return isConnected() ? vexodPanSocket->native() : -1; }
@@ -124,11 +149,8 @@ void DaemonManager::initializeDaemon() {
 }
 
 void DaemonManager::disconnectFromDaemon() {
-    if (isConnected()) {
-        vexodPanSocket->invalidate();
-    }
     // Dropped also when already invalid, so no stale object is left.
-    vexodPanSocket.reset();
+    closeDaemonSocket();
     setState(state_, DaemonStateDisconnected, true);
 }
 
@@ -164,10 +186,7 @@ bool DaemonManager::connectToDaemon() {
     // first (silently: the new one reports the state) rather than left open
     // behind the new one.
     const bool had_connection = vexodPanSocket != nullptr;
-    if (had_connection) {
-        vexodPanSocket->invalidate();
-        vexodPanSocket.reset();
-    }
+    closeDaemonSocket();
     // When the replacement fails, the dropped connection is reported.
     auto fail = [&] {
         if (had_connection && state_ != DaemonStateDisconnected) disconnectFromDaemon();

@@ -35,7 +35,27 @@ int vexod_xsend(int fd, uint8_t* msg);
 // Reads one response and checks it. 0: the message is in ctx->msg. Otherwise:
 // 1 header incomplete, 2 wrong magic, 3 msgsize below 20, 4 msgsize too big,
 // 5 body incomplete, 6 not a response, 7 another request's id.
+// A notification (resp 0 and a function id of 25 to 37) that comes first is
+// held (below) and the wait goes on for the response, all within one read
+// time-out.
 int vexod_xrecv(uint32_t msgid, vexod_rpc_ctx* ctx);
+
+// Notifications held while a request waited for its response, per daemon
+// socket and in their order of arrival. They are served once the request
+// has returned: the owner of the connection hears of each one held (the
+// hold handler) and serves them from its run loop (vexod_serve_held), and
+// the notification path serves them before it reads anything newer. At most
+// kMaxHeldBytes are held; a notification beyond that is dropped with a log
+// line.
+inline constexpr size_t kMaxHeldBytes = 64 << 20;
+size_t vexod_held_count(int fd);
+// The oldest held notification of `fd`, taken out; null when none is held.
+vexod_msg vexod_take_held(int fd);
+// Forgets those of `fd`: its connection is closing.
+void vexod_drop_held(int fd);
+using vexod_hold_handler = std::function<void(int fd)>;
+// Installs the handler and returns the previous one.
+vexod_hold_handler vexod_set_hold_handler(vexod_hold_handler handler);
 
 // Reads one message and checks its frame (codes 0 to 5 of vexod_xrecv), with
 // `who` as the name in the log lines. Shared by the response and the

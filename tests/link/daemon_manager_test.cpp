@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -228,6 +229,53 @@ TEST_F(DaemonManagerTest, RefusedSearchOrConnectIsReportedInsteadOfWaitingForeve
         daemon_thread.join();
         ::close(listener);
     }
+}
+
+// A daemon that sends each name (notification 29) just before the response
+// to its request 19.
+TEST_F(DaemonManagerTest, ANameArrivingBeforeItsResponseIsServedOnceTheRequestHasReturned) {
+    const std::string path = dir.file("scripted-names");
+    const int listener = test::listen_unix(path);
+    ScriptedDaemon daemon_thread(listener, [](const test::Bytes& req) {
+        std::vector<test::Bytes> out;
+        vexod_request_name_msg r;
+        if (vexod_header_load(req.data()).funcid == VEXOD_REQUEST_NAME &&
+            vexod_decode(req.data(), static_cast<uint32_t>(req.size()), &r)) {
+            const std::string name = "GPS " + std::to_string(r.remote.addr[0]);
+            out.push_back(vexod_frame(vexod_name_complete_msg{r.remote, vexod_bytes(name), 0}));
+        }
+        out.push_back(ok(req));
+        return out;
+    });
+    manager->setDaemonSocketPath(path);
+    if (!manager->connectToDaemon()) {
+        ADD_FAILURE() << "no connection to the scripted daemon";
+        ::shutdown(listener, SHUT_RDWR);  // wakes the accept
+    } else {
+        // The scan as the main screen runs it: the next name is asked for
+        // once the previous one has been reported.
+        for (uint8_t last : {1, 2, 3}) {
+            const bdaddr address{{last, 0, 0, 0, 0, 0}};
+            deviceList.addBTDevice(std::make_shared<BTDevice>(std::nullopt, 0x1f00, std::nullopt, &address));
+        }
+        delegate.events.clear();
+        for (int32_t i = 0; i < 3; ++i) {
+            log.clear();
+            manager->requestNameForDevice(*deviceList.deviceAt(i));
+            ASSERT_TRUE(run_until([&] { return delegate.events.size() > static_cast<size_t>(i); })) << i;
+            const auto lines = log.lines();
+            const auto answered = std::find(lines.begin(), lines.end(), "<-[DaemonManager requestNameForDevice:]> 0");
+            const auto served = std::find(lines.begin(), lines.end(), "<notify_requst_name_complete> ");
+            EXPECT_LT(answered, served) << "the request returned first";
+            EXPECT_NE(served, lines.end());
+            EXPECT_EQ(count_lines("<vexod_xrecv> msg is not a resp"), 0);
+        }
+        EXPECT_EQ(delegate.events, (Events{"name 01:00:00:00:00:00 GPS 1 ok", "name 02:00:00:00:00:00 GPS 2 ok",
+                                           "name 03:00:00:00:00:00 GPS 3 ok"}));
+    }
+    manager->shutdownDaemon();
+    daemon_thread.join();
+    ::close(listener);
 }
 
 TEST_F(DaemonManagerTest, NoDaemonListeningFailsQuietlyAndRequestsFailCleanly) {

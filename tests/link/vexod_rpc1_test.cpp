@@ -74,6 +74,9 @@ TEST(Framing, EveryResultCodeWithItsLogLines) {
         {"silent inside the body", frame(0, 7, 1, Bytes(15, 1), 0x12345678, 50), false, 5,
          {"<readn> timed out with 15 of 30 bytes read", "<vexod_xrecv> failed to read msg body of 30 bytes"}, silent},
         {"not a response", frame(0, 7, 0, {1, 2, 3, 4}), false, 6, {"<vexod_xrecv> msg is not a resp"}, kept},
+        // Only the ids of notifications are held (below).
+        {"resp 0 with id 24", frame(24, 7, 0, {1, 2, 3, 4}), false, 6, {"<vexod_xrecv> msg is not a resp"}, kept},
+        {"resp 0 with id 38", frame(38, 7, 0, {1, 2, 3, 4}), false, 6, {"<vexod_xrecv> msg is not a resp"}, kept},
         {"another request's id", frame(0, 8, 1, {1, 2, 3, 4}), false, 7, {"<vexod_xrecv> msgid mismatch"}, kept},
     };
     const int saved_timeout = read_timeout_ms();
@@ -140,6 +143,52 @@ TEST(Framing, AMessageMustCompleteWithinOneDeadlineHoweverSlowlyItTrickles) {
     done = true;
     EXPECT_EQ(gave_up, std::vector<VexodLoss>{VexodLoss::NoAnswer});
     vexod_set_peer_disconnect_handler(std::move(previous));
+    set_read_timeout_ms(saved_timeout);
+}
+
+TEST(Framing, NotificationsBeforeTheResponseAreHeldInOrderWithinTheSameDeadline) {
+    const int saved_timeout = read_timeout_ms();
+    set_read_timeout_ms(300);
+    std::vector<int> held;
+    auto previous = vexod_set_hold_handler([&](int fd) { held.push_back(fd); });
+    test::SocketPair pair;
+    ASSERT_EQ(set_nonblocking(pair.app()), 1);
+    // Two notifications, then the response: both kept, in order.
+    const Bytes first = frame(26, 0, 0, {0, 0, 0, 0}), second = frame(37, 99, 0, Bytes(10, 1));
+    test::write_all(pair.peer(), test::concat({first, second, frame(0, 7, 1, {1, 2, 3, 4})}));
+    LogCapture log;
+    vexod_rpc_ctx ctx;
+    ctx.fd = pair.app();
+    EXPECT_EQ(vexod_xrecv(7, &ctx), 0);
+    EXPECT_EQ(log.lines(), Lines{});
+    EXPECT_EQ(held, (std::vector<int>{pair.app(), pair.app()}));
+    EXPECT_EQ(vexod_held_count(pair.app()), 2u);
+    EXPECT_EQ(vexod_held_count(pair.app() + 100), 0u);
+    vexod_msg m = vexod_take_held(pair.app());
+    ASSERT_TRUE(m);
+    EXPECT_EQ(Bytes(m.get(), m.get() + first.size()), first);
+    m = vexod_take_held(pair.app());
+    ASSERT_TRUE(m);
+    EXPECT_EQ(Bytes(m.get(), m.get() + second.size()), second);
+    EXPECT_FALSE(vexod_take_held(pair.app()));
+
+    // A notification does not buy the response more time: it came 200 ms
+    // into a 300 ms wait, and nothing after it.
+    test::PeerThread peer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        test::write_all(pair.peer(), first);
+    });
+    std::vector<VexodLoss> lost;
+    auto previous_loss = vexod_set_peer_disconnect_handler([&](int, VexodLoss why) { lost.push_back(why); });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(vexod_xrecv(8, &ctx), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
+    EXPECT_EQ(lost, std::vector<VexodLoss>{VexodLoss::NoAnswer});
+    EXPECT_EQ(vexod_held_count(pair.app()), 1u);
+    vexod_drop_held(pair.app());
+    EXPECT_EQ(vexod_held_count(pair.app()), 0u);
+    vexod_set_peer_disconnect_handler(std::move(previous_loss));
+    vexod_set_hold_handler(std::move(previous));
     set_read_timeout_ms(saved_timeout);
 }
 
