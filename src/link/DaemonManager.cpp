@@ -206,6 +206,12 @@ bool DaemonManager::connectToDaemon() {
         s->invalidate();
         return fail();
     }
+    // Only a daemon of root or of this user is talked to; another user's
+    // process on the path is refused like a daemon that is not there.
+    if (family == PF_LOCAL && !trusted_local_peer(who, s->native(), "the daemon on " + socketPath_)) {
+        s->invalidate();
+        return fail();
+    }
     set_nonblocking(s->native());
     vexodPanSocket = std::move(s);
 
@@ -316,6 +322,10 @@ void DaemonManager::connectWithSocketPath_status(const char* path, int32_t statu
             log_from(who, "failed to connect: %s", std::strerror(error));
             // Told to the user, so that the device does not stay
             // "connecting" for ever.
+            reportLinkFailure(kConnectionTitle, kConnectionMessage);
+            break;
+        case GPSDataLink::OpenResult::Untrusted:
+            // Logged by the link, naming the process's user.
             reportLinkFailure(kConnectionTitle, kConnectionMessage);
             break;
     }

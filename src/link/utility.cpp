@@ -37,6 +37,19 @@ int read_timeout_ms() { return g_read_timeout_ms.load(std::memory_order_relaxed)
 void set_read_timeout_ms(int ms) { g_read_timeout_ms.store(ms, std::memory_order_relaxed); }
 Deadline read_deadline() { return deadline_after(std::chrono::milliseconds(read_timeout_ms())); }
 
+bool trusted_local_peer(const char* who, int fd, const std::string& what) {
+    uid_t peer = 0;
+    if (!local_peer_uid(fd, &peer)) {
+        log_from(who, "refusing %s: its owner cannot be told: %s", what.c_str(), std::strerror(errno));
+        return false;
+    }
+    const uid_t self = ::geteuid();
+    if (peer == 0 || peer == self) return true;
+    log_from(who, "refusing %s: it runs as %s, neither root nor this user (uid %u)", what.c_str(),
+             user_text(peer).c_str(), static_cast<unsigned>(self));
+    return false;
+}
+
 int set_nonblocking(int fd) {
     int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0) return 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/fd.h"
 
@@ -12,6 +13,14 @@ namespace vgps {
 // daemon that never answers, or answers a byte at a time, must not block
 // the application for ever.
 inline constexpr int kReadTimeoutMs = 5000;
+
+// Whether the process at the other end of the connected local socket `fd`
+// may be trusted: it runs as root or as this process's own user (its
+// credentials as they were when the connection was made). Otherwise logs,
+// under `who`, "refusing WHAT: it runs as uid N (name), neither root nor
+// this user (uid M)" (or why its credentials cannot be read) and returns
+// false. Any local user can bind a path in /tmp before the daemon does.
+bool trusted_local_peer(const char* who, int fd, const std::string& what);
 
 // Adds O_NONBLOCK. 1 when the descriptor is now non-blocking, 0 otherwise.
 int set_nonblocking(int fd);

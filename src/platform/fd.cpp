@@ -1,11 +1,13 @@
 #include "platform/fd.h"
 
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace vgps {
 namespace {
@@ -85,6 +87,32 @@ int listen_local(std::string_view path, int backlog, int type_flags) {
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return fail_closing(fd);
     if (backlog >= 0 && ::listen(fd, backlog) != 0) return fail_closing(fd);
     return fd;
+}
+
+bool local_peer_uid(int fd, uid_t* uid) {
+    ucred credentials{};
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return false;
+    if (length != sizeof credentials) {
+        errno = EPROTO;
+        return false;
+    }
+    *uid = credentials.uid;
+    return true;
+}
+
+std::string user_text(uid_t uid) {
+    std::string text = "uid " + std::to_string(uid);
+    passwd entry;
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_name != nullptr && found->pw_name[0] != '\0') {
+        text += " (";
+        text += found->pw_name;
+        text += ')';
+    }
+    return text;
 }
 
 int wait_fd(int fd, short events, Deadline deadline) { return wait_fd(fd, events, deadline, -1); }

@@ -1,14 +1,17 @@
 // Descriptors and local sockets: local socket addresses with their length
-// check, connecting and listening on a path, waiting for a descriptor with
-// a deadline, writing every byte, and keeping SIGPIPE from ending the
-// process. Plain POSIX; nothing here logs.
+// check, connecting and listening on a path, the user at the other end of a
+// local socket, waiting for a descriptor with a deadline, writing every
+// byte, and keeping SIGPIPE from ending the process. Plain POSIX; nothing
+// here logs.
 #pragma once
 
 #include <sys/socket.h>
+#include <sys/types.h>
 #include <sys/un.h>
 
 #include <chrono>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace vgps {
@@ -30,6 +33,14 @@ int connect_local(std::string_view path, int type_flags = SOCK_CLOEXEC);
 // listening. -1 with errno set on failure (nothing is left open).
 inline constexpr int kBindOnly = -1;
 int listen_local(std::string_view path, int backlog, int type_flags = SOCK_CLOEXEC);
+
+// The user id of the process at the other end of a connected local socket,
+// as it was when the connection was made (for the connecting side: when the
+// peer started listening). False, with errno set, when the socket carries
+// no credentials (not a local socket).
+bool local_peer_uid(int fd, uid_t* uid);
+// "uid 65534 (nobody)", or "uid 1234" for a user without a name.
+std::string user_text(uid_t uid);
 
 // Waits on descriptors end at a point of the steady clock.
 using Deadline = std::chrono::steady_clock::time_point;

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -134,6 +135,33 @@ TEST_F(DaemonManagerTest, ADaemonBusyWithAnotherApplicationIsNotAnnouncedAsExite
     EXPECT_TRUE(manager->connectToDaemon());
 }
 
+// A folder inside the test's own in which `user` may make its socket.
+std::string folder_for(const test::TempDir& dir, test::RunAs user) {
+    EXPECT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string folder = dir.file("other-user");
+    EXPECT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    EXPECT_EQ(::chown(folder.c_str(), user.uid, user.gid), 0);
+    return folder;
+}
+
+TEST_F(DaemonManagerTest, ADaemonOfAnotherUserIsRefusedLikeAMissingOne) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a daemon as another user";
+    // Any local user can bind the daemon's path first; this one is nobody.
+    test::VexodProcess other(VEXOD_BINARY, folder_for(dir, test::kNobody), "{}", "vexod.sock", test::kNobody);
+    manager->setDaemonSocketPath(other.socket_path());
+    EXPECT_FALSE(manager->connectToDaemon());
+    EXPECT_FALSE(manager->isConnected());
+    EXPECT_EQ(manager->state(), DaemonStateDisconnected);
+    EXPECT_TRUE(delegate.events.empty());
+    EXPECT_EQ(count_lines("<-[DaemonManager connectToDaemon]> refusing the daemon on " + other.socket_path() +
+                          ": it runs as uid 65534 (nobody), neither root nor this user (uid 0)"),
+              1);
+    // Not a word was said to it.
+    EXPECT_EQ(count_lines("<vexod_register_application> funcid = 2"), 0);
+    ASSERT_TRUE(test::wait_for_text(other.process().stderr_path(), "client 1 disconnected"));
+    EXPECT_EQ(other.log().find("request"), std::string::npos) << other.log();
+}
+
 // A daemon played by a thread: it accepts one connection on `listener` and
 // sends back, for each request, the frames `answer` makes of it.
 class ScriptedDaemon {
@@ -159,6 +187,12 @@ private:
 };
 
 uint32_t msgid_of(const test::Bytes& req) { return vexod_header_load(req.data()).msgid; }
+
+test::Bytes hex_bytes(const std::string& hex) {
+    test::Bytes out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return out;
+}
 
 test::Bytes ok(const test::Bytes& req, uint32_t value = 1) {
     return vexod_frame(vexod_result_msg{value}, VEXOD_RESULT_SUCCESS, msgid_of(req), 1);
@@ -190,9 +224,7 @@ TEST_F(DaemonManagerTest, SimulatorModelTalksTcpToTheDevelopmentHost) {
 // A daemon that refuses the service search, or the RFCOMM connect, sends no
 // notification for it: the device must not be left connecting.
 TEST_F(DaemonManagerTest, RefusedSearchOrConnectIsReportedInsteadOfWaitingForever) {
-    test::Bytes records;
-    const std::string hex = test::read_file(std::string(VGPS_TEST_DATA_DIR) + "/sdp/rn-spp.hex");
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) records.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    const test::Bytes records = hex_bytes(test::read_file(std::string(VGPS_TEST_DATA_DIR) + "/sdp/rn-spp.hex"));
     for (const uint32_t refused : {20u, 12u}) {
         SCOPED_TRACE(refused);
         const std::string path = dir.file("scripted-" + std::to_string(refused));
@@ -262,7 +294,10 @@ TEST_F(DaemonManagerTest, ANameArrivingBeforeItsResponseIsServedOnceTheRequestHa
         for (int32_t i = 0; i < 3; ++i) {
             log.clear();
             manager->requestNameForDevice(*deviceList.deviceAt(i));
-            ASSERT_TRUE(run_until([&] { return delegate.events.size() > static_cast<size_t>(i); })) << i;
+            if (!run_until([&] { return delegate.events.size() > static_cast<size_t>(i); })) {
+                ADD_FAILURE() << "no name for device " << i;
+                break;
+            }
             const auto lines = log.lines();
             const auto answered = std::find(lines.begin(), lines.end(), "<-[DaemonManager requestNameForDevice:]> 0");
             const auto served = std::find(lines.begin(), lines.end(), "<notify_requst_name_complete> ");
@@ -272,6 +307,46 @@ TEST_F(DaemonManagerTest, ANameArrivingBeforeItsResponseIsServedOnceTheRequestHa
         }
         EXPECT_EQ(delegate.events, (Events{"name 01:00:00:00:00:00 GPS 1 ok", "name 02:00:00:00:00:00 GPS 2 ok",
                                            "name 03:00:00:00:00:00 GPS 3 ok"}));
+    }
+    manager->shutdownDaemon();
+    daemon_thread.join();
+    ::close(listener);
+}
+
+// A trusted daemon hands over the path of a data socket that another user's
+// process has bound: the link is refused like one that does not connect.
+TEST_F(DaemonManagerTest, ADataSocketOfAnotherUserIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a process as another user";
+    test::VexodProcess other(VEXOD_BINARY, folder_for(dir, test::kNobody), "{}", "data.sock", test::kNobody);
+    const test::Bytes records = hex_bytes(test::read_file(std::string(VGPS_TEST_DATA_DIR) + "/sdp/rn-spp.hex"));
+    const std::string path = dir.file("scripted-link");
+    const int listener = test::listen_unix(path);
+    ScriptedDaemon daemon_thread(listener, [&](const test::Bytes& req) {
+        std::vector<test::Bytes> out{ok(req)};
+        vexod_service_search_msg search;
+        vexod_rfcomm_connect_msg connect;
+        const uint32_t funcid = vexod_header_load(req.data()).funcid;
+        const auto size = static_cast<uint32_t>(req.size());
+        if (funcid == VEXOD_SERVICE_ATTRIBUTE_SEARCH && vexod_decode(req.data(), size, &search))
+            out.push_back(vexod_frame(vexod_search_response_msg{search.remote, {}, vexod_bytes(records), 0}));
+        if (funcid == VEXOD_RFCOMM_CONNECT && vexod_decode(req.data(), size, &connect))
+            out.push_back(vexod_frame(
+                vexod_rfcomm_connected_msg{connect.remote, connect.channel, vexod_bytes(other.socket_path()), 0}));
+        return out;
+    });
+    manager->setDaemonSocketPath(path);
+    if (manager->connectToDaemon()) {
+        delegate.events.clear();
+        manager->connectToDevice(BTDevice());
+        EXPECT_TRUE(run_until([&] { return !delegate.events.empty(); }));
+        EXPECT_EQ(delegate.events, (Events{"initial 1", "show Connection|Could be connect to remote serial port service."}));
+        EXPECT_EQ(manager->dataDescriptor(), -1);
+        EXPECT_EQ(count_lines("<-[DaemonManager connectWithSocketPath:status:]> refusing the data socket " +
+                              other.socket_path() + ": it runs as uid 65534 (nobody), neither root nor this user (uid 0)"),
+                  1);
+    } else {
+        ADD_FAILURE() << "no connection to the scripted daemon";
+        ::shutdown(listener, SHUT_RDWR);  // wakes the accept
     }
     manager->shutdownDaemon();
     daemon_thread.join();
