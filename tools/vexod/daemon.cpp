@@ -109,11 +109,42 @@ void Daemon::on_client_readable() {
         return;
     }
     if (n < 0) {
-        if (errno != EAGAIN && errno != EINTR) drop_client(std::strerror(errno));
+        if (errno != EAGAIN && errno != EINTR) drop_client(end_text(errno));
         return;
     }
     client_.input.insert(client_.input.end(), buffer, buffer + n);
     process_input();
+}
+
+const char* Daemon::end_text(int error) {
+    // EPIPE: a send found the client gone; ECONNRESET: it closed with
+    // answers of ours still unread.
+    if (error == EPIPE || error == ECONNRESET) return "client closed the connection";
+    return std::strerror(error);
+}
+
+void Daemon::watch_partial_frame() {
+    if (client_.fd < 0) return;
+    bool partial = !client_.input.empty();
+    if (partial && client_.input.size() >= vgps::VEXOD_HEADER_SIZE) {
+        // A whole request waiting for a delayed answer is ours to serve, not
+        // the client's to complete.
+        partial = client_.input.size() < vgps::vexod_header_load(client_.input.data()).msgsize;
+    }
+    if (!partial) {
+        if (client_.frame_timer != 0) loop_->cancel_timer(client_.frame_timer);
+        client_.frame_timer = 0;
+        return;
+    }
+    if (client_.frame_timer != 0 && client_.frame_start == client_.consumed) return;  // the same request
+    if (client_.frame_timer != 0) loop_->cancel_timer(client_.frame_timer);
+    client_.frame_start = client_.consumed;
+    client_.frame_timer = loop_->add_timer(kFrameTimeout, [this] {
+        client_.frame_timer = 0;
+        const std::string why = "its request did not complete within " + std::to_string(kFrameTimeout.count()) +
+                                " s (" + std::to_string(client_.input.size()) + " bytes came)";
+        drop_client(why.c_str());
+    });
 }
 
 void Daemon::process_input() {
@@ -133,11 +164,13 @@ void Daemon::process_input() {
             drop_client("unreadable input");
             return;
         }
-        if (client_.input.size() < h.msgsize) return;
+        if (client_.input.size() < h.msgsize) break;
         std::vector<uint8_t> msg(client_.input.begin(), client_.input.begin() + h.msgsize);
         client_.input.erase(client_.input.begin(), client_.input.begin() + h.msgsize);
+        client_.consumed += h.msgsize;
         handle_request(msg.data(), h.msgsize);
     }
+    if (client_.generation == generation) watch_partial_frame();
 }
 
 void Daemon::handle_request(const uint8_t* msg, uint32_t size) {
@@ -243,7 +276,7 @@ void Daemon::send_frame(const std::vector<uint8_t>& frame) {
     if (client_.fd < 0) return;
     // A client that stops reading is dropped instead of stalling the daemon.
     if (vgps::send_all(client_.fd, frame.data(), frame.size(), vgps::deadline_after(kSendTimeout)) < frame.size()) {
-        drop_client(std::strerror(errno));
+        drop_client(end_text(errno));
     }
 }
 
@@ -277,6 +310,8 @@ void Daemon::drop_client(const char* why) {
     if (client_.fd < 0) return;
     close_links("its client left");
     for (auto id : client_.timers) loop_->cancel_timer(id);
+    if (client_.frame_timer != 0) loop_->cancel_timer(client_.frame_timer);
+    client_.frame_timer = 0;
     loop_->remove_source(client_.source);
     ::close(client_.fd);
     VLOG("client %llu disconnected: %s", static_cast<unsigned long long>(client_.generation), why);
