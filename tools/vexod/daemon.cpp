@@ -309,7 +309,7 @@ void Daemon::send_malformed() {
 void Daemon::drop_client(const char* why) {
     if (client_.fd < 0) return;
     close_links("its client left");
-    for (auto id : client_.timers) loop_->cancel_timer(id);
+    for (const auto& [key, id] : client_.timers) loop_->cancel_timer(id);
     if (client_.frame_timer != 0) loop_->cancel_timer(client_.frame_timer);
     client_.frame_timer = 0;
     loop_->remove_source(client_.source);
@@ -323,23 +323,32 @@ void Daemon::drop_client(const char* why) {
     if (listen_fd_ >= 0) loop_->set_source_enabled(listen_source_, true);
 }
 
-void Daemon::later(uint32_t ms, std::function<void()> fn) {
+uint64_t Daemon::later(uint32_t ms, std::function<void()> fn) {
     const uint64_t generation = client_.generation;
-    const auto id = loop_->add_timer(std::chrono::milliseconds(ms), [this, generation, fn = std::move(fn)] {
-        if (client_.fd >= 0 && client_.generation == generation) fn();
+    const uint64_t key = ++client_.timer_keys;
+    const auto id = loop_->add_timer(std::chrono::milliseconds(ms), [this, generation, key, fn = std::move(fn)] {
+        if (client_.fd < 0 || client_.generation != generation) return;
+        client_.timers.erase(key);  // fired: nothing left to cancel
+        fn();
     });
-    client_.timers.push_back(id);
+    client_.timers.emplace(key, id);
+    return key;
 }
 
 void Daemon::start_inquiry() {
     // A new inquiry replaces one still running.
-    for (auto id : inquiry_timers_) loop_->cancel_timer(id);
-    const size_t before = client_.timers.size();
+    for (const uint64_t key : inquiry_timers_) {
+        const auto it = client_.timers.find(key);
+        if (it == client_.timers.end()) continue;
+        loop_->cancel_timer(it->second);
+        client_.timers.erase(it);
+    }
+    inquiry_timers_.clear();
     uint32_t last = 0;
     VLOG("inquiry started");
     for (const Device& d : scenario_.devices) {
         for (uint32_t r = 0; r < d.repeat; ++r) {
-            later(d.inquiry_delay_ms, [this, &d] {
+            inquiry_timers_.push_back(later(d.inquiry_delay_ms, [this, &d] {
                 const vgps::vexod_inquiry_result_msg n{
                     d.address,
                     0,
@@ -349,18 +358,17 @@ void Daemon::start_inquiry() {
                     0};
                 VLOG("inquiry result %s class 0x%06x", ba2str(d.address).c_str(), d.device_class);
                 send_frame(vexod_frame(n));
-            });
+            }));
         }
         last = std::max(last, d.inquiry_delay_ms);
     }
     const uint32_t end = last + scenario_.inquiry_end_after_ms;
-    later(end, [this] {
+    inquiry_timers_.push_back(later(end, [this] {
         const uint32_t id = scenario_.inquiry_canceled ? vgps::VEXOD_NOTIFY_INQUIRY_CANCELED
                                                        : vgps::VEXOD_NOTIFY_INQUIRY_COMPLETE;
         VLOG("inquiry %s", scenario_.inquiry_canceled ? "canceled" : "complete");
         send_frame(vexod_frame(vgps::vexod_inquiry_complete_msg{0}, id));
-    });
-    inquiry_timers_.assign(client_.timers.begin() + static_cast<ptrdiff_t>(before), client_.timers.end());
+    }));
 }
 
 const Device* Daemon::find_device(const vgps::bdaddr& address) const {
