@@ -65,7 +65,28 @@ bool RunLoop::fire_due_timers() {
     return !due.empty();
 }
 
+RunLoop::ObserverId RunLoop::add_before_wait_observer(std::function<void()> callback) {
+    const ObserverId id = next_id_++;
+    before_wait_.emplace(id, std::make_shared<std::function<void()>>(std::move(callback)));
+    return id;
+}
+
+void RunLoop::remove_before_wait_observer(ObserverId id) { before_wait_.erase(id); }
+
+void RunLoop::notify_before_wait() {
+    if (before_wait_.empty()) return;
+    std::vector<ObserverId> ids;
+    for (const auto& entry : before_wait_) ids.push_back(entry.first);
+    for (ObserverId id : ids) {
+        auto it = before_wait_.find(id);
+        if (it == before_wait_.end()) continue;  // removed by an earlier one
+        auto keep = it->second;                 // outlives its own removal
+        (*keep)();
+    }
+}
+
 bool RunLoop::run_once(std::chrono::milliseconds timeout) {
+    notify_before_wait();
     auto wait = timeout;
     if (!timers_.empty()) {
         auto until_timer = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -18,6 +18,7 @@ public:
     using Clock = std::chrono::steady_clock;
     using SourceId = uint64_t;
     using TimerId = uint64_t;
+    using ObserverId = uint64_t;
 
     RunLoop() = default;
     RunLoop(const RunLoop&) = delete;
@@ -44,8 +45,17 @@ public:
     TimerId add_timer(std::chrono::milliseconds delay, std::function<void()> callback);
     void cancel_timer(TimerId id);
 
-    // One turn: waits at most `timeout` for a source or a timer, then calls
-    // what is due. True when at least one callback ran.
+    // Calls `callback` at the start of every turn, before the loop waits:
+    // the place where a toolkit lays out and redraws, once, whatever the
+    // callbacks of the previous turn (or code run before the loop) changed.
+    // Observers may add timers; those count for the wait that follows.
+    ObserverId add_before_wait_observer(std::function<void()> callback);
+    // Safe from inside an observer: a removed observer is not called again.
+    void remove_before_wait_observer(ObserverId id);
+
+    // One turn: runs the before-wait observers, waits at most `timeout` for
+    // a source or a timer, then calls what is due. True when at least one
+    // source or timer callback ran.
     bool run_once(std::chrono::milliseconds timeout);
 
     // Turns until `done()` is true (checked before every turn) or `timeout`
@@ -69,10 +79,12 @@ private:
     };
 
     bool fire_due_timers();
+    void notify_before_wait();
 
     std::map<SourceId, std::shared_ptr<Source>> sources_;
     std::map<TimerKey, std::function<void()>> timers_;
     std::map<TimerId, Clock::time_point> timer_index_;
+    std::map<ObserverId, std::shared_ptr<std::function<void()>>> before_wait_;
     uint64_t next_id_ = 1;
     bool stopped_ = false;
 };

@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include "kit_fixture.h"
+#include "uikit/UIView.h"
+
+namespace vgps {
+namespace {
+
+using UIViewInWindow = test::KitTest;
+
+std::shared_ptr<UIView> tagged(int tag, CGRect frame = {}) {
+    auto v = std::make_shared<UIView>(frame);
+    v->setTag(tag);
+    return v;
+}
+
+TEST(UIView, ViewWithTagLooksAtItselfThenDepthFirstInSubviewOrder) {
+    auto root = tagged(3);
+    auto a = tagged(1), a1 = tagged(3), b = tagged(3);
+    root->addSubview(a);
+    a->addSubview(a1);
+    root->addSubview(b);
+    EXPECT_EQ(root->viewWithTag(3), root.get());
+    root->setTag(0);
+    EXPECT_EQ(root->viewWithTag(3), a1.get());  // inside the first subview before the second one
+    a1->removeFromSuperview();
+    EXPECT_EQ(root->viewWithTag(3), b.get());
+    EXPECT_EQ(root->viewWithTag(7), nullptr);
+}
+
+TEST(UIView, SubviewsMoveBetweenSuperviewsAndOutliveRemovalWhileKept) {
+    auto one = std::make_shared<UIView>(), two = std::make_shared<UIView>();
+    std::weak_ptr<UIView> watch;
+    {
+        auto child = std::make_shared<UIView>();
+        watch = child;
+        one->addSubview(child);
+        two->addSubview(child);  // taken from `one`
+        EXPECT_TRUE(one->subviews().empty());
+        EXPECT_EQ(child->superview(), two.get());
+        two->addSubview(child);  // again: still once
+        EXPECT_EQ(two->subviews().size(), 1u);
+        one->addSubview(two);
+        two->addSubview(one);  // would make a cycle: refused
+        EXPECT_EQ(one->superview(), nullptr);
+    }
+    EXPECT_FALSE(watch.expired());  // the superview owns it
+    watch.lock()->removeFromSuperview();
+    EXPECT_TRUE(watch.expired());
+}
+
+TEST(UIView, CoordinatesFollowFramesAndScrolledBounds) {
+    auto root = std::make_shared<UIView>(CGRectMake(0, 0, 320, 480));
+    auto scroller = std::make_shared<UIView>(CGRectMake(0, 64, 320, 416));
+    auto inner = std::make_shared<UIView>(CGRectMake(10, 100, 300, 44));
+    root->addSubview(scroller);
+    scroller->addSubview(inner);
+    scroller->setBounds(CGRectMake(0, 50, 320, 416));  // scrolled down by 50
+    EXPECT_EQ(inner->windowFrame(), CGRectMake(10, 114, 300, 44));
+    EXPECT_EQ(inner->convertPoint_fromView({20, 120}, nullptr), CGPointMake(10, 6));
+    EXPECT_EQ(inner->convertPoint_toView({0, 0}, scroller.get()), CGPointMake(10, 100));
+    EXPECT_EQ(root->hitTest({20, 120}), inner.get());
+    inner->setUserInteractionEnabled(false);
+    EXPECT_EQ(root->hitTest({20, 120}), scroller.get());
+    inner->setUserInteractionEnabled(true);
+    // Outside the scroller's bounds nothing inside it is hit.
+    EXPECT_EQ(root->hitTest({20, 30}), root.get());
+}
+
+TEST(UIView, HitTestTakesTheTopmostVisibleView) {
+    auto root = std::make_shared<UIView>(CGRectMake(0, 0, 100, 100));
+    auto under = std::make_shared<UIView>(CGRectMake(0, 0, 50, 50));
+    auto over = std::make_shared<UIView>(CGRectMake(25, 25, 50, 50));
+    root->addSubview(under);
+    root->addSubview(over);
+    EXPECT_EQ(root->hitTest({30, 30}), over.get());
+    over->setHidden(true);
+    EXPECT_EQ(root->hitTest({30, 30}), under.get());
+    EXPECT_EQ(root->hitTest({100, 50}), nullptr);  // the far edge is outside
+}
+
+TEST(UIView, AutoresizingSharesASizeChangeAmongTheFlexibleParts) {
+    auto parent = std::make_shared<UIView>(CGRectMake(0, 0, 320, 460));
+    auto fill = std::make_shared<UIView>(CGRectMake(0, 44, 320, 416));
+    fill->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+    auto pinned = std::make_shared<UIView>(CGRectMake(300, 10, 10, 10));
+    pinned->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin);
+    auto fixed = std::make_shared<UIView>(CGRectMake(5, 5, 10, 10));
+    parent->addSubview(fill);
+    parent->addSubview(pinned);
+    parent->addSubview(fixed);
+    parent->setFrame(CGRectMake(0, 0, 400, 560));
+    EXPECT_EQ(fill->frame(), CGRectMake(0, 44, 400, 516));
+    EXPECT_EQ(pinned->frame(), CGRectMake(380, 10, 10, 10));
+    EXPECT_EQ(fixed->frame(), CGRectMake(5, 5, 10, 10));
+}
+
+// Counts its layouts.
+class CountingView : public UIView {
+public:
+    using UIView::UIView;
+    void layoutSubviews() override { ++layouts; }
+    int layouts = 0;
+};
+
+TEST_F(UIViewInWindow, LayoutRunsOncePerRequestAtTheEndOfTheTurn) {
+    auto window = makeWindow();
+    auto outer = std::make_shared<CountingView>(CGRectMake(0, 0, 100, 100));
+    auto inner = std::make_shared<CountingView>(CGRectMake(0, 0, 10, 10));
+    outer->addSubview(inner);
+    window->addSubview(outer);
+    app.displayIfNeeded();
+    EXPECT_EQ(outer->layouts, 1);  // new views are laid out once
+    EXPECT_EQ(inner->layouts, 1);
+    inner->setNeedsLayout();
+    inner->setNeedsLayout();
+    EXPECT_EQ(inner->layouts, 1);  // not before the layout pass
+    loop.run_once(std::chrono::milliseconds(0));
+    EXPECT_EQ(inner->layouts, 2);
+    EXPECT_EQ(outer->layouts, 1);
+    outer->setFrame(CGRectMake(0, 0, 200, 100));  // a new size asks for a layout
+    outer->layoutIfNeeded();
+    EXPECT_EQ(outer->layouts, 2);
+}
+
+}  // namespace
+}  // namespace vgps
