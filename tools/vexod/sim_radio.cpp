@@ -15,8 +15,12 @@ using vgps::ba2str;
 SimRadio::SimRadio(Scenario scenario, vgps::RunLoop* loop, std::optional<gid_t> group)
     : scenario_(std::move(scenario)), loop_(loop), group_(group) {}
 
-SimRadio::~SimRadio() {
-    for (auto id : timers_) loop_->cancel_timer(id);
+SimRadio::~SimRadio() { cancel_timers(); }
+
+void SimRadio::cancel_timers() {
+    for (const auto& [key, id] : timers_) loop_->cancel_timer(id);
+    timers_.clear();
+    inquiry_timers_.clear();
 }
 
 bool SimRadio::start(RadioListener* listener, std::string*) {
@@ -35,31 +39,40 @@ void SimRadio::power_on(std::function<void(bool on)> done) {
     done(true);
 }
 
-void SimRadio::later(uint32_t ms, std::function<void()> fn) {
-    timers_.push_back(loop_->add_timer(std::chrono::milliseconds(ms), std::move(fn)));
+uint64_t SimRadio::later(uint32_t ms, std::function<void()> fn) {
+    const uint64_t key = ++timer_keys_;
+    timers_.emplace(key, loop_->add_timer(std::chrono::milliseconds(ms), [this, key, fn = std::move(fn)] {
+                        timers_.erase(key);  // fired: nothing left to cancel
+                        fn();
+                    }));
+    return key;
 }
 
 void SimRadio::start_inquiry() {
     // A new inquiry replaces one still running.
-    for (auto id : inquiry_timers_) loop_->cancel_timer(id);
-    const size_t before = timers_.size();
+    for (const uint64_t key : inquiry_timers_) {
+        const auto it = timers_.find(key);
+        if (it == timers_.end()) continue;
+        loop_->cancel_timer(it->second);
+        timers_.erase(it);
+    }
+    inquiry_timers_.clear();
     uint32_t last = 0;
     VLOG("inquiry started");
     for (const Device& d : scenario_.devices) {
         for (uint32_t r = 0; r < d.repeat; ++r) {
-            later(d.inquiry_delay_ms, [this, &d] {
+            inquiry_timers_.push_back(later(d.inquiry_delay_ms, [this, &d] {
                 VLOG("inquiry result %s class 0x%06x", ba2str(d.address).c_str(), d.device_class);
                 listener_->radio_inquiry_result(d.address, d.device_class, d.inquiry_text);
-            });
+            }));
         }
         last = std::max(last, d.inquiry_delay_ms);
     }
     const uint32_t end = last + scenario_.inquiry_end_after_ms;
-    later(end, [this] {
+    inquiry_timers_.push_back(later(end, [this] {
         VLOG("inquiry %s", scenario_.inquiry_canceled ? "canceled" : "complete");
         listener_->radio_inquiry_complete(scenario_.inquiry_canceled);
-    });
-    inquiry_timers_.assign(timers_.begin() + static_cast<ptrdiff_t>(before), timers_.end());
+    }));
 }
 
 const Device* SimRadio::find_device(const vgps::bdaddr& address) const {
@@ -178,9 +191,7 @@ void SimRadio::close_links(const char* why) {
 
 void SimRadio::client_left() {
     close_links("its client left");
-    for (auto id : timers_) loop_->cancel_timer(id);
-    timers_.clear();
-    inquiry_timers_.clear();
+    cancel_timers();
 }
 
 }  // namespace vexod

@@ -43,7 +43,9 @@ private:
         std::unique_ptr<DataLink> link;
     };
 
-    void later(uint32_t ms, std::function<void()> fn);
+    // Runs `fn` in `ms`; the timer's key in `timers_`.
+    uint64_t later(uint32_t ms, std::function<void()> fn);
+    void cancel_timers();
     const Device* find_device(const vgps::bdaddr& address) const;
     uint32_t open_link(const Device& device, uint8_t channel, std::string* path);
     void link_ended(uint64_t id, LinkEnd why);
@@ -53,9 +55,12 @@ private:
     vgps::RunLoop* loop_;
     std::optional<gid_t> group_;
     RadioListener* listener_ = nullptr;
-    // Timers of what the client asked for; they end with it.
-    std::vector<vgps::RunLoop::TimerId> timers_;
-    std::vector<vgps::RunLoop::TimerId> inquiry_timers_;
+    // Pending timers of what the client asked for, by key; they end with
+    // it, and a timer leaves when it fires, so a long connection does not
+    // collect them.
+    std::map<uint64_t, vgps::RunLoop::TimerId> timers_;
+    uint64_t timer_keys_ = 0;
+    std::vector<uint64_t> inquiry_timers_;  // keys in timers_
     // The client's data links; they end with it.
     std::map<uint64_t, ActiveLink> links_;
     uint64_t next_link_id_ = 1;
