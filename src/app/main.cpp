@@ -36,8 +36,9 @@ int main(int argc, char** argv) {
         "their names and connects to one; its GPS inspector shows the positions. With --headless and no\n"
         "script, a scripted user plays that road and every report is one line on stdout; with --script,\n"
         "the script plays the user and each of its dumps is one line on stdout.",
-        "Exit status: 0 done or interrupted, 1 daemon not reachable or gone, 2 bad arguments or script,\n"
-        "3 time-out, 4 a script's wait-for that ran out of time. Log lines go to stderr.");
+        "Exit status: 0 done or interrupted, 1 daemon not reachable, gone or not answering, 2 bad\n"
+        "arguments or script, 3 time-out, 4 a script's wait-for that ran out of time. Log lines go to\n"
+        "stderr.");
     CLI::App& app = cli.app();
     app.add_flag("--headless", options.headless, "run without a display (the only front-end of this build)");
     CLI::Option* script_option =
