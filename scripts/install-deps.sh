@@ -9,6 +9,7 @@ packages=(
   libbluetooth-dev libplist-dev nlohmann-json3-dev libcli11-dev
   clang libclang-rt-14-dev
   valgrind
+  libncurses-dev tmux
 )
 
 missing=()
