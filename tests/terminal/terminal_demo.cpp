@@ -17,6 +17,8 @@
 #include <memory>
 #include <string>
 
+#include <unistd.h>
+
 #include "frontend/terminal/TerminalFrontEnd.h"
 #include "platform/run_loop.h"
 #include "platform/stop_signals.h"
@@ -281,6 +283,7 @@ int main(int argc, char** argv) {
     vgps::RunLoop* loop = vgps::RunLoop::main();
     vgps::UIApplication app(loop);
     if (!vgps::watch_stop_signals(loop, [&](int) { app.stop(); })) return 1;
+    vgps::event("pid " + std::to_string(::getpid()));
     vgps::term::TerminalFrontEnd front(&app);
     front.setQuitHandler([&] { app.stop(); });
     if (!front.start()) return 1;
