@@ -90,6 +90,12 @@ std::string TmuxSession::styledScreen() const {
     return out;
 }
 
+std::string TmuxSession::history() const {
+    std::string out;
+    run_program(tmux({"capture-pane", "-p", "-J", "-S", "-", "-t", "0"}), &out);
+    return out;
+}
+
 bool TmuxSession::waitUntil(const std::function<bool(const std::string&)>& done, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {

@@ -42,6 +42,9 @@ public:
     // attributes as escape sequences.
     std::string screen() const;
     std::string styledScreen() const;
+    // Everything the pane has shown that is still kept, scrolled off or
+    // not, lines that wrapped joined again.
+    std::string history() const;
     // Polls the screen until `done` holds or `timeout` passes; the screen
     // seen last is kept in lastScreen().
     bool waitUntil(const std::function<bool(const std::string&)>& done,

@@ -71,8 +71,9 @@ TEST_F(TerminalDemoTest, TheNoticeTheSwitchAndTheHighlightThenQuitGivesTheTermin
     // The alert stands over the dimmed window; Enter taps its button.
     EXPECT_TRUE(has(tmux->styledScreen(), "\x1b[2m"));
     tmux->keys({"Enter"});
-    ASSERT_TRUE(tmux->waitUntil([](const std::string& s) { return !has(s, "Dismiss") && has(s, "Receiver One"); }))
-        << tmux->lastScreen();
+    ASSERT_TRUE(tmux->waitUntil([](const std::string& s) {
+        return !has(s, "Dismiss") && has(s, "Tap on one device to connect.") && has(s, "q quit");
+    })) << tmux->lastScreen();
     const std::string main = tmux->lastScreen();
     EXPECT_TRUE(has(main, "  Devices")) << main;
     EXPECT_TRUE(has(main, "Tap on one device to connect.")) << main;
@@ -133,9 +134,12 @@ TEST_F(TerminalDemoTest, RowsTheDetailButtonBackAndTheMouse) {
     tmux->click(3, 2);
     ASSERT_TRUE(tmux->waitFor("Terminal Demo")) << tmux->lastScreen();
     // A click on the ribbon of a remembered device.
-    const int three = line_of(*tmux, "Receiver Three");
-    const int ribbon = column_of(tmux->line(three), "☆");
-    ASSERT_GE(ribbon, 0);
+    int three = -1, ribbon = -1;
+    ASSERT_TRUE(tmux->waitUntil([&](const std::string&) {
+        three = line_of(*tmux, "Receiver Three");
+        ribbon = column_of(tmux->line(three), "☆");
+        return ribbon >= 0;
+    })) << tmux->lastScreen();
     tmux->click(ribbon, three);
     ASSERT_TRUE(tmux->waitUntil([&](const std::string&) { return column_of(tmux->line(three), "★") == ribbon; }))
         << tmux->lastScreen();

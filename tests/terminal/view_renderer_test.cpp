@@ -111,15 +111,16 @@ TEST_F(ViewRendererTest, TheMainScreenAtFortyByThirty) {
 TEST_F(ViewRendererTest, AnAlertIsABoxOverTheDimmedWindowWithItsButtonWhereTapsGo) {
     launch(true);
     render();
-    // The kit's box (284 points, centred) on lines 9 to 20; its texts
-    // wrapped inside, centred; the button on the line of the kit's button.
+    // The kit's box (284 points, centred) on lines 9 to 20, a blank column
+    // either side; its texts wrapped inside, centred; the button on the
+    // line of the kit's button.
     EXPECT_EQ(buffer.lineText(9), "  ╭──────────────────────────────────╮  ");
-    EXPECT_EQ(buffer.lineText(11), " ││          Terminal Demo           ││ ");
-    EXPECT_EQ(buffer.lineText(13), " ││  A window of the toolkit, drawn  ││ ");
-    EXPECT_EQ(buffer.lineText(14), " ├│ in a terminal. Tab moves, Enter  │┤ ");
-    EXPECT_EQ(buffer.lineText(15), " ││              taps.               ││ ");
-    EXPECT_EQ(buffer.lineText(18), " ││           [ Dismiss ]            ││ ");
-    EXPECT_EQ(buffer.lineText(20), " ├╰──────────────────────────────────╯┤ ");
+    EXPECT_EQ(buffer.lineText(11), "  │          Terminal Demo           │  ");
+    EXPECT_EQ(buffer.lineText(13), "  │  A window of the toolkit, drawn  │  ");
+    EXPECT_EQ(buffer.lineText(14), "  │ in a terminal. Tab moves, Enter  │  ");
+    EXPECT_EQ(buffer.lineText(15), "  │              taps.               │  ");
+    EXPECT_EQ(buffer.lineText(18), "  │           [ Dismiss ]            │  ");
+    EXPECT_EQ(buffer.lineText(20), "  ╰──────────────────────────────────╯  ");
     EXPECT_EQ(buffer.at(13, 11).ink, kBold);
     const auto tappables = app.tappables();
     ASSERT_EQ(tappables.size(), 1u);
@@ -130,7 +131,7 @@ TEST_F(ViewRendererTest, AnAlertIsABoxOverTheDimmedWindowWithItsButtonWhereTapsG
     // Outside the box everything is dimmed and has lost its colours.
     for (int l = 0; l < 30; ++l) {
         for (int c = 0; c < 40; ++c) {
-            if (c >= 2 && c < 38 && l >= 9 && l <= 20) continue;
+            if (c >= 1 && c < 39 && l >= 9 && l <= 20) continue;  // the box and its margin
             const Cell& cell = buffer.at(c, l);
             ASSERT_TRUE((cell.attrs() & kDim) != 0 && cell.bg == Color::Default && cell.fg == Color::Default)
                 << c << "," << l;

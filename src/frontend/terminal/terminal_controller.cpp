@@ -102,6 +102,12 @@ int TerminalController::focusIndex(const std::vector<UITappable>& list) {
             if (sameThing(keyOf(list[i]), *focus_)) found = static_cast<int>(i);
         }
     }
+    // The same view, moved to another row (rows inserted or deleted above).
+    for (size_t i = 0; i < list.size() && found < 0 && focus_ && focus_->path; ++i) {
+        if (list[i].kind == focus_->kind && list[i].view != nullptr && list[i].view->viewId() == focus_->viewId) {
+            found = static_cast<int>(i);
+        }
+    }
     if (found < 0 && focus_) {
         const bool sameScreen = std::any_of(ids.begin(), ids.end(), [&](UIView::Id id) { return lastIds_.count(id); });
         if (sameScreen) {

@@ -59,7 +59,8 @@ public:
 
 private:
     // What the highlight is on, so that it stays there across redraws in
-    // which the views are made again (rows by their table and index path).
+    // which the views are made again (rows by their table and index path,
+    // or by their view when rows came or went above them).
     struct FocusKey {
         UITappable::Kind kind = UITappable::Control;
         UIView::Id viewId = 0;

@@ -329,7 +329,9 @@ void ViewRenderer::drawAlert(const UIAlertView& alert, CGSize screen, const Cell
                                        column_at(CGRectGetMaxX(layout.box)), line_at(CGRectGetMaxY(layout.box)));
     box = box.intersect(viewport);
     if (box.cols < 4 || box.lines < 3) return;
-    buffer_->fill(box, Color::Default, 0);
+    // A blank margin keeps the box clear of the lines of the window beneath.
+    buffer_->fill(CellRect::fromEdges(box.col - 1, box.line, box.right() + 1, box.bottom()).intersect(viewport),
+                  Color::Default, 0);
     buffer_->drawBox(box, true, {Color::Default, kBold}, viewport, *glyphs_);
     const CellRect inside = CellRect::fromEdges(box.col + 2, box.line + 1, box.right() - 2, box.bottom() - 1);
 
