@@ -5,7 +5,8 @@
 #     (into cells; and a full redraw to the terminal), and the time from a
 #     position to the terminal holding its text;
 #   - wake-ups per second and CPU use while idle on the main screen (after a
-#     search: nothing turns, so nothing may wake it);
+#     search: nothing turns, so nothing may wake it), and while the switch
+#     row's spinner turns (a daemon that cannot be reached keeps it turning);
 #   - peak resident memory (VmHWM) while the receiver streams positions to
 #     the inspector, and the CPU used meanwhile.
 # Wake-ups are the process's voluntary context switches (it sleeps in
@@ -42,7 +43,7 @@ for _ in $(seq 100); do grep -q "listening on" "$work/vexod.log" 2>/dev/null && 
 "${tmux[@]}" new-session -d -x 40 -y 30 -e LANG=C.UTF-8 -e VEXOD_GPS_PREFS_DIR="$work" \
   "sh -c 'echo \$\$ >$work/pid; exec $bin/src/app/vexod-gps --socket $work/vexod.sock 2>$work/gps.log'; sleep 600"
 wait_for() {
-  for _ in $(seq 200); do
+  for _ in $(seq 400); do
     "${tmux[@]}" capture-pane -p | grep -qF -- "$1" && return 0
     sleep 0.05
   done
@@ -74,8 +75,23 @@ measure "idle on the main screen" "$idle_seconds"
 # BT-GPS 5E01 (it replays a recorded track): from the search row, up two.
 "${tmux[@]}" send-keys Up Up Enter
 wait_for "GPS Inspector"
-wait_for "3D"
+wait_for "Current Location"
 measure "streaming positions to the inspector" "$stream_seconds"
 echo "peak resident memory while streaming: $(awk '/^VmHWM/ {print $2, $3}' "/proc/$pid/status")"
 echo "resident memory now: $(awk '/^VmRSS/ {print $2, $3}' "/proc/$pid/status")"
+"${tmux[@]}" send-keys q
+sleep 0.5
+
+# No daemon: after the two alerts the switch row's spinner turns on.
+"${tmux[@]}" kill-server 2>/dev/null || true
+"${tmux[@]}" new-session -d -x 40 -y 30 -e LANG=C.UTF-8 -e VEXOD_GPS_PREFS_DIR="$work" \
+  "sh -c 'echo \$\$ >$work/pid; exec $bin/src/app/vexod-gps --socket $work/nobody.sock 2>$work/gps.log'; sleep 600"
+wait_for "[ Dismiss ]"
+pid=$(cat "$work/pid")
+"${tmux[@]}" send-keys Enter
+wait_for "Please make sure"
+"${tmux[@]}" send-keys Enter
+wait_for "Failed to connect to vexod daemon."
+sleep 1
+measure "a spinner turning on the main screen" "$idle_seconds"
 "${tmux[@]}" send-keys q

@@ -188,6 +188,18 @@ TEST_F(TerminalAppTest, WhenTheDaemonGoesAwayItsAlertEndsTheProgramOnceDismissed
     expectEnd(1);
 }
 
+TEST_F(TerminalAppTest, ADaemonNeverReachedEndsWithStatusOne) {
+    start("--socket " + dir.file("nobody.sock"));  // the last --socket counts
+    ASSERT_TRUE(tmux->waitFor("[ Dismiss ]")) << tmux->lastScreen();
+    tmux->keys({"Enter"});  // the notice; the failure's alert comes next
+    ASSERT_TRUE(tmux->waitFor("Please make sure this app was")) << tmux->lastScreen();
+    EXPECT_TRUE(has(tmux->lastScreen(), "Failed to connect to daemon")) << tmux->lastScreen();
+    tmux->keys({"Enter"});
+    ASSERT_TRUE(tmux->waitFor("Failed to connect to vexod daemon.")) << tmux->lastScreen();
+    tmux->keys({"q"});
+    expectEnd(1);
+}
+
 TEST_F(TerminalAppTest, AScriptPlaysTheUserAndItsDumpComesOutAfterwards) {
     write_file(dir.file("script"), "wait-for \"Skyvane GPS Demo\"\ndismiss\nwait-for \"Discover more ...\"\ndump\n");
     start("--script " + dir.file("script"));
