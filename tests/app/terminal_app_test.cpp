@@ -35,49 +35,15 @@ constexpr const char* kScenario = R"({
 
 bool has(const std::string& screen, const std::string& text) { return screen.find(text) != std::string::npos; }
 
-// What a styled screen shows in reverse video, help line apart.
-std::string highlighted(const std::string& styled) {
-    std::string out;
-    bool reverse = false;
-    const size_t helpLine = styled.rfind("Tab/");
-    for (size_t i = 0; i < styled.size() && i < helpLine;) {
-        if (styled.compare(i, 2, "\x1b[") == 0) {
-            const size_t end = styled.find('m', i);
-            size_t start = i + 2;
-            while (start <= end) {
-                const size_t next = std::min(styled.find(';', start), end);
-                const std::string code = styled.substr(start, next - start);
-                if (code == "7") reverse = true;
-                if (code == "0" || code.empty() || code == "27") reverse = false;
-                start = next + 1;
-            }
-            i = end + 1;
-            continue;
-        }
-        if (reverse && styled[i] != '\n') out += styled[i];
-        ++i;
-    }
-    return out;
-}
-
-int line_of(const TmuxSession& tmux, const std::string& text) {
-    for (int i = 0; i < 100; ++i) {
-        if (has(tmux.line(i), text)) return i;
-    }
-    return -1;
-}
-
 class TerminalAppTest : public ::testing::Test {
 protected:
     void SetUp() override { vexod = std::make_unique<VexodProcess>(VEXOD_BINARY, dir.path(), kScenario); }
     // vexod-gps in a 40 by 30 terminal; afterwards the shell shows its exit
     // status and the terminal's modes.
     void start(const std::string& options = "") {
-        const std::string command =
-            "printf 'before\\n'; sh -c 'echo $$ >" + dir.file("pid") + "; exec " VEXOD_GPS_BINARY " --socket " +
-            vexod->socket_path() + " " + options + " 2>" + dir.file("log") +
-            "'; status=$?; modes=$(stty -a | tr ' ;' '\\n\\n' | grep -xE -- '-?(icanon|echo)' | tr '\\n' ' '); "
-            "echo \"exit=$status modes: $modes.\"; sleep 600";
+        const std::string command = framed_command("sh -c 'echo $$ >" + dir.file("pid") + "; exec " VEXOD_GPS_BINARY
+                                                   " --socket " + vexod->socket_path() + " " + options + " 2>" +
+                                                   dir.file("log") + "'");
         tmux = std::make_unique<TmuxSession>(dir.path(), 40, 30, command,
                                              std::vector<std::string>{"VEXOD_GPS_PREFS_DIR=" + dir.path()});
         ASSERT_TRUE(tmux->started());
@@ -95,7 +61,11 @@ protected:
             return has(s, "Discover more") && !has(s, "Dismiss") && has(s, "Skyvane GPS Demo") && has(s, "q quit");
         })) << tmux->lastScreen();
     }
-    std::string focus() const { return highlighted(tmux->styledScreen()); }
+    // What the highlight is on (the help line is in reverse video too).
+    std::string focus() const {
+        const std::string styled = tmux->styledScreen();
+        return reverse_video_text(styled.substr(0, styled.rfind("Tab/")));
+    }
     bool waitForFocus(const std::string& text) {
         return tmux->waitUntil([&](const std::string&) { return has(focus(), text); }, 3000ms);
     }
@@ -136,7 +106,7 @@ TEST_F(TerminalAppTest, ThePersonsRoadFromTheNoticeToThePinAndBack) {
     EXPECT_TRUE(has(focus(), "Discover more ...")) << focus();
 
     // A click on the receiver's row connects; its inspector opens.
-    const int row = line_of(*tmux, "GPSlim236");
+    const int row = tmux->lineOf("GPSlim236");
     ASSERT_GT(row, 0);
     tmux->click(12, row);
     ASSERT_TRUE(tmux->waitUntil([](const std::string& s) {
@@ -146,14 +116,14 @@ TEST_F(TerminalAppTest, ThePersonsRoadFromTheNoticeToThePinAndBack) {
     for (const char* name : {"< back", "UTC", "FIX", "LON", "LAT", "●", " 200 m"}) {
         EXPECT_TRUE(has(inspector, name)) << name << "\n" << inspector;
     }
-    EXPECT_TRUE(has(tmux->line(line_of(*tmux, "LAT")), "48.1")) << inspector;
-    EXPECT_TRUE(has(tmux->line(line_of(*tmux, "LON")), "11.5")) << inspector;
+    EXPECT_TRUE(has(tmux->line(tmux->lineOf("LAT")), "48.1")) << inspector;
+    EXPECT_TRUE(has(tmux->line(tmux->lineOf("LON")), "11.5")) << inspector;
 
     // Back: the device is connected, with its check mark and detail button.
     tmux->keys({"Escape"});
     ASSERT_TRUE(tmux->waitUntil([](const std::string& s) { return has(s, "Skyvane GPS Demo") && has(s, "(>)"); }))
         << tmux->lastScreen();
-    const std::string connected = tmux->line(line_of(*tmux, "GPSlim236"));
+    const std::string connected = tmux->line(tmux->lineOf("GPSlim236"));
     EXPECT_TRUE(has(connected, "✓")) << connected;
     EXPECT_TRUE(has(connected, "(>)")) << connected;
     // The detail button, by keys: Home, then on to it.

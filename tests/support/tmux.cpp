@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <thread>
 
@@ -119,6 +120,55 @@ std::string TmuxSession::line(int index) const {
     }
     const size_t end = last_.find('\n', start);
     return last_.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+int TmuxSession::lineOf(const std::string& text) const {
+    size_t start = 0;
+    for (int i = 0; start < last_.size(); ++i) {
+        size_t end = last_.find('\n', start);
+        if (end == std::string::npos) end = last_.size();
+        if (last_.substr(start, end - start).find(text) != std::string::npos) return i;
+        start = end + 1;
+    }
+    return -1;
+}
+
+std::string framed_command(const std::string& command) {
+    return "printf 'before\\n'; " + command +
+           "; status=$?; modes=$(stty -a | tr ' ;' '\\n\\n' | grep -xE -- '-?(icanon|echo)' | tr '\\n' ' '); "
+           "echo \"exit=$status modes: $modes.\"; sleep 600";
+}
+
+int column_of(const std::string& line, const std::string& text) {
+    const size_t at = line.find(text);
+    if (at == std::string::npos) return -1;
+    int col = 0;
+    for (size_t i = 0; i < at; ++i) col += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
+    return col;
+}
+
+std::string reverse_video_text(const std::string& styled) {
+    std::string out;
+    bool reverse = false;
+    for (size_t i = 0; i < styled.size();) {
+        if (styled.compare(i, 2, "\x1b[") == 0) {
+            const size_t end = styled.find('m', i);
+            if (end == std::string::npos) break;
+            size_t start = i + 2;
+            while (start <= end) {
+                const size_t next = std::min(styled.find(';', start), end);
+                const std::string code = styled.substr(start, next - start);
+                if (code == "7") reverse = true;
+                if (code == "0" || code.empty() || code == "27") reverse = false;
+                start = next + 1;
+            }
+            i = end + 1;
+            continue;
+        }
+        if (reverse && styled[i] != '\n') out += styled[i];
+        ++i;
+    }
+    return out;
 }
 
 }  // namespace vgps::test

@@ -53,6 +53,8 @@ public:
     const std::string& lastScreen() const { return last_; }
     // Line `line` of the last screen seen (from 0), "" past the end.
     std::string line(int line) const;
+    // The first line of the last screen seen that holds `text`, or -1.
+    int lineOf(const std::string& text) const;
 
 private:
     std::vector<std::string> tmux(std::initializer_list<std::string> args) const;
@@ -61,5 +63,17 @@ private:
     bool started_ = false;
     std::string last_;
 };
+
+// `command` for a session, between a line "before" and a line
+// "exit=STATUS modes: MODES." where MODES are the terminal's line editing
+// and echo afterwards ("icanon echo " when both are on again); then the
+// shell waits, so that the pane stays to be read.
+std::string framed_command(const std::string& command);
+// The column where `text` starts in a line of the screen (characters, not
+// bytes), or -1.
+int column_of(const std::string& line, const std::string& text);
+// What a styled screen (styledScreen()) shows in reverse video, in order,
+// lines joined.
+std::string reverse_video_text(const std::string& styled);
 
 }  // namespace vgps::test

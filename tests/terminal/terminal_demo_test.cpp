@@ -18,31 +18,13 @@ using namespace std::chrono_literals;
 
 bool has(const std::string& screen, const std::string& text) { return screen.find(text) != std::string::npos; }
 
-// The column where `text` starts in a line (characters, not bytes), or -1.
-int column_of(const std::string& line, const std::string& text) {
-    const size_t at = line.find(text);
-    if (at == std::string::npos) return -1;
-    int col = 0;
-    for (size_t i = 0; i < at; ++i) col += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
-    return col;
-}
-
-// The line of the last screen holding `text`, or -1.
-int line_of(const TmuxSession& tmux, const std::string& text) {
-    for (int i = 0; i < 200; ++i) {
-        if (has(tmux.line(i), text)) return i;
-    }
-    return -1;
-}
-
 class TerminalDemoTest : public ::testing::Test {
 protected:
     // Runs the demo between two marks, then shows its exit status and
     // whether the terminal is back in its usual mode.
     void start(int cols, int lines, const std::string& options = "") {
-        const std::string command = "printf 'before\\n'; " TERMINAL_DEMO_BINARY " --events " + events + " " + options +
-                                    "; status=$?; modes=$(stty -a | tr ' ;' '\\n\\n' | grep -xE -- '-?(icanon|echo)' | tr '\\n' ' '); "
-                                    "echo \"exit=$status modes: $modes.\"; sleep 600";
+        const std::string command =
+            framed_command(std::string(TERMINAL_DEMO_BINARY) + " --events " + events + " " + options);
         tmux = std::make_unique<TmuxSession>(dir.path(), cols, lines, command);
         ASSERT_TRUE(tmux->started());
     }
@@ -80,7 +62,7 @@ TEST_F(TerminalDemoTest, TheNoticeTheSwitchAndTheHighlightThenQuitGivesTheTermin
     EXPECT_TRUE(has(main, "Tab/↑↓ move  Enter tap  Esc back  q quit")) << main;
     // Title centred in the bar; the switch on the line of its label.
     EXPECT_EQ(tmux->line(2), "             Terminal Demo");
-    const int gps = line_of(*tmux, "GPS");
+    const int gps = tmux->lineOf("GPS");
     ASSERT_GE(gps, 0);
     EXPECT_TRUE(has(tmux->line(gps), "[ ON ● ]")) << main;
 
@@ -94,7 +76,7 @@ TEST_F(TerminalDemoTest, TheNoticeTheSwitchAndTheHighlightThenQuitGivesTheTermin
     EXPECT_TRUE(has(tmux->lastScreen(), "[ ON ● ]"));
 
     // The connecting device's spinner turns.
-    const int two = line_of(*tmux, "Receiver Two");
+    const int two = tmux->lineOf("Receiver Two");
     ASSERT_GE(two, 0);
     const std::string before = tmux->line(two);
     EXPECT_TRUE(tmux->waitUntil([&](const std::string&) { return tmux->line(two) != before; }, 3000ms))
@@ -109,7 +91,7 @@ TEST_F(TerminalDemoTest, RowsTheDetailButtonBackAndTheMouse) {
     ASSERT_TRUE(tmux->waitFor("Receiver Three")) << tmux->lastScreen();
     // A click on a device row opens the next screen, with the map's pin
     // and its callout.
-    const int one = line_of(*tmux, "Receiver One");
+    const int one = tmux->lineOf("Receiver One");
     tmux->click(10, one);
     ASSERT_TRUE(tmux->waitFor("GPS Inspector")) << tmux->lastScreen();
     ASSERT_TRUE(tmux->waitFor("Current Location")) << tmux->lastScreen();
@@ -136,7 +118,7 @@ TEST_F(TerminalDemoTest, RowsTheDetailButtonBackAndTheMouse) {
     // A click on the ribbon of a remembered device.
     int three = -1, ribbon = -1;
     ASSERT_TRUE(tmux->waitUntil([&](const std::string&) {
-        three = line_of(*tmux, "Receiver Three");
+        three = tmux->lineOf("Receiver Three");
         ribbon = column_of(tmux->line(three), "☆");
         return ribbon >= 0;
     })) << tmux->lastScreen();

@@ -74,7 +74,6 @@ private:
     InputDecoder decoder_;
     std::function<void()> onQuit_;
     bool running_ = false;
-    bool quitting_ = false;
     int in_ = -1, out_ = -1;
     RunLoop::SourceId inputSource_ = 0, resizeSource_ = 0;
     RunLoop::ObserverId observer_ = 0;

@@ -2,51 +2,9 @@
 
 #include <cwchar>
 
+#include "platform/text.h"
+
 namespace vgps::term {
-namespace {
-
-// One code point from `s` at `i` (advanced past it); U+FFFD for a byte that
-// does not start a well-formed sequence (one byte is then consumed).
-char32_t decode_utf8(std::string_view s, size_t& i) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char b0 = byte(i);
-    if (b0 < 0x80) {
-        ++i;
-        return b0;
-    }
-    int extra = 0;
-    char32_t c = 0, min = 0;
-    if ((b0 & 0xE0) == 0xC0) {
-        extra = 1, c = b0 & 0x1F, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        extra = 2, c = b0 & 0x0F, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        extra = 3, c = b0 & 0x07, min = 0x10000;
-    } else {
-        ++i;
-        return 0xFFFD;
-    }
-    if (i + static_cast<size_t>(extra) >= s.size()) {  // cut short
-        ++i;
-        return 0xFFFD;
-    }
-    for (int k = 1; k <= extra; ++k) {
-        const unsigned char b = byte(i + static_cast<size_t>(k));
-        if ((b & 0xC0) != 0x80) {
-            ++i;
-            return 0xFFFD;
-        }
-        c = (c << 6) | (b & 0x3F);
-    }
-    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-        ++i;
-        return 0xFFFD;
-    }
-    i += static_cast<size_t>(extra) + 1;
-    return c;
-}
-
-}  // namespace
 
 int glyph_width(char32_t c) {
     if (c < 0x80) return 1;
@@ -57,7 +15,11 @@ std::u32string display_text(std::string_view utf8, const Glyphs& glyphs) {
     std::u32string out;
     out.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size();) {
-        char32_t c = decode_utf8(utf8, i);
+        char32_t c;
+        if (!utf8_next(utf8.data(), utf8.size(), &i, &c)) {
+            c = 0xFFFD;  // one byte that starts no character
+            ++i;
+        }
         if (c == U'\t' || c == U'\n' || c == U'\r') {
             c = U' ';
         } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {

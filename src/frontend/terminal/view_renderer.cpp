@@ -138,7 +138,7 @@ void ViewRenderer::drawView(const UIView* view, CGPoint origin, const CellRect& 
     } else if (const auto* table = dynamic_cast<const UITableView*>(view)) {
         drawTable(table, frame, inner);
     } else if (const auto* cell = dynamic_cast<const UITableViewCell*>(view); cell != nullptr && cell->tableView()) {
-        ownRow = rowOf(cell, frame, clip);
+        ownRow = rowOf(cell, frame);
         row = &*ownRow;
         inner = clip.intersect(ownRow->content());
         drawn_[cell->viewId()] = ownRow->content();
@@ -226,7 +226,7 @@ void ViewRenderer::drawView(const UIView* view, CGPoint origin, const CellRect& 
     }
 }
 
-ViewRenderer::Row ViewRenderer::rowOf(const UITableViewCell* cell, const CGRect& frame, const CellRect& /*clip*/) const {
+ViewRenderer::Row ViewRenderer::rowOf(const UITableViewCell* cell, const CGRect& frame) const {
     Row row;
     const bool grouped = cell->tableView()->style() == UITableViewStyleGrouped;
     row.top = CGRectGetMinY(frame);

@@ -60,7 +60,7 @@ private:
     void drawView(const UIView* view, CGPoint origin, const CellRect& clip, const Row* row);
     void drawTable(const UITableView* table, const CGRect& frame, const CellRect& clip);
     // Returns the block of lines and columns the cell's content uses.
-    Row rowOf(const UITableViewCell* cell, const CGRect& frame, const CellRect& clip) const;
+    Row rowOf(const UITableViewCell* cell, const CGRect& frame) const;
     void drawAccessory(const UITableViewCell* cell, const CGRect& frame, const Row& row, const CellRect& clip);
     void drawMap(const MKMapView* map, const CGRect& frame, const CellRect& clip, const Row* row);
     void drawAlert(const UIAlertView& alert, CGSize screen, const CellRect& viewport);
