@@ -41,9 +41,9 @@ protected:
     // vexod-gps in a 40 by 30 terminal; afterwards the shell shows its exit
     // status and the terminal's modes.
     void start(const std::string& options = "") {
-        const std::string command = framed_command("sh -c 'echo $$ >" + dir.file("pid") + "; exec " VEXOD_GPS_BINARY
-                                                   " --socket " + vexod->socket_path() + " " + options + " 2>" +
-                                                   dir.file("log") + "'");
+        const std::string command =
+            framed_command("sh -c 'echo $$ >" + dir.file("pid") + "; exec " VEXOD_GPS_BINARY " --socket " +
+                           vexod->socket_path() + " " + options + " 2>" + dir.file("log") + "'");
         tmux = std::make_unique<TmuxSession>(dir.path(), 40, 30, command,
                                              std::vector<std::string>{"VEXOD_GPS_PREFS_DIR=" + dir.path()});
         ASSERT_TRUE(tmux->started());
@@ -176,7 +176,8 @@ TEST_F(TerminalAppTest, AScriptPlaysTheUserAndItsDumpComesOutAfterwards) {
     ASSERT_TRUE(tmux->waitFor("exit=0 modes: icanon echo .")) << tmux->lastScreen();
     // The dump is one line, after the shell's "before".
     const std::string shown = tmux->history();
-    const size_t before = shown.find("before\n"), dump = shown.find("\n{\"screens\":[{\"class\":\"RootViewController\"");
+    const size_t before = shown.find("before\n"),
+                 dump = shown.find("\n{\"screens\":[{\"class\":\"RootViewController\"");
     ASSERT_NE(dump, std::string::npos) << shown;
     EXPECT_LT(before, dump);
     EXPECT_TRUE(has(shown.substr(dump), "\"text\":\"Discover more ...\"")) << shown;

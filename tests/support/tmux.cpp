@@ -48,7 +48,8 @@ std::vector<std::string> TmuxSession::tmux(std::initializer_list<std::string> ar
 TmuxSession::TmuxSession(const std::string& dir, int cols, int lines, const std::string& command,
                          std::vector<std::string> env)
     : socket_(dir + "/tmux.sock") {
-    std::vector<std::string> argv = tmux({"new-session", "-d", "-x", std::to_string(cols), "-y", std::to_string(lines)});
+    std::vector<std::string> argv =
+        tmux({"new-session", "-d", "-x", std::to_string(cols), "-y", std::to_string(lines)});
     bool lang = false;
     for (const auto& e : env) lang = lang || e.rfind("LANG=", 0) == 0;
     if (!lang) env.push_back("LANG=C.UTF-8");

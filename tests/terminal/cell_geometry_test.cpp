@@ -1,9 +1,10 @@
 // Points to cells and back, and the buffer the screens are drawn into.
+#include "frontend/terminal/cell_geometry.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
 
-#include "frontend/terminal/cell_geometry.h"
 #include "frontend/terminal/screen_buffer.h"
 
 namespace vgps::term {

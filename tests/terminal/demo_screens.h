@@ -101,12 +101,14 @@ private:
         values_[2]->setText(std::string(text));
         std::snprintf(text, sizeof text, "%f", here.latitude);
         values_[3]->setText(std::string(text));
-        if (auto* cell = dynamic_cast<MapViewCell*>(tableView()->cellForRowAtIndexPath({1, 0}))) cell->didLocatedTo(here);
+        if (auto* cell = dynamic_cast<MapViewCell*>(tableView()->cellForRowAtIndexPath({1, 0})))
+            cell->didLocatedTo(here);
         if (moveMs_ > 0) {
-            timer_ = UIApplication::sharedApplication()->runLoop()->add_timer(std::chrono::milliseconds(moveMs_), [this] {
-                timer_ = 0;
-                move();
-            });
+            timer_ =
+                UIApplication::sharedApplication()->runLoop()->add_timer(std::chrono::milliseconds(moveMs_), [this] {
+                    timer_ = 0;
+                    move();
+                });
         }
     }
 

@@ -69,7 +69,8 @@ TEST_F(MapCanvasTest, TheRegionFitsTheFrameAndCoordinatesLandWhereTheyShould) {
 
 TEST_F(MapCanvasTest, APinAtAKnownCoordinateLandsOnItsCellWithItsCalloutBeside) {
     // 0.001 north and 0.002 east of the centre: (193.1, 359.2) in points.
-    map.addAnnotation(std::make_shared<Point>(CLLocationCoordinate2D{kCentre.latitude + 0.001, kCentre.longitude + 0.002}));
+    map.addAnnotation(
+        std::make_shared<Point>(CLLocationCoordinate2D{kCentre.latitude + 0.001, kCentre.longitude + 0.002}));
     const MapDrawing drawn = draw_map(buffer, map, kFrame, area, {}, Glyphs::unicodeSet());
     ASSERT_EQ(drawn.pins.size(), 1u);
     EXPECT_EQ(drawn.pins[0], (CellRect{24, 22, 1, 1}));
@@ -143,8 +144,7 @@ TEST(MapCanvasAscii, WithoutUnicodeTheMapStaysReadable) {
     map.setRegion_animated({kCentre, {0.01, 0.01}}, false);
     map.addAnnotation(std::make_shared<Point>(kCentre));
     ScreenBuffer buffer(40, 30);
-    const MapDrawing drawn =
-        draw_map(buffer, map, kFrame, CellRect::fromEdges(2, 17, 38, 29), {}, Glyphs::asciiSet());
+    const MapDrawing drawn = draw_map(buffer, map, kFrame, CellRect::fromEdges(2, 17, 38, 29), {}, Glyphs::asciiSet());
     ASSERT_EQ(drawn.pins.size(), 1u);
     EXPECT_EQ(buffer.at(20, 24).glyph, U'@');
     for (int l = 0; l < 30; ++l) {

@@ -79,8 +79,7 @@ TEST_F(TerminalDemoTest, TheNoticeTheSwitchAndTheHighlightThenQuitGivesTheTermin
     const int two = tmux->lineOf("Receiver Two");
     ASSERT_GE(two, 0);
     const std::string before = tmux->line(two);
-    EXPECT_TRUE(tmux->waitUntil([&](const std::string&) { return tmux->line(two) != before; }, 3000ms))
-        << before;
+    EXPECT_TRUE(tmux->waitUntil([&](const std::string&) { return tmux->line(two) != before; }, 3000ms)) << before;
 
     expectRestoredAfter([&] { tmux->keys({"q"}); });
     EXPECT_TRUE(wait_for_text(events, "switch off\nswitch on\n"));

@@ -181,8 +181,10 @@ TEST_F(ViewRendererTest, TheInspectorsValuesAndItsMapInsideTheGroups) {
     EXPECT_EQ(buffer.lineText(25), "vexod-gps: your Bluetooth GPS receiver,…");
 
     // The pin moves: its earlier places make the track.
-    auto* map = dynamic_cast<MapViewCell*>(
-        static_cast<UITableViewController*>(delegate->navigation()->topViewController())->tableView()->cellForRowAtIndexPath({1, 0}));
+    auto* map =
+        dynamic_cast<MapViewCell*>(static_cast<UITableViewController*>(delegate->navigation()->topViewController())
+                                       ->tableView()
+                                       ->cellForRowAtIndexPath({1, 0}));
     ASSERT_NE(map, nullptr);
     map->didLocatedTo({48.1175, 11.5187});
     render();
@@ -199,11 +201,12 @@ TEST_F(ViewRendererTest, AWiderTerminalIsAWiderScreen) {
     buffer.resize(64, 20);
     render();
     EXPECT_EQ(buffer.lineText(2).find("Terminal Demo"), 25u);
-    EXPECT_EQ(buffer.lineText(5), " ╭" + [] {
-        std::string line;
-        for (int i = 0; i < 60; ++i) line += "─";
-        return line;
-    }() + "╮ ");
+    EXPECT_EQ(
+        buffer.lineText(5), " ╭" + [] {
+            std::string line;
+            for (int i = 0; i < 60; ++i) line += "─";
+            return line;
+        }() + "╮ ");
     EXPECT_NE(buffer.lineText(6).find("[ ON ● ]  │"), std::string::npos);
 }
 

@@ -44,9 +44,7 @@ inline CellRect cells_of(const CGRect& r) {
 }
 
 // The line holding the middle of a frame: where its one line of text goes.
-inline int text_line_of(const CGRect& r) {
-    return static_cast<int>(std::floor(CGRectGetMidY(r) / kPointsPerLine));
-}
+inline int text_line_of(const CGRect& r) { return static_cast<int>(std::floor(CGRectGetMidY(r) / kPointsPerLine)); }
 
 // The point in the middle of a cell (where a click on it lands).
 inline CGPoint point_at_cell(int col, int line) {

@@ -18,19 +18,19 @@ struct Glyphs {
     char32_t roundDownRight = 0, roundDownLeft = 0, roundUpRight = 0, roundUpLeft = 0;
     std::u32string ellipsis;
     // Images, by their file names.
-    char32_t checkMark = 0;       // "checked.png"
-    char32_t ribbon = 0;          // "bookmark-ribbon-small.png"
-    char32_t ribbonOutline = 0;   // "bookmark-PDF.png"
-    char32_t otherImage = 0;      // any other image
-    std::u32string spinner;       // frames, one character each
+    char32_t checkMark = 0;      // "checked.png"
+    char32_t ribbon = 0;         // "bookmark-ribbon-small.png"
+    char32_t ribbonOutline = 0;  // "bookmark-PDF.png"
+    char32_t otherImage = 0;     // any other image
+    std::u32string spinner;      // frames, one character each
     std::u32string switchOn, switchOff;
     std::u32string detailButton;  // the detail-disclosure accessory
     char32_t disclosure = 0;      // the disclosure-indicator accessory
     std::u32string backPrefix;    // before the back button's title
     char32_t pin = 0;
-    char32_t replacement = 0;     // for what cannot be shown
-    bool braille = true;          // map dots as Braille patterns
-    char32_t mapDot = 0;          // the map's dots without Braille
+    char32_t replacement = 0;  // for what cannot be shown
+    bool braille = true;       // map dots as Braille patterns
+    char32_t mapDot = 0;       // the map's dots without Braille
     char32_t trackDot = 0;
 
     static const Glyphs& unicodeSet();

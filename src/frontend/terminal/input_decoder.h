@@ -16,8 +16,23 @@ struct InputEvent {
     enum Kind {
         Character,  // `character`: a printable character (UTF-8 decoded)
         Control,    // `character`: a control byte without a key of its own (Ctrl-L is 0x0c)
-        Tab, BackTab, Enter, Escape, Backspace, Up, Down, Left, Right, PageUp, PageDown, Home, End,
-        MousePress, MouseRelease, WheelUp, WheelDown,
+        Tab,
+        BackTab,
+        Enter,
+        Escape,
+        Backspace,
+        Up,
+        Down,
+        Left,
+        Right,
+        PageUp,
+        PageDown,
+        Home,
+        End,
+        MousePress,
+        MouseRelease,
+        WheelUp,
+        WheelDown,
     };
     Kind kind = Character;
     char32_t character = 0;

@@ -49,8 +49,8 @@ void draw_grid(DotCanvas& canvas, const MapProjection& projection, double metres
     }
     const double lonStep = metres / projection.metresPerDegreeOfLongitude();
     const double west = north.longitude;
-    const double east = west + (bottomRight.x - topLeft.x) * projection.metresPerPoint() /
-                                   projection.metresPerDegreeOfLongitude();
+    const double east =
+        west + (bottomRight.x - topLeft.x) * projection.metresPerPoint() / projection.metresPerDegreeOfLongitude();
     const double lonFirst = std::ceil(west / lonStep), lonLast = std::floor(east / lonStep);
     if (east - west < 360 && lonLast - lonFirst < kMaxLines) {
         for (double k = lonFirst; k <= lonLast; ++k) {
@@ -124,7 +124,8 @@ CellRect draw_callout(ScreenBuffer& buffer, const CellRect& area, const CellRect
             break;
         }
     }
-    buffer.fill(CellRect{chosen.col - 1, chosen.line, chosen.cols + 2, chosen.lines}.intersect(area), Color::Default, 0);
+    buffer.fill(CellRect{chosen.col - 1, chosen.line, chosen.cols + 2, chosen.lines}.intersect(area), Color::Default,
+                0);
     for (int i = 0; i < n; ++i) {
         const Ink ink{Color::Default, static_cast<uint8_t>(i == 0 ? kBold : 0)};
         buffer.putText(chosen.col, chosen.line + i, lines[static_cast<size_t>(i)], ink, area);
@@ -175,7 +176,8 @@ std::string scale_label(double metres) {
 }
 
 DotCanvas::DotCanvas(const CellRect& area)
-    : area_(area), dots_(static_cast<size_t>(std::max(0, area.cols) * 2) * static_cast<size_t>(std::max(0, area.lines) * 4), 0) {}
+    : area_(area),
+      dots_(static_cast<size_t>(std::max(0, area.cols) * 2) * static_cast<size_t>(std::max(0, area.lines) * 4), 0) {}
 
 bool DotCanvas::dotAt(CGPoint p, int* x, int* y) const {
     const double fx = std::floor((p.x - area_.col * kPointsPerColumn) / 4);
@@ -195,8 +197,8 @@ uint8_t DotCanvas::bits(int col, int line, Layer layer) const {
     uint8_t out = 0;
     for (int dy = 0; dy < 4; ++dy) {
         for (int dx = 0; dx < 2; ++dx) {
-            const size_t i = static_cast<size_t>(line * 4 + dy) * static_cast<size_t>(width()) +
-                             static_cast<size_t>(col * 2 + dx);
+            const size_t i =
+                static_cast<size_t>(line * 4 + dy) * static_cast<size_t>(width()) + static_cast<size_t>(col * 2 + dx);
             if ((dots_[i] & layer) != 0) out |= kBrailleBit[dy][dx];
         }
     }

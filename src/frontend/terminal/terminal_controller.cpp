@@ -288,8 +288,8 @@ void TerminalController::drawHelpLine() {
     buffer_.fill({0, line, cols(), 1}, Color::Default, kReverse);
     const char* wide = glyphs_->unicode ? " Tab/Shift-Tab/↑↓ move   Enter/Space tap   Esc back   q quit"
                                         : " Tab/Shift-Tab/arrows move   Enter/Space tap   Esc back   q quit";
-    const char* narrow = glyphs_->unicode ? "Tab/↑↓ move  Enter tap  Esc back  q quit"
-                                          : "Tab/Up/Dn move Enter tap Esc back q quit";
+    const char* narrow =
+        glyphs_->unicode ? "Tab/↑↓ move  Enter tap  Esc back  q quit" : "Tab/Up/Dn move Enter tap Esc back q quit";
     std::u32string text = display_text(wide, *glyphs_);
     if (text_width(text) > cols()) text = display_text(narrow, *glyphs_);
     buffer_.putText(0, line, fit_text(text, cols(), *glyphs_), {}, buffer_.bounds());

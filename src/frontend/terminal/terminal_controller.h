@@ -90,10 +90,10 @@ private:
     ViewRenderer renderer_;
     ScreenBuffer buffer_;
     std::optional<FocusKey> focus_;
-    std::set<UIView::Id> lastIds_;         // the views of the last list of tappables
-    std::vector<FocusKey> remembered_;     // highlights of screens left, newest last
-    std::optional<FocusKey> pressed_;      // what a mouse button went down on
-    bool kitTouch_ = false;                // the button went down on nothing of ours
+    std::set<UIView::Id> lastIds_;      // the views of the last list of tappables
+    std::vector<FocusKey> remembered_;  // highlights of screens left, newest last
+    std::optional<FocusKey> pressed_;   // what a mouse button went down on
+    bool kitTouch_ = false;             // the button went down on nothing of ours
     unsigned spinnerFrame_ = 0;
     bool needsRender_ = true;
     bool repaint_ = false;

@@ -21,8 +21,8 @@ namespace vgps::term {
 
 // The lines and columns of a table row's content.
 struct ViewRenderer::Row {
-    double top = 0;      // the cell's top edge, window points
-    int line0 = 0;       // the line of that edge
+    double top = 0;           // the cell's top edge, window points
+    int line0 = 0;            // the line of that edge
     int first = 0, last = 0;  // content lines, both included
     int left = 0, right = 0;  // content columns [left, right)
     int textRight = 0;        // where texts and controls end (a column short of a group's side)
@@ -197,8 +197,8 @@ void ViewRenderer::drawView(const UIView* view, CGPoint origin, const CellRect& 
         }
     } else if (const auto* imageView = dynamic_cast<const UIImageView*>(view)) {
         if (const auto& image = imageView->image()) {
-            putCentredGlyph(spanOf(frame, row), glyphs_->imageGlyph(image->name()),
-                            {image_color(image->name()), kBold}, clip, nullptr);
+            putCentredGlyph(spanOf(frame, row), glyphs_->imageGlyph(image->name()), {image_color(image->name()), kBold},
+                            clip, nullptr);
         }
     } else if (const auto* segments = dynamic_cast<const UISegmentedControl*>(view)) {
         const CellRect span = spanOf(frame, row).intersect(clip);
@@ -263,7 +263,8 @@ void ViewRenderer::drawTable(const UITableView* table, const CGRect& frame, cons
         const int textLeft = grouped ? left + 1 : left;
         const int textRight = grouped ? right - 1 : right;
         if (s.header && !CGRectIsEmpty(s.headerFrame)) {
-            const int line = grouped && s.rows > 0 ? top - 1 : text_line_of(CGRectOffset(s.headerFrame, content.x, content.y));
+            const int line =
+                grouped && s.rows > 0 ? top - 1 : text_line_of(CGRectOffset(s.headerFrame, content.x, content.y));
             buffer_->putAligned(CellRect::fromEdges(textLeft, line, textRight, line + 1),
                                 display_text(*s.header, *glyphs_), 0, {Color::Default, kBold}, clip, *glyphs_);
         }
@@ -343,7 +344,8 @@ void ViewRenderer::drawAlert(const UIAlertView& alert, CGSize screen, const Cell
         firstButtonLine = std::min(firstButtonLine, line);
         const CellRect span = CellRect::fromEdges(std::max(inside.col, column_at(CGRectGetMinX(b))), line,
                                                   std::min(inside.right(), column_at(CGRectGetMaxX(b))), line + 1);
-        const std::u32string text = U"[ " + display_text(alert.buttonTitleAtIndex(static_cast<int>(i)), *glyphs_) + U" ]";
+        const std::u32string text =
+            U"[ " + display_text(alert.buttonTitleAtIndex(static_cast<int>(i)), *glyphs_) + U" ]";
         alertButtons_.push_back(buffer_->putAligned(span, text, 1, {Color::Default, kBold}, viewport, *glyphs_));
     }
 
@@ -357,8 +359,8 @@ void ViewRenderer::drawAlert(const UIAlertView& alert, CGSize screen, const Cell
             size_t end = text.find('\n', start);
             if (end == std::string::npos) end = text.size();
             const int left = room - static_cast<int>(lines.size());
-            for (auto& l : wrap_text(display_text(text.substr(start, end - start), *glyphs_), inside.cols, left,
-                                     *glyphs_)) {
+            for (auto& l :
+                 wrap_text(display_text(text.substr(start, end - start), *glyphs_), inside.cols, left, *glyphs_)) {
                 lines.emplace_back(std::move(l), ink);
             }
             start = end + 1;
