@@ -290,8 +290,10 @@ void TerminalController::drawHelpLine() {
                                         : " Tab/Shift-Tab/arrows move   Enter/Space tap   Esc back   q quit";
     const char* narrow =
         glyphs_->unicode ? "Tab/↑↓ move  Enter tap  Esc back  q quit" : "Tab/Up/Dn move Enter tap Esc back q quit";
+    const char* tiny = glyphs_->unicode ? "Tab/↑↓ Enter Esc q" : "Tab Enter Esc q";
     std::u32string text = display_text(wide, *glyphs_);
     if (text_width(text) > cols()) text = display_text(narrow, *glyphs_);
+    if (text_width(text) > cols()) text = display_text(tiny, *glyphs_);
     buffer_.putText(0, line, fit_text(text, cols(), *glyphs_), {}, buffer_.bounds());
 }
 
