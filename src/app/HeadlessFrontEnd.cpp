@@ -1,6 +1,8 @@
 #include "app/HeadlessFrontEnd.h"
 
 #include <chrono>
+#include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -43,7 +45,9 @@ public:
         UITableView* table = finger::top_table(app_);
         if (stage_ == Stage::Start) {
             if (footer_of(table, 0) == kFailedToConnect) {
-                report_->line("connect-failed");
+                // A stop signal (or the time-out) that ended the connect is
+                // not a daemon that cannot be reached.
+                if (stop_signal_received() == 0) report_->line("connect-failed");
                 connectFailed_ = true;
                 stage_ = Stage::Done;
                 return;
@@ -156,18 +160,22 @@ int run_headless(const AppOptions& options) {
         app.stop();
         loop->add_timer(0ms, [] {});
     };
-    if (!watch_stop_signals(loop, [&](int) {
-            interrupted = true;
+    if (!watch_stop_signals(loop, [&](int sig) {
+            if (sig == SIGALRM) {
+                timedOut = true;
+            } else {
+                interrupted = true;
+            }
             stop();
         })) {
         return 1;
     }
-    RunLoop::TimerId deadline = 0;
-    if (options.timeoutSeconds > 0) {
-        deadline = loop->add_timer(std::chrono::milliseconds(static_cast<int64_t>(options.timeoutSeconds * 1000)), [&] {
-            timedOut = true;
-            stop();
-        });
+    // The time-out comes as a stop signal (SIGALRM), so that a request
+    // waiting for the daemon gives way to it at once, like to SIGINT.
+    if (options.timeoutSeconds > 0 &&
+        !stop_after(std::chrono::milliseconds(static_cast<int64_t>(std::ceil(options.timeoutSeconds * 1000))))) {
+        std::perror("vexod-gps: setitimer");
+        return 1;
     }
 
     std::unique_ptr<ScriptPlayer> player;
@@ -203,10 +211,12 @@ int run_headless(const AppOptions& options) {
 
     const int launched = UIApplicationMain(&app, &delegate);
     if (watcher != 0) loop->remove_before_wait_observer(watcher);
-    if (deadline != 0) loop->cancel_timer(deadline);
     if (launched != 0) return 1;
-    if (user && user->connectFailed()) return 1;
-    if (report && report->daemonGone()) return 1;
+    // A stop that came while a request waited has closed the connection
+    // already; it is not a daemon that went away or could not be reached.
+    const bool stopped = stop_signal_received() != 0;
+    if (!stopped && user && user->connectFailed()) return 1;
+    if (!stopped && report && report->daemonGone()) return 1;
 
     // The data link and the daemon connection are closed before the end.
     if (manager->state() > DaemonStateConnected) manager->disconnectFromDevice();

@@ -1,6 +1,8 @@
 #include "app/TerminalApp.h"
 
 #include <chrono>
+#include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -87,18 +89,23 @@ int run_terminal(const AppOptions& options) {
         loop->add_timer(0ms, [] {});
     };
     // Before the terminal is taken, so that ncurses leaves these signals to us.
-    if (!watch_stop_signals(loop, [&](int) { stop(); })) return 1;
+    if (!watch_stop_signals(loop, [&](int sig) {
+            if (sig == SIGALRM) timedOut = true;
+            stop();
+        })) {
+        return 1;
+    }
 
     term::TerminalFrontEnd front(&app);
     front.setQuitHandler(stop);
     if (!front.start()) return 1;
 
-    RunLoop::TimerId deadline = 0;
-    if (options.timeoutSeconds > 0) {
-        deadline = loop->add_timer(std::chrono::milliseconds(static_cast<int64_t>(options.timeoutSeconds * 1000)), [&] {
-            timedOut = true;
-            stop();
-        });
+    // The time-out comes as a stop signal (SIGALRM), as in the headless run.
+    if (options.timeoutSeconds > 0 &&
+        !stop_after(std::chrono::milliseconds(static_cast<int64_t>(std::ceil(options.timeoutSeconds * 1000))))) {
+        front.stop();
+        std::perror("vexod-gps: setitimer");
+        return 1;
     }
     // Whatever a script prints waits for the terminal to be given back.
     std::vector<std::string> scriptOut, scriptErr;
@@ -122,7 +129,6 @@ int run_terminal(const AppOptions& options) {
 
     const int launched = UIApplicationMain(&app, &delegate);
     loop->remove_before_wait_observer(watcher);
-    if (deadline != 0) loop->cancel_timer(deadline);
     player.reset();
     front.stop();
     print_lines(stdout, scriptOut);
@@ -130,8 +136,11 @@ int run_terminal(const AppOptions& options) {
 
     if (manager->state() > DaemonStateConnected) manager->disconnectFromDevice();
     if (manager->isConnected()) manager->shutdownDaemon();
-    if (launched != 0 || loss.lossSeen() || !everConnected) return 1;
+    if (launched != 0) return 1;
     if (timedOut) return 3;
+    // A stop signal that came while a request waited has closed the
+    // connection: not a daemon that went away or could not be reached.
+    if (stop_signal_received() == 0 && (loss.lossSeen() || !everConnected)) return 1;
     return scriptStatus;
 }
 

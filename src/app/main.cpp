@@ -39,9 +39,9 @@ int main(int argc, char** argv) {
         "With --headless and no script, a scripted user plays that road and every report is one line\n"
         "on stdout; with --script, the script plays the user and each of its dumps is one line on\n"
         "stdout (in a terminal, once it is given back).",
-        "Exit status: 0 done, quit or interrupted, 1 daemon not reachable or gone (or no usable\n"
-        "terminal), 2 bad arguments or script, 3 time-out, 4 a script's wait-for that ran out of\n"
-        "time. Log lines go to stderr (held while the screens are drawn on it).");
+        "Exit status: 0 done, quit or interrupted, 1 daemon not reachable, gone or not answering (or\n"
+        "no usable terminal), 2 bad arguments or script, 3 time-out, 4 a script's wait-for that ran\n"
+        "out of time. Log lines go to stderr (held while the screens are drawn on it).");
     CLI::App& app = cli.app();
     CLI::Option* headless_option =
         app.add_flag("--headless", options.headless, "run without a display: report lines or a script's dumps");

@@ -1,9 +1,12 @@
 // vexod-gps --headless against the real vexod: the lines other checks read.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -11,6 +14,7 @@
 
 #include "support/plist_probe.h"
 #include "support/process.h"
+#include "support/sockets.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -20,6 +24,7 @@ using vgps::test::ChildProcess;
 using vgps::test::read_file;
 using vgps::test::TempDir;
 using vgps::test::VexodProcess;
+namespace test = vgps::test;
 
 std::vector<std::string> lines_of(const std::string& path) {
     std::vector<std::string> out;
@@ -140,6 +145,64 @@ TEST(Headless, PrintsPositionsOfTheChosenDeviceUntilTheLinkEnds) {
     EXPECT_TRUE(WIFEXITED(other->wait(20000ms)));
     lines = lines_of(dir.file("other.out"));
     EXPECT_NE(std::find(lines.begin(), lines.end(), "device-not-found 00:00:00:00:00:09"), lines.end());
+}
+
+// A daemon that answers the first request with a header announcing 1 MiB
+// and then one byte every 100 ms, for 20 s or until the application goes.
+class TricklingDaemon {
+public:
+    explicit TricklingDaemon(const std::string& path)
+        : listener_(test::listen_unix(path)), thread_([this] {
+              const int fd = ::accept(listener_, nullptr, nullptr);
+              const test::Bytes request = test::read_exact(fd, 20);
+              if (request.size() == 20) {
+                  test::write_all(fd, test::frame(0, test::get32(request, 12), 1, {}, 0x12345678, 1 << 20));
+                  trickling = true;
+                  for (int i = 0; i < 200 && test::write_all(fd, {0x5A}); ++i)
+                      std::this_thread::sleep_for(100ms);
+              }
+              ::close(fd);
+          }) {}
+    ~TricklingDaemon() {
+        ::shutdown(listener_, SHUT_RDWR);  // wakes an accept still waiting
+        thread_.join();
+        ::close(listener_);
+    }
+    std::atomic<bool> trickling{false};
+
+private:
+    int listener_;
+    test::PeerThread thread_;
+};
+
+TEST(Headless, StopSignalsAndTheTimeOutEndARunWhateverTheDaemonSends) {
+    TempDir dir;
+    ::setenv("VEXOD_GPS_PREFS_DIR", dir.path().c_str(), 1);
+    const struct {
+        const char* what;
+        int signal;  // 0: --timeout 1 ends the run
+        int status;
+    } cases[] = {{"SIGTERM", SIGTERM, 0}, {"SIGINT", SIGINT, 0}, {"--timeout 1", 0, 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string socket = dir.file(std::string("trickle-") + std::to_string(c.signal));
+        auto daemon = std::make_unique<TricklingDaemon>(socket);
+        std::vector<std::string> argv{VEXOD_GPS_BINARY, "--headless", "--socket", socket};
+        if (c.signal == 0) argv.insert(argv.end(), {"--timeout", "1"});
+        const auto start = std::chrono::steady_clock::now();
+        ChildProcess gps(argv, dir.file("gps.out"), dir.file("gps.err"));
+        while (!daemon->trickling && std::chrono::steady_clock::now() - start < 5s) std::this_thread::sleep_for(5ms);
+        ASSERT_TRUE(daemon->trickling) << read_file(dir.file("gps.err"));
+        std::this_thread::sleep_for(300ms);  // well inside the wait for the answer
+        if (c.signal != 0) gps.signal(c.signal);
+        const auto signalled = std::chrono::steady_clock::now();
+        const int status = gps.wait(10000ms);
+        // Within a second of the signal, or of the time-out.
+        EXPECT_LT(std::chrono::steady_clock::now() - (c.signal != 0 ? signalled : start + 1s), 1s);
+        EXPECT_TRUE(exited_with(status, c.status)) << status << "\n" << read_file(dir.file("gps.err"));
+        EXPECT_EQ(read_file(dir.file("gps.out")).find("alert"), std::string::npos) << read_file(dir.file("gps.out"));
+        daemon.reset();
+    }
 }
 
 }  // namespace

@@ -192,5 +192,11 @@ TEST_F(TerminalAppTest, SigtermGivesTheTerminalBack) {
     expectEnd(0);
 }
 
+TEST_F(TerminalAppTest, TheTimeOutEndsWithStatusThree) {
+    start("--timeout 0.5");
+    ASSERT_TRUE(tmux->waitFor("[ Dismiss ]")) << tmux->lastScreen();
+    expectEnd(3);
+}
+
 }  // namespace
 }  // namespace vgps::test

@@ -109,11 +109,42 @@ void Daemon::on_client_readable() {
         return;
     }
     if (n < 0) {
-        if (errno != EAGAIN && errno != EINTR) drop_client(std::strerror(errno));
+        if (errno != EAGAIN && errno != EINTR) drop_client(end_text(errno));
         return;
     }
     client_.input.insert(client_.input.end(), buffer, buffer + n);
     process_input();
+}
+
+const char* Daemon::end_text(int error) {
+    // EPIPE: a send found the client gone; ECONNRESET: it closed with
+    // answers of ours still unread.
+    if (error == EPIPE || error == ECONNRESET) return "client closed the connection";
+    return std::strerror(error);
+}
+
+void Daemon::watch_partial_frame() {
+    if (client_.fd < 0) return;
+    bool partial = !client_.input.empty();
+    if (partial && client_.input.size() >= vgps::VEXOD_HEADER_SIZE) {
+        // A whole request waiting for a delayed answer is ours to serve, not
+        // the client's to complete.
+        partial = client_.input.size() < vgps::vexod_header_load(client_.input.data()).msgsize;
+    }
+    if (!partial) {
+        if (client_.frame_timer != 0) loop_->cancel_timer(client_.frame_timer);
+        client_.frame_timer = 0;
+        return;
+    }
+    if (client_.frame_timer != 0 && client_.frame_start == client_.consumed) return;  // the same request
+    if (client_.frame_timer != 0) loop_->cancel_timer(client_.frame_timer);
+    client_.frame_start = client_.consumed;
+    client_.frame_timer = loop_->add_timer(kFrameTimeout, [this] {
+        client_.frame_timer = 0;
+        const std::string why = "its request did not complete within " + std::to_string(kFrameTimeout.count()) +
+                                " s (" + std::to_string(client_.input.size()) + " bytes came)";
+        drop_client(why.c_str());
+    });
 }
 
 void Daemon::process_input() {
@@ -133,11 +164,13 @@ void Daemon::process_input() {
             drop_client("unreadable input");
             return;
         }
-        if (client_.input.size() < h.msgsize) return;
+        if (client_.input.size() < h.msgsize) break;
         std::vector<uint8_t> msg(client_.input.begin(), client_.input.begin() + h.msgsize);
         client_.input.erase(client_.input.begin(), client_.input.begin() + h.msgsize);
+        client_.consumed += h.msgsize;
         handle_request(msg.data(), h.msgsize);
     }
+    if (client_.generation == generation) watch_partial_frame();
 }
 
 void Daemon::handle_request(const uint8_t* msg, uint32_t size) {
@@ -243,7 +276,7 @@ void Daemon::send_frame(const std::vector<uint8_t>& frame) {
     if (client_.fd < 0) return;
     // A client that stops reading is dropped instead of stalling the daemon.
     if (vgps::send_all(client_.fd, frame.data(), frame.size(), vgps::deadline_after(kSendTimeout)) < frame.size()) {
-        drop_client(std::strerror(errno));
+        drop_client(end_text(errno));
     }
 }
 
@@ -276,7 +309,9 @@ void Daemon::send_malformed() {
 void Daemon::drop_client(const char* why) {
     if (client_.fd < 0) return;
     close_links("its client left");
-    for (auto id : client_.timers) loop_->cancel_timer(id);
+    for (const auto& [key, id] : client_.timers) loop_->cancel_timer(id);
+    if (client_.frame_timer != 0) loop_->cancel_timer(client_.frame_timer);
+    client_.frame_timer = 0;
     loop_->remove_source(client_.source);
     ::close(client_.fd);
     VLOG("client %llu disconnected: %s", static_cast<unsigned long long>(client_.generation), why);
@@ -288,23 +323,32 @@ void Daemon::drop_client(const char* why) {
     if (listen_fd_ >= 0) loop_->set_source_enabled(listen_source_, true);
 }
 
-void Daemon::later(uint32_t ms, std::function<void()> fn) {
+uint64_t Daemon::later(uint32_t ms, std::function<void()> fn) {
     const uint64_t generation = client_.generation;
-    const auto id = loop_->add_timer(std::chrono::milliseconds(ms), [this, generation, fn = std::move(fn)] {
-        if (client_.fd >= 0 && client_.generation == generation) fn();
+    const uint64_t key = ++client_.timer_keys;
+    const auto id = loop_->add_timer(std::chrono::milliseconds(ms), [this, generation, key, fn = std::move(fn)] {
+        if (client_.fd < 0 || client_.generation != generation) return;
+        client_.timers.erase(key);  // fired: nothing left to cancel
+        fn();
     });
-    client_.timers.push_back(id);
+    client_.timers.emplace(key, id);
+    return key;
 }
 
 void Daemon::start_inquiry() {
     // A new inquiry replaces one still running.
-    for (auto id : inquiry_timers_) loop_->cancel_timer(id);
-    const size_t before = client_.timers.size();
+    for (const uint64_t key : inquiry_timers_) {
+        const auto it = client_.timers.find(key);
+        if (it == client_.timers.end()) continue;
+        loop_->cancel_timer(it->second);
+        client_.timers.erase(it);
+    }
+    inquiry_timers_.clear();
     uint32_t last = 0;
     VLOG("inquiry started");
     for (const Device& d : scenario_.devices) {
         for (uint32_t r = 0; r < d.repeat; ++r) {
-            later(d.inquiry_delay_ms, [this, &d] {
+            inquiry_timers_.push_back(later(d.inquiry_delay_ms, [this, &d] {
                 const vgps::vexod_inquiry_result_msg n{
                     d.address,
                     0,
@@ -314,18 +358,17 @@ void Daemon::start_inquiry() {
                     0};
                 VLOG("inquiry result %s class 0x%06x", ba2str(d.address).c_str(), d.device_class);
                 send_frame(vexod_frame(n));
-            });
+            }));
         }
         last = std::max(last, d.inquiry_delay_ms);
     }
     const uint32_t end = last + scenario_.inquiry_end_after_ms;
-    later(end, [this] {
+    inquiry_timers_.push_back(later(end, [this] {
         const uint32_t id = scenario_.inquiry_canceled ? vgps::VEXOD_NOTIFY_INQUIRY_CANCELED
                                                        : vgps::VEXOD_NOTIFY_INQUIRY_COMPLETE;
         VLOG("inquiry %s", scenario_.inquiry_canceled ? "canceled" : "complete");
         send_frame(vexod_frame(vgps::vexod_inquiry_complete_msg{0}, id));
-    });
-    inquiry_timers_.assign(client_.timers.begin() + static_cast<ptrdiff_t>(before), client_.timers.end());
+    }));
 }
 
 const Device* Daemon::find_device(const vgps::bdaddr& address) const {

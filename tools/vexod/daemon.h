@@ -23,6 +23,10 @@ inline constexpr uint32_t kMaxRequestSize = 1 << 20;
 // How long sending one frame to the client may take: a client that stops
 // reading is dropped instead of stalling the daemon.
 inline constexpr std::chrono::milliseconds kSendTimeout{2000};
+// How long a request may take to arrive whole once its first byte has come:
+// a client that sends part of a frame and stalls is dropped, so that the
+// applications waiting behind it are served.
+inline constexpr std::chrono::seconds kFrameTimeout{3};
 
 class Daemon {
 public:
@@ -44,19 +48,32 @@ private:
         uint32_t received = 0;
         uint32_t answered = 0;
         bool waiting = false;  // a delayed response is pending
-        std::vector<vgps::RunLoop::TimerId> timers;
+        // Its pending timers by key (later()); a timer leaves when it fires,
+        // so a long connection does not collect them.
+        std::map<uint64_t, vgps::RunLoop::TimerId> timers;
+        uint64_t timer_keys = 0;
+        uint64_t consumed = 0;                  // input bytes taken as requests so far
+        vgps::RunLoop::TimerId frame_timer = 0;  // runs while a request is incomplete
+        uint64_t frame_start = 0;               // `consumed` when that request began
     };
 
     void on_listen_readable();
     void on_client_readable();
     void process_input();
+    // Starts the frame timer when the input ends in part of a request, and
+    // stops it when it does not.
+    void watch_partial_frame();
+    // Why a connection ended, for the log: a client that closed (also with
+    // answers unread, or while a send was under way) has simply gone.
+    static const char* end_text(int error);
     void handle_request(const uint8_t* msg, uint32_t size);
     void respond(uint32_t msgid, uint32_t result, uint32_t value);
     void after_response();
     void send_frame(const std::vector<uint8_t>& frame);
     void send_malformed();
     void drop_client(const char* why);
-    void later(uint32_t ms, std::function<void()> fn);
+    // Runs `fn` in `ms` if the same client is still there; the timer's key.
+    uint64_t later(uint32_t ms, std::function<void()> fn);
 
     void start_inquiry();
     void request_name(const vgps::bdaddr& address);
@@ -80,7 +97,7 @@ private:
     vgps::RunLoop::SourceId listen_source_ = 0;
     Client client_;
     uint64_t next_generation_ = 1;
-    std::vector<vgps::RunLoop::TimerId> inquiry_timers_;
+    std::vector<uint64_t> inquiry_timers_;  // keys in client_.timers
     // The client's data links; they end with it.
     std::map<uint64_t, ActiveLink> links_;
     uint64_t next_link_id_ = 1;
