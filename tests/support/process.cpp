@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sstream>
 #include <thread>
 
 #include "support/temp_dir.h"
@@ -61,6 +62,15 @@ int ChildProcess::wait(std::chrono::milliseconds timeout) {
         if (std::chrono::steady_clock::now() >= deadline) return -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+bool exited_with(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
+std::vector<std::string> output_lines(const std::string& path) {
+    std::vector<std::string> out;
+    std::istringstream in(read_file(path));
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
 }
 
 bool wait_for_text(const std::string& path, const std::string& text, std::chrono::milliseconds timeout) {

@@ -49,6 +49,11 @@ private:
     std::string out_, err_;
 };
 
+// True when a raw wait status is a normal exit with `code`.
+bool exited_with(int status, int code);
+// The lines of a program's output file, without their line ends.
+std::vector<std::string> output_lines(const std::string& path);
+
 // Polls `path` until it contains `text` or `timeout` passes.
 bool wait_for_text(const std::string& path, const std::string& text,
                    std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));

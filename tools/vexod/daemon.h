@@ -1,19 +1,19 @@
 // The vexod daemon: listens on a local socket, serves one client connection
 // at a time (the next waits in the listen queue), answers its requests and
-// sends the notifications of the simulated radio, and streams the NMEA of
-// the receivers it links to over data sockets of their own.
+// sends the notifications of its radio (radio.h: simulated, or BlueZ).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "data_link.h"
 #include "link/vexod_wire.h"
 #include "platform/run_loop.h"
+#include "radio.h"
 #include "scenario.h"
 
 namespace vexod {
@@ -28,13 +28,19 @@ inline constexpr std::chrono::milliseconds kSendTimeout{2000};
 // applications waiting behind it are served.
 inline constexpr std::chrono::seconds kFrameTimeout{3};
 
-class Daemon {
+class Daemon : private RadioListener {
 public:
-    Daemon(Scenario scenario, std::string socket_path, vgps::RunLoop* loop);
+    // The daemon driving `radio`, with the client `faults` of a scenario.
+    Daemon(std::unique_ptr<Radio> radio, Faults faults, std::string socket_path, vgps::RunLoop* loop);
     ~Daemon();
 
-    // Binds and listens. A socket file left by a daemon that is gone is
-    // replaced; a live one, or a file that is not a socket, is refused.
+    // The group that may use the daemon's socket besides its user (mode
+    // 0660 instead of 0600). Before start().
+    void share_with_group(gid_t group) { group_ = group; }
+
+    // Binds and listens (mode 0600, or 0660 for the group), then starts the
+    // radio. A socket file left by a daemon that is gone is replaced; a live
+    // one, or a file that is not a socket, is refused.
     bool start(std::string* error);
     // Closes every connection and removes the socket file.
     void stop();
@@ -67,6 +73,7 @@ private:
     // answers unread, or while a send was under way) has simply gone.
     static const char* end_text(int error);
     void handle_request(const uint8_t* msg, uint32_t size);
+    void answer_request(uint32_t funcid, std::function<void()> answer);
     void respond(uint32_t msgid, uint32_t result, uint32_t value);
     void after_response();
     void send_frame(const std::vector<uint8_t>& frame);
@@ -75,32 +82,24 @@ private:
     // Runs `fn` in `ms` if the same client is still there; the timer's key.
     uint64_t later(uint32_t ms, std::function<void()> fn);
 
-    void start_inquiry();
-    void request_name(const vgps::bdaddr& address);
-    const Device* find_device(const vgps::bdaddr& address) const;
-    void service_search(const vgps::bdaddr& address, std::vector<uint8_t> pattern);
-    void rfcomm_connect(const vgps::bdaddr& address, uint8_t channel);
-    uint32_t open_link(const Device& device, uint8_t channel, std::string* path);
-    void link_ended(uint64_t id, LinkEnd why);
-    void close_links(const char* why);
+    void radio_inquiry_result(const vgps::bdaddr& address, uint32_t device_class, const std::string& text) override;
+    void radio_inquiry_complete(bool canceled) override;
+    void radio_name_result(const vgps::bdaddr& address, const std::optional<std::string>& name) override;
+    void radio_search_result(const vgps::bdaddr& address, const std::vector<uint8_t>& pattern, uint32_t result,
+                             const std::vector<uint8_t>& attributes) override;
+    void radio_link_connected(const vgps::bdaddr& address, uint8_t channel, uint32_t result,
+                              const std::string& path) override;
+    void radio_link_closed(const vgps::bdaddr& address, uint8_t channel, LinkEnd why) override;
 
-    struct ActiveLink {
-        vgps::bdaddr address;
-        uint8_t channel;
-        std::unique_ptr<DataLink> link;
-    };
-
-    Scenario scenario_;
+    std::unique_ptr<Radio> radio_;
+    Faults faults_;
     std::string path_;
+    std::optional<gid_t> group_;
     vgps::RunLoop* loop_;
     int listen_fd_ = -1;
     vgps::RunLoop::SourceId listen_source_ = 0;
     Client client_;
     uint64_t next_generation_ = 1;
-    std::vector<uint64_t> inquiry_timers_;  // keys in client_.timers
-    // The client's data links; they end with it.
-    std::map<uint64_t, ActiveLink> links_;
-    uint64_t next_link_id_ = 1;
 };
 
 }  // namespace vexod
