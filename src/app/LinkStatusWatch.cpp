@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "ui/GPSInspector.h"
+
 namespace vgps {
 
 using namespace std::chrono_literals;
@@ -25,6 +27,23 @@ void LinkStatusWatch::daemonManager_stateChangedFrom_To(DaemonManager*, int32_t 
     } else if (from == DaemonStateLinked) {
         stop();
     }
+}
+
+std::unique_ptr<LinkStatusWatch> LinkStatusWatch::forInspector(DaemonManager* manager, RunLoop* loop,
+                                                               const vexod_gps_trialAppDelegate* delegate,
+                                                               std::function<void(const std::string&)> show) {
+    return std::make_unique<LinkStatusWatch>(
+        manager, loop,
+        [delegate, show = std::move(show), shown = std::string()](const LinkHealthReport*,
+                                                                   const std::string& verdict) mutable {
+            const UINavigationController* stack = delegate->navigationController();
+            const bool inspector =
+                stack != nullptr && dynamic_cast<const GPSInspector*>(stack->topViewController()) != nullptr;
+            const std::string text = inspector ? verdict : "";
+            if (text == shown) return;
+            shown = text;
+            show(text);
+        });
 }
 
 void LinkStatusWatch::tick() {

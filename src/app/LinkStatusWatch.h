@@ -7,11 +7,13 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "link/DaemonManager.h"
 #include "link/link_health.h"
 #include "platform/run_loop.h"
+#include "ui/vexod_gps_trialAppDelegate.h"
 
 namespace vgps {
 
@@ -34,6 +36,15 @@ public:
     void daemonManager_foundNewDevice(DaemonManager*, std::shared_ptr<BTDevice>) override {}
     void daemonManager_inquiryStopped(DaemonManager*, bool) override {}
     void daemonManager_initialStateReterived(DaemonManager*, int32_t) override {}
+
+    // A watch for a front-end's status text: `show` gets the verdict while
+    // the GPS inspector is the top screen of `delegate`'s navigation stack,
+    // and "" otherwise, each time that text changes. It is looked at every
+    // second of a link and when the link is gone, so leaving the inspector
+    // clears it within a second.
+    static std::unique_ptr<LinkStatusWatch> forInspector(DaemonManager* manager, RunLoop* loop,
+                                                         const vexod_gps_trialAppDelegate* delegate,
+                                                         std::function<void(const std::string&)> show);
 
 private:
     void tick();

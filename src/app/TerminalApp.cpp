@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/LinkStatusWatch.h"
 #include "app/ScriptPlayer.h"
 #include "frontend/terminal/TerminalFrontEnd.h"
 #include "link/DaemonManager.h"
@@ -121,6 +122,10 @@ int run_terminal(const AppOptions& options) {
             });
         player->start();
     }
+    // The verdict on the data link on the status line while the inspector
+    // is up.
+    const std::unique_ptr<LinkStatusWatch> status = LinkStatusWatch::forInspector(
+        manager, loop, &delegate, [&front](const std::string& text) { front.setStatusText(text); });
     bool everConnected = false;
     const RunLoop::ObserverId watcher = loop->add_before_wait_observer([&] {
         if (manager->isConnected()) everConnected = true;

@@ -126,5 +126,33 @@ TEST_F(TerminalControllerTest, PastTheLastThingTheListScrolls) {
     EXPECT_EQ(table->contentOffset().y, 0);
 }
 
+TEST_F(TerminalControllerTest, AStatusTextTakesTheBottomLineWithTheKeysThatStillFit) {
+    const std::string verdict = "receiving GN sentences: this build decodes GP only";
+    const struct {
+        int cols;
+        std::string line;
+    } cases[] = {
+        {120, " " + verdict + "         Tab/Shift-Tab/↑↓ move   Enter/Space tap   Esc back   q quit "},
+        {80, " " + verdict + "            Esc back  q quit "},
+        {60, " " + verdict + "         "},  // no keys fit beside it
+        {30, " receiving GN sentences: this…"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cols);
+        launch(false, c.cols, 20);
+        controller.setStatusText("");
+        controller.render();
+        controller.setStatusText(verdict);
+        EXPECT_TRUE(controller.needsRender());
+        controller.render();
+        EXPECT_EQ(controller.buffer().lineText(19), c.line);
+        EXPECT_NE(controller.buffer().at(1, 19).attrs() & kBold, 0);
+    }
+    // Without one, the help line is back.
+    controller.setStatusText("");
+    controller.render();
+    EXPECT_EQ(controller.buffer().lineText(19), "Tab/↑↓ Enter Esc q            ");
+}
+
 }  // namespace
 }  // namespace vgps::term

@@ -54,6 +54,9 @@ public:
     void applicationNeedsDisplay(UIApplication* app, const UIDisplayChanges& changes) override;
 
     TerminalController* controller() { return controller_.get(); }
+    // The application's status text, shown on the bottom line while it is
+    // not "" (see TerminalController::setStatusText); drawn on the next turn.
+    void setStatusText(const std::string& text) { controller_->setStatusText(text); }
     // Draws the window and brings the terminal up to date now.
     void redraw();
     // Every turning spinner's timer so far, for measurements.

@@ -283,6 +283,13 @@ void TerminalController::handle(const InputEvent& e) {
 
 // --- drawing
 
+void TerminalController::setStatusText(std::string_view utf8) {
+    if (utf8 == statusUtf8_) return;
+    statusUtf8_ = utf8;
+    status_ = display_text(utf8, *glyphs_);
+    needsRender_ = true;
+}
+
 void TerminalController::drawHelpLine() {
     const int line = lines() - 1;
     buffer_.fill({0, line, cols(), 1}, Color::Default, kReverse);
@@ -291,6 +298,20 @@ void TerminalController::drawHelpLine() {
     const char* narrow =
         glyphs_->unicode ? "Tab/↑↓ move  Enter tap  Esc back  q quit" : "Tab/Up/Dn move Enter tap Esc back q quit";
     const char* tiny = glyphs_->unicode ? "Tab/↑↓ Enter Esc q" : "Tab Enter Esc q";
+    if (!status_.empty()) {
+        // The status first; the keys beside it, right-aligned, when they fit.
+        const std::u32string status = U" " + status_;
+        const int room = cols() - text_width(status) - 2;
+        for (const char* keys : {wide, narrow, "Esc back  q quit", tiny}) {
+            std::u32string help = display_text(keys, *glyphs_);
+            while (!help.empty() && help.front() == U' ') help.erase(0, 1);
+            if (text_width(help) + 1 > room) continue;
+            buffer_.putText(cols() - text_width(help) - 1, line, help, {}, buffer_.bounds());
+            break;
+        }
+        buffer_.putText(0, line, fit_text(status, cols(), *glyphs_), {Color::Default, kBold}, buffer_.bounds());
+        return;
+    }
     std::u32string text = display_text(wide, *glyphs_);
     if (text_width(text) > cols()) text = display_text(narrow, *glyphs_);
     if (text_width(text) > cols()) text = display_text(tiny, *glyphs_);

@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "frontend/terminal/input_decoder.h"
@@ -36,6 +37,14 @@ public:
 
     // Draws the window, the highlight and the help line.
     const ScreenBuffer& render();
+
+    // A status text that the application shows beside the screens (UTF-8;
+    // "" for none). While there is one, the bottom line is a status line:
+    // the text first, then the widest key help that still fits beside it;
+    // a text too long for the line is cut (ending in an ellipsis) and the
+    // keys left out.
+    void setStatusText(std::string_view utf8);
+    const std::u32string& statusText() const { return status_; }
     const ScreenBuffer& buffer() const { return buffer_; }
 
     // Does what the key or click asks.
@@ -97,6 +106,8 @@ private:
     unsigned spinnerFrame_ = 0;
     bool needsRender_ = true;
     bool repaint_ = false;
+    std::string statusUtf8_;
+    std::u32string status_;
     std::function<void()> onQuit_;
 };
 
