@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds everything (release build),
-# starts the vexod daemon with the example scenario (three receivers in
-# range, radio off) and runs the application on its screens against it.
-# On a terminal the screens are drawn in it and you play the user: dismiss
-# the notice, tap "Discover more ...", tap "BT-GPS 5E01" (it replays a
-# recorded track) and watch the GPS inspector follow it; q quits. Otherwise
+# starts the vexod daemon with the example scenario (three receivers and a
+# phone in range, radio off) and runs the application on its screens against
+# it. On a terminal the screens are drawn in it and you play the user:
+# dismiss the notice, tap "Discover more ...", tap "BT-GPS 5E01" (it replays
+# a recorded track) and watch the GPS inspector follow it, or tap "GNSS
+# Mouse" (it speaks GN only) and read on the status line why its inspector
+# shows no fix; q quits. Otherwise
 # (no terminal), without a display: scripts/demo.script plays the user along
 # the road of a position (the notice, the search, the names, the tap on the
 # receiver, the GPS inspector following its positions), and
