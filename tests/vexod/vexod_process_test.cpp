@@ -187,7 +187,9 @@ TEST(VexodProcess, AnswersRequestsAndRefusesWhatItDoesNotKnow) {
     EXPECT_EQ(client.request(19, Bytes{1, 2, 3}), 102u) << "name request too short";
 }
 
-TEST(VexodProcess, SurvivesGarbageAndServesTheNextClient) {
+// Hostile clients end their own connections, never the daemon, and never
+// hold up the next client.
+TEST(VexodProcess, SurvivesGarbageAndStalledClients) {
     TempDir dir;
     VexodProcess vexod(VEXOD_BINARY, dir.path(), R"({})");
     const Bytes whole = vgps::test::frame(2, 1, 0);
@@ -202,24 +204,15 @@ TEST(VexodProcess, SurvivesGarbageAndServesTheNextClient) {
         VexodClient leaves_mid_request(vexod.socket_path());
         vgps::test::write_all(leaves_mid_request.fd(), Bytes(whole.begin(), whole.begin() + 10));
     }
-    VexodClient client(vexod.socket_path());
-    EXPECT_EQ(client.request(2), 0u);
-    EXPECT_TRUE(vexod.process().running());
-}
-
-TEST(VexodProcess, DropsAClientWhoseRequestStallsAndServesTheNext) {
-    TempDir dir;
-    VexodProcess vexod(VEXOD_BINARY, dir.path(), "{}");
     // Half a header, then nothing: the one-client daemon must not be held.
     VexodClient stalled(vexod.socket_path());
-    const Bytes request = vgps::test::frame(5, 1, 0);
-    ASSERT_TRUE(vgps::test::write_all(stalled.fd(), Bytes(request.begin(), request.begin() + 10)));
+    ASSERT_TRUE(vgps::test::write_all(stalled.fd(), Bytes(whole.begin(), whole.begin() + 10)));
     VexodClient next(vexod.socket_path());  // waits in the listen queue meanwhile
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(next.request(5), 0u);
+    EXPECT_EQ(next.request(2), 0u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
     EXPECT_TRUE(hung_up(stalled.fd()));
-    EXPECT_NE(vexod.log().find("client 1 disconnected: its request did not complete within 3 s (10 bytes came)"),
+    EXPECT_NE(vexod.log().find("client 5 disconnected: its request did not complete within 3 s (10 bytes came)"),
               std::string::npos)
         << vexod.log();
 }
