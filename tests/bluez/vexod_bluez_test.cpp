@@ -5,7 +5,6 @@
 // by the test, and streams a real capture from the device's channel to the
 // application.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -134,20 +133,13 @@ TEST(VexodBluez, WithoutASystemBusOrAnAdapter) {
     mock.add_adapter("hci0");
     auto vexod = start_vexod(dir, VEXOD_BINARY, {"--adapter", "hci1"});
     EXPECT_NE(read_file(dir.file("vexod.err")).find("(BlueZ, no adapter yet)"), std::string::npos);
-    auto gps = start_front_end(dir);
-    EXPECT_TRUE(wait_for_text(dir.file("vexod.err"), "<vexod> answering msgid 3 with result 100"))
-        << "power on: no adapter to switch on";
-    EXPECT_TRUE(wait_for_text(dir.file("vexod.err"), "<vexod> answering msgid 4 with result 100"))
-        << "inquiry: the radio is off";
-    gps->signal(SIGINT);
-    EXPECT_TRUE(exited_with(gps->wait(10000ms), 0));
-
+    vgps::test::VexodClient client(dir.file("vexod"));
+    EXPECT_EQ(client.request(vgps::VEXOD_POWER_ON), vgps::VEXOD_RESULT_RADIO_OFF) << "no adapter to switch on";
+    EXPECT_EQ(client.request(vgps::VEXOD_START_INQUIRY), vgps::VEXOD_RESULT_RADIO_OFF);
     mock.add_adapter("hci1");
     EXPECT_TRUE(wait_for_text(dir.file("vexod.err"), "<vexod> using Bluetooth adapter hci1 (powered on)"));
-    gps = start_front_end(dir);
-    EXPECT_TRUE(exited_with(gps->wait(30000ms), 0)) << read_file(dir.file("gps.err"));
-    const auto lines = output_lines(dir.file("gps.out"));
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "no-devices"), lines.end()) << read_file(dir.file("gps.out"));
+    EXPECT_EQ(client.request(vgps::VEXOD_START_INQUIRY), 0u);
+    EXPECT_FALSE(client.notification(vgps::VEXOD_NOTIFY_INQUIRY_COMPLETE).empty()) << "nothing found on hci1";
 }
 
 // A device of the local radio: its SDP server and its RFCOMM channel 2 are
