@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libbluetooth-dev libplist-dev nlohmann-json3-dev libcli11-dev
   clang libclang-rt-14-dev
+  libgtk-4-dev libshumate-dev libsoup-3.0-dev xvfb xauth
   valgrind
 )
 

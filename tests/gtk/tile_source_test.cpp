@@ -1,0 +1,211 @@
+// The map's tiles: fetched from a tile server (a real HTTP server on a
+// local socket here) with the application's User-Agent, kept in the disk
+// cache so that a tile is downloaded once, and never asked for offline.
+// And the zoom at which a region fits the map.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "frontend/gtk/GtkFrontEnd.h"
+#include "frontend/gtk/glib_loop.h"
+#include "frontend/gtk/map_view.h"
+#include "frontend/gtk/tile_source.h"
+#include "platform/run_loop.h"
+#include "support/temp_dir.h"
+
+namespace vgps {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A one-by-one PNG: what the server sends for every tile.
+const unsigned char kPng[] = {
+    0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00,
+    0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00, 0x00, 0x90, 0x77, 0x53, 0xde, 0x00, 0x00, 0x00,
+    0x0c, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9c, 0x63, 0xf8, 0xcf, 0xc0, 0x00, 0x00, 0x03, 0x01, 0x01, 0x00, 0xc9,
+    0xfe, 0x92, 0xef, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
+
+// An HTTP/1.1 server on 127.0.0.1 that answers GET /<z>/<x>/<y>.png with
+// the PNG (and 404 for "/0/0/0.png") and remembers each request's head.
+class TileServer {
+public:
+    TileServer() {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        socklen_t len = sizeof addr;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        listen(listener_, 8);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~TileServer() {
+        stop_ = true;
+        shutdown(listener_, SHUT_RDWR);
+        close(listener_);
+        thread_.join();
+    }
+    std::string urlTemplate() const { return "http://127.0.0.1:" + std::to_string(port_) + "/{z}/{x}/{y}.png"; }
+    std::vector<std::string> requests() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_;
+    }
+
+private:
+    void serve() {
+        while (!stop_) {
+            const int c = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0) return;
+            std::string buffer;
+            char chunk[4096];
+            for (;;) {
+                const size_t end = buffer.find("\r\n\r\n");
+                if (end != std::string::npos) {
+                    const std::string head = buffer.substr(0, end);
+                    buffer.erase(0, end + 4);
+                    {
+                        std::lock_guard<std::mutex> lock(mutex_);
+                        requests_.push_back(head);
+                    }
+                    const bool missing = head.rfind("GET /0/0/0.png", 0) == 0;
+                    std::string reply = missing ? "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"
+                                                : "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nETag: \"t1\"\r\n"
+                                                  "Content-Length: " + std::to_string(sizeof kPng) + "\r\n\r\n" +
+                                                      std::string(reinterpret_cast<const char*>(kPng), sizeof kPng);
+                    if (send(c, reply.data(), reply.size(), MSG_NOSIGNAL) < 0) break;
+                    continue;
+                }
+                const ssize_t n = recv(c, chunk, sizeof chunk, 0);
+                if (n <= 0) break;
+                buffer.append(chunk, size_t(n));
+            }
+            close(c);
+        }
+    }
+
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<std::string> requests_;
+};
+
+class TileSourceTest : public ::testing::Test {
+protected:
+    TileSourceTest() : join(&loop) {}
+
+    gtkfe::TileConfig config() {
+        gtkfe::TileConfig c;
+        c.urlTemplate = server.urlTemplate();
+        c.userAgent = gtk_front_end_user_agent();
+        c.cacheDir = dir.file("tiles");
+        return c;
+    }
+
+    // Asks `source` for one tile and runs the loop until it comes: its size
+    // in bytes, or -1 with the error's text.
+    long fetch(ShumateDataSource* source, int x, int y, int z, std::string* error = nullptr) {
+        struct Result {
+            bool done = false;
+            long size = -1;
+            std::string error;
+        } result;
+        shumate_data_source_get_tile_data_async(
+            source, x, y, z, nullptr,
+            +[](GObject* object, GAsyncResult* res, gpointer data) {
+                auto* r = static_cast<Result*>(data);
+                GError* err = nullptr;
+                GBytes* bytes = shumate_data_source_get_tile_data_finish(SHUMATE_DATA_SOURCE(object), res, &err);
+                if (bytes != nullptr) {
+                    r->size = long(g_bytes_get_size(bytes));
+                    g_bytes_unref(bytes);
+                } else {
+                    r->error = err->message;
+                    g_error_free(err);
+                }
+                r->done = true;
+            },
+            &result);
+        EXPECT_TRUE(loop.run_until([&] { return result.done; }, 20s));
+        if (error != nullptr) *error = result.error;
+        return result.size;
+    }
+
+    test::TempDir dir;
+    TileServer server;
+    RunLoop loop;
+    GLibLoopJoin join;
+};
+
+TEST_F(TileSourceTest, TilesComeWithTheApplicationsUserAgentAndAreDownloadedOnce) {
+    ASSERT_TRUE(join.ok());
+    ShumateDataSource* source = gtkfe::tile_source_new(config());
+    EXPECT_EQ(fetch(source, 8716, 5685, 14), long(sizeof kPng));
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].rfind("GET /14/8716/5685.png HTTP/1.1", 0), 0u) << requests[0];
+    EXPECT_NE(requests[0].find("User-Agent: vexod-gps/"), std::string::npos) << requests[0];
+    g_object_unref(source);
+
+    // A new source (a new run of the program) finds it on disk.
+    source = gtkfe::tile_source_new(config());
+    EXPECT_EQ(fetch(source, 8716, 5685, 14), long(sizeof kPng));
+    EXPECT_EQ(server.requests().size(), 1u);
+    // A tile the server does not have is an error, not an empty picture.
+    std::string error;
+    EXPECT_EQ(fetch(source, 0, 0, 0, &error), -1);
+    EXPECT_NE(error.find("404"), std::string::npos) << error;
+    g_object_unref(source);
+}
+
+TEST_F(TileSourceTest, OfflineNothingIsAskedOfTheServerOrTheCache) {
+    ASSERT_TRUE(join.ok());
+    gtkfe::TileConfig c = config();
+    c.offline = true;
+    ShumateDataSource* source = gtkfe::tile_source_new(c);
+    std::string error;
+    EXPECT_EQ(fetch(source, 1, 1, 1, &error), -1);
+    EXPECT_NE(error.find("offline"), std::string::npos);
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_FALSE(g_file_test(c.cacheDir.c_str(), G_FILE_TEST_EXISTS));
+    g_object_unref(source);
+}
+
+TEST(TileUrl, PlaceholdersAreReplacedWherevertheyStand) {
+    EXPECT_EQ(gtkfe::tile_url("https://tile.openstreetmap.org/{z}/{x}/{y}.png", 3, 4, 5),
+              "https://tile.openstreetmap.org/5/3/4.png");
+    EXPECT_EQ(gtkfe::tile_url("http://h/t?x={x}&y={y}&z={z}&{q}", 10, 20, 30), "http://h/t?x=10&y=20&z=30&{q}");
+}
+
+TEST(ZoomForRegion, TheRegionJustFitsTheMap) {
+    // The inspector's map: 300 by 248 pixels, 0.01 degrees around Munich.
+    const MKCoordinateRegion region{{48.117302, 11.516666}, {0.01, 0.01}};
+    const double zoom = gtkfe::zoom_for_region(region, 300, 248);
+    const double world = 256 * std::pow(2, zoom);
+    const double width = world * 0.01 / 360;
+    auto y = [](double lat) { return std::log(std::tan(M_PI / 4 + lat * M_PI / 360)); };
+    const double height = world * (y(48.122302) - y(48.112302)) / (2 * M_PI);
+    // Both spans are shown whole, and one of them fills its side.
+    EXPECT_LE(width, 300.001);
+    EXPECT_LE(height, 248.001);
+    EXPECT_TRUE(std::fabs(width - 300) < 0.01 || std::fabs(height - 248) < 0.01) << width << " x " << height;
+
+    // The whole world at the start is zoom 0; tiny spans stop at 19.
+    EXPECT_EQ(gtkfe::zoom_for_region({{0, 0}, {180, 360}}, 300, 248), 0);
+    EXPECT_EQ(gtkfe::zoom_for_region({{0, 0}, {1e-7, 1e-7}}, 300, 248), 19);
+}
+
+}  // namespace
+}  // namespace vgps
