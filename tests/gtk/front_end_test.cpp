@@ -17,6 +17,7 @@
 #include "frontend/gtk/map_view.h"
 #include "platform/run_loop.h"
 #include "support/temp_dir.h"
+#include "tile_server.h"
 #include "uikit/MKMapView.h"
 #include "uikit/UIAlertView.h"
 #include "uikit/UIButton.h"
@@ -55,9 +56,7 @@ protected:
         }
     }
 
-    void open(double scale = 1) {
-        GtkFrontEndOptions options;
-        options.offline = true;
+    void open(double scale = 1, GtkFrontEndOptions options = offline()) {
         options.scale = scale;
         std::string error;
         front = GtkFrontEnd::open(&app, options, &error);
@@ -65,6 +64,11 @@ protected:
         settle();
     }
     void settle() { ASSERT_TRUE(front->settle(10s)); }
+    static GtkFrontEndOptions offline() {
+        GtkFrontEndOptions options;
+        options.offline = true;
+        return options;
+    }
 
     std::map<uint64_t, JSON> widgets() {
         std::map<uint64_t, JSON> out;
@@ -312,21 +316,62 @@ TEST_F(GtkFrontEndTest, TheMapFollowsThePositionWithAPurplePinAndItsCallout) {
     }
 }
 
-// Loads a PNG: its size and how many different colours it has.
-std::tuple<int, int, size_t> png_facts(const std::string& path) {
+// A PNG's pixels, each 0xAARRGGBB.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;
+    uint32_t at(int x, int y) const { return pixels[size_t(y) * size_t(width) + size_t(x)]; }
+    size_t colours() const { return std::set<uint32_t>(pixels.begin(), pixels.end()).size(); }
+};
+
+Picture load_png(const std::string& path) {
+    Picture p;
     GError* error = nullptr;
     GdkTexture* texture = gdk_texture_new_from_filename(path.c_str(), &error);
     if (texture == nullptr) {
         ADD_FAILURE() << error->message;
         g_error_free(error);
-        return {0, 0, 0};
+        return p;
     }
-    const int w = gdk_texture_get_width(texture), h = gdk_texture_get_height(texture);
-    std::vector<uint32_t> pixels(size_t(w) * size_t(h));
-    gdk_texture_download(texture, reinterpret_cast<guchar*>(pixels.data()), size_t(w) * 4);
+    p.width = gdk_texture_get_width(texture);
+    p.height = gdk_texture_get_height(texture);
+    p.pixels.resize(size_t(p.width) * size_t(p.height));
+    gdk_texture_download(texture, reinterpret_cast<guchar*>(p.pixels.data()), size_t(p.width) * 4);
     g_object_unref(texture);
-    std::set<uint32_t> colours(pixels.begin(), pixels.end());
-    return {w, h, colours.size()};
+    return p;
+}
+
+TEST_F(GtkFrontEndTest, OnlineTheMapShowsTheServersTilesAndItsAttribution) {
+    test::TempDir dir;
+    test::TileServer server;
+    GtkFrontEndOptions options;
+    options.tileUrl = server.urlTemplate();
+    options.cacheDir = dir.file("tiles");
+    open(1, options);
+    gallery.pushInspector();
+    gallery.showPosition(48.117302, 11.516666, 3, "12:00:00");
+    settle();
+    auto* map = find_view<MKMapView>(gallery.window());
+    const JSON m = widgets()[map->viewId()]["map"];
+    EXPECT_EQ(m["tiles"], "online");
+    EXPECT_EQ(m["attribution"], "© OpenStreetMap contributors");
+    // A corner of the map, clear of the pin and the banner, turns the
+    // tiles' red once they came.
+    const CGRect f = map->windowFrame();
+    const int x = int(f.origin.x) + 20, y = int(f.origin.y - UIScreen::kStatusBarHeight) + 100;
+    std::string error;
+    bool red = false;
+    for (int attempt = 0; attempt < 50 && !red; ++attempt) {
+        settle();
+        ASSERT_TRUE(front->screenshot(dir.file("map.png"), &error)) << error;
+        const uint32_t pixel = load_png(dir.file("map.png")).at(x, y);
+        red = ((pixel >> 16) & 0xff) > 200 && ((pixel >> 8) & 0xff) < 60 && (pixel & 0xff) < 60;
+        if (!red) loop.run_until([] { return false; }, 100ms);
+    }
+    EXPECT_TRUE(red);
+    const auto requests = server.requests();
+    ASSERT_FALSE(requests.empty());
+    for (const auto& r : requests) EXPECT_NE(r.find("User-Agent: vexod-gps/"), std::string::npos) << r;
 }
 
 TEST_F(GtkFrontEndTest, AScreenshotIsTheWindowAsGtkDrawsIt) {
@@ -334,10 +379,18 @@ TEST_F(GtkFrontEndTest, AScreenshotIsTheWindowAsGtkDrawsIt) {
     test::TempDir dir;
     std::string error;
     ASSERT_TRUE(front->screenshot(dir.file("main.png"), &error)) << error;
-    auto [w, h, colours] = png_facts(dir.file("main.png"));
-    EXPECT_EQ(w, 640);
-    EXPECT_EQ(h, 920);
-    EXPECT_GT(colours, 50u);  // text, the switch, the banner: not a blank
+    const Picture shot = load_png(dir.file("main.png"));
+    EXPECT_EQ(shot.width, 640);
+    EXPECT_EQ(shot.height, 920);
+    EXPECT_GT(shot.colours(), 50u);  // text, the switch, the banner: not a blank
+
+    // With an alert up, its dialog is in the picture, over a dimmed window.
+    const uint32_t corner = shot.at(2, 2);
+    gallery.showNotice();
+    settle();
+    ASSERT_TRUE(front->screenshot(dir.file("alert.png"), &error)) << error;
+    const Picture alert = load_png(dir.file("alert.png"));
+    EXPECT_LT(alert.at(2, 2) & 0xff, corner & 0xff);
 
     // A folder that is not there: an error, and no file.
     EXPECT_FALSE(front->screenshot(dir.file("missing/main.png"), &error));

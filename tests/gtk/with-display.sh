@@ -6,9 +6,10 @@ case " $* " in
   *" --gtest_list_tests "*) exec "$@" ;;
 esac
 here=$(cd "$(dirname "$0")" && pwd)
-export GSK_RENDERER=cairo GTK_A11Y=none NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
-# GTK, fontconfig and GLib keep some of what they allocate for the whole
-# process; only those libraries' allocations are suppressed.
+# No GL: the cairo renderer draws, and no GL driver is loaded at all.
+export GSK_RENDERER=cairo GDK_DEBUG=gl-disable GTK_A11Y=none NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
+# fontconfig keeps what it matched for the whole process; only that
+# library's allocations are suppressed (lsan-gtk.supp).
 export LSAN_OPTIONS="suppressions=$here/lsan-gtk.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 cache=$(mktemp -d)
 trap 'rm -rf "$cache"' EXIT

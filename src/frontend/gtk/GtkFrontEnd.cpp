@@ -425,10 +425,23 @@ bool GtkFrontEnd::screenshot(const std::string& path, std::string* error) const 
         if (error != nullptr) *error = "the window has not been drawn yet";
         return false;
     }
-    GdkPaintable* paintable = gtk_widget_paintable_new(stage_);
     GtkSnapshot* snapshot = gtk_snapshot_new();
+    GdkPaintable* paintable = gtk_widget_paintable_new(stage_);
     gdk_paintable_snapshot(paintable, GDK_SNAPSHOT(snapshot), w, h);
     g_object_unref(paintable);
+    // An alert's dialog is a window of its own: it is drawn over the
+    // screen, centred on a dimmed window, as a person sees it.
+    if (dialog_ != nullptr && gtk_widget_get_mapped(GTK_WIDGET(dialog_))) {
+        const int dw = gtk_widget_get_width(GTK_WIDGET(dialog_)), dh = gtk_widget_get_height(GTK_WIDGET(dialog_));
+        const GdkRGBA dim{0, 0, 0, 0.45f};
+        const graphene_rect_t all = GRAPHENE_RECT_INIT(0, 0, float(w), float(h));
+        gtk_snapshot_append_color(snapshot, &dim, &all);
+        const graphene_point_t at = GRAPHENE_POINT_INIT(float((w - dw) / 2), float((h - dh) / 2));
+        gtk_snapshot_translate(snapshot, &at);
+        GdkPaintable* dialog = gtk_widget_paintable_new(GTK_WIDGET(dialog_));
+        gdk_paintable_snapshot(dialog, GDK_SNAPSHOT(snapshot), dw, dh);
+        g_object_unref(dialog);
+    }
     GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
     if (node == nullptr) {
         if (error != nullptr) *error = "the window is being laid out (let it settle first)";

@@ -74,7 +74,8 @@ public:
     // toolkit view it stands for, its GTK type, its frame in window points
     // as GTK placed it and what it shows.
     JSON dumpWidgets() const;
-    // Writes the window as GTK renders it to a PNG file (atomically).
+    // Writes the window as GTK renders it to a PNG file (atomically), with
+    // the alert's dialog, if one is up, over it.
     bool screenshot(const std::string& path, std::string* error) const;
     // Runs the loop until GTK has drawn a frame with everything shown so
     // far, at most `timeout`. False on time-out.

@@ -89,6 +89,11 @@ MapContent::MapContent(const TileConfig& tiles) : offline_(tiles.offline) {
     shumate_simple_map_set_map_source(map_, source);
     g_object_unref(source);
     shumate_simple_map_set_show_zoom_buttons(map_, FALSE);
+    // The screens put the banner over the map's lower edge: the tiles'
+    // attribution and the scale go to the top, where they stay visible.
+    gtk_widget_set_valign(GTK_WIDGET(shumate_simple_map_get_license(map_)), GTK_ALIGN_START);
+    gtk_widget_set_valign(GTK_WIDGET(shumate_simple_map_get_scale(map_)), GTK_ALIGN_START);
+    shumate_scale_set_unit(shumate_simple_map_get_scale(map_), SHUMATE_UNIT_METRIC);
     ShumateViewport* viewport = shumate_simple_map_get_viewport(map_);
     markers_ = shumate_marker_layer_new(viewport);
     shumate_simple_map_add_overlay_layer(map_, SHUMATE_LAYER(markers_));

@@ -174,6 +174,15 @@ void Mirror::makeContent(Node& node, UIView& view) {
     GtkWidget* content = nullptr;
     if (dynamic_cast<UIWindow*>(&view) != nullptr) {
         node.kind = Kind::Window;
+    } else if (dynamic_cast<UINavigationBar*>(&view) != nullptr) {
+        // The bar's sheen: lighter at the top, a dark line at the bottom.
+        view_box_look(node.box).painter = [](GtkSnapshot* s, double w, double h) {
+            const graphene_rect_t r = GRAPHENE_RECT_INIT(0, 0, float(w), float(h));
+            const graphene_point_t top = GRAPHENE_POINT_INIT(0, 0), bottom = GRAPHENE_POINT_INIT(0, float(h));
+            const GskColorStop stops[2] = {{0, {1, 1, 1, 0.3f}}, {1, {1, 1, 1, 0}}};
+            gtk_snapshot_append_linear_gradient(s, &r, &top, &bottom, stops, 2);
+            append_rect(s, GdkRGBA{0, 0, 0, 0.45f}, 0, h - 1, w, 1);
+        };
     } else if (dynamic_cast<MKMapView*>(&view) != nullptr) {
         node.kind = Kind::Map;
         node.map = std::make_unique<MapContent>(tiles_);

@@ -17,6 +17,7 @@ struct VgpsTileSource {
     TileConfig* config;
     SoupSession* session;
     ShumateFileCache* cache;
+    guint writes;  // tiles on their way to the cache
 };
 
 struct VgpsTileSourceClass {
@@ -37,6 +38,12 @@ struct Fetch {
     char* etag = nullptr;
     SoupMessage* message = nullptr;
 };
+
+// The renderer takes a tile's pixels from this signal; the task's result
+// only says that the tile is done.
+void deliver(Fetch* fetch, GBytes* bytes) {
+    g_signal_emit_by_name(fetch->source, "received-data", fetch->x, fetch->y, fetch->zoom, bytes);
+}
 
 void fetch_free(gpointer data) {
     auto* fetch = static_cast<Fetch*>(data);
@@ -59,8 +66,11 @@ void return_cached_or(GTask* task, GError* error) {
     }
 }
 
-void on_stored(GObject* cache, GAsyncResult* result, gpointer /*data*/) {
+void on_stored(GObject* cache, GAsyncResult* result, gpointer data) {
     shumate_file_cache_store_tile_finish(SHUMATE_FILE_CACHE(cache), result, nullptr);
+    VgpsTileSource* self = as_source(data);
+    --self->writes;
+    g_object_unref(self);
 }
 
 void on_downloaded(GObject* session, GAsyncResult* result, gpointer data) {
@@ -81,10 +91,12 @@ void on_downloaded(GObject* session, GAsyncResult* result, gpointer data) {
         return_cached_or(task, g_error_new(G_IO_ERROR, G_IO_ERROR_FAILED, "tile %d/%d/%d: HTTP %u", fetch->zoom,
                                            fetch->x, fetch->y, status));
     } else {
+        deliver(fetch, bytes);
         if (fetch->source->cache != nullptr) {
             const char* etag = soup_message_headers_get_one(soup_message_get_response_headers(fetch->message), "ETag");
+            ++fetch->source->writes;
             shumate_file_cache_store_tile_async(fetch->source->cache, fetch->x, fetch->y, fetch->zoom, bytes, etag,
-                                                nullptr, on_stored, nullptr);
+                                                nullptr, on_stored, g_object_ref(fetch->source));
         }
         g_task_return_pointer(task, g_bytes_ref(bytes), GDestroyNotify(g_bytes_unref));
     }
@@ -127,6 +139,9 @@ void on_cache_read(GObject* cache, GAsyncResult* result, gpointer data) {
         g_date_time_unref(now);
     }
     if (modified != nullptr) g_date_time_unref(modified);
+    // What the disk has is shown at once, even while a newer tile is asked
+    // for.
+    if (fetch->cached != nullptr) deliver(fetch, fetch->cached);
     if (fresh) {
         g_task_return_pointer(task, g_bytes_ref(fetch->cached), GDestroyNotify(g_bytes_unref));
         g_object_unref(task);
@@ -178,7 +193,10 @@ static void vgps_tile_source_init(VgpsTileSource* self) {
     self->config = nullptr;
     self->session = nullptr;
     self->cache = nullptr;
+    self->writes = 0;
 }
+
+unsigned tile_source_writes_pending(ShumateDataSource* source) { return as_source(source)->writes; }
 
 std::string tile_url(const std::string& urlTemplate, int x, int y, int zoom) {
     std::string out;

@@ -30,6 +30,8 @@ std::string tile_url(const std::string& urlTemplate, int x, int y, int zoom);
 
 // A data source for a raster renderer (transfer full).
 ShumateDataSource* tile_source_new(const TileConfig& config);
+// Tiles downloaded but not yet in the disk cache.
+unsigned tile_source_writes_pending(ShumateDataSource* source);
 // The map source the map shows: the tiles of `config` in the usual web
 // Mercator pyramid, 256-pixel tiles, zoom levels 0 to 19 (transfer full).
 ShumateMapSource* tile_map_source_new(const TileConfig& config);
