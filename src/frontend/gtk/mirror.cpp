@@ -195,6 +195,18 @@ void Mirror::makeContent(Node& node, UIView& view) {
     } else if (dynamic_cast<UITableViewCell*>(&view) != nullptr) {
         node.kind = Kind::Cell;
         view_box_look(node.box).painter = [this, id](GtkSnapshot* s, double w, double h) { paintCell(id, s, w, h); };
+        // Rows take the keyboard's focus; Enter or space taps them.
+        gtk_widget_set_focusable(node.box, TRUE);
+        GtkEventController* keys = gtk_event_controller_key_new();
+        g_signal_connect(keys, "key-pressed", G_CALLBACK(+[](GtkEventControllerKey* c, guint key, guint, GdkModifierType,
+                                                             gpointer self) -> gboolean {
+                             if (key != GDK_KEY_Return && key != GDK_KEY_KP_Enter && key != GDK_KEY_space) return FALSE;
+                             GtkWidget* box = gtk_event_controller_get_widget(GTK_EVENT_CONTROLLER(c));
+                             static_cast<Mirror*>(self)->buttonActivated(widget_view_id(box));
+                             return TRUE;
+                         }),
+                         this);
+        gtk_widget_add_controller(node.box, keys);
     } else if (dynamic_cast<UILabel*>(&view) != nullptr) {
         node.kind = Kind::Label;
         content = gtk_label_new(nullptr);
@@ -496,6 +508,15 @@ void Mirror::paintCell(UIView::Id id, GtkSnapshot* snapshot, double width, doubl
     Node* node = find(id);
     if (node == nullptr) return;
     if (node->highlighted) append_rect(snapshot, kHighlight, 0, 0, width, height);
+    if (gtk_widget_has_visible_focus(node->box)) {
+        const graphene_rect_t r = GRAPHENE_RECT_INIT(1, 1, float(width - 2), float(height - 2));
+        GskRoundedRect outline;
+        gsk_rounded_rect_init_from_rect(&outline, &r, 4);
+        const float widths[4] = {2, 2, 2, 2};
+        const GdkRGBA c{0.21f, 0.52f, 0.89f, 1};
+        const GdkRGBA colors[4] = {c, c, c, c};
+        gtk_snapshot_append_border(snapshot, &outline, widths, colors);
+    }
     if (node->accessory == UITableViewCellAccessoryNone || CGRectIsEmpty(node->accessoryFrame)) return;
     const double s = scale_;
     const CGRect a = node->accessoryFrame;
