@@ -411,6 +411,7 @@ JSON GtkFrontEnd::dumpWidgets() const {
     window["width"] = gtk_widget_get_width(stage_);
     window["height"] = gtk_widget_get_height(stage_);
     window["scale"] = options_.scale;
+    window["frames"] = frames_;
     out["window"] = std::move(window);
     out["widgets"] = mirror_->dump();
     out["alert"] = dumpAlert();

@@ -69,7 +69,7 @@ public:
     // The alert dialog on screen, or null.
     GtkWindow* alertDialog() const { return dialog_; }
 
-    // {"window":{"width","height","scale"},"widgets":[…],"alert":{…}|null}:
+    // {"window":{"width","height","scale","frames"},"widgets":[…],"alert":{…}|null}:
     // every widget of the window, depth first in drawing order, with the
     // toolkit view it stands for, its GTK type, its frame in window points
     // as GTK placed it and what it shows.

@@ -65,10 +65,9 @@ int main(int argc, char** argv) {
     };
     if (inspector) move();
 
-    bool closed = false;
-    front->setCloseHandler([&] { closed = true; });
-    const auto limit = seconds > 0 ? std::chrono::milliseconds(int64_t(seconds * 1000)) : std::chrono::hours(24 * 365);
-    loop->run_until([&] { return closed; }, limit);
+    front->setCloseHandler([&] { loop->stop(); });
+    if (seconds > 0) loop->add_timer(std::chrono::milliseconds(int64_t(seconds * 1000)), [&] { loop->stop(); });
+    loop->run();
     front->settle(std::chrono::seconds(5));
     if (!shot.empty() && !front->screenshot(shot, &error)) {
         std::fprintf(stderr, "vgps-gtk-gallery: %s\n", error.c_str());
