@@ -161,6 +161,15 @@ TEST_F(GtkFrontEndTest, AtAnotherScaleFramesAreScaledAndTheScreenFollowsTheWindo
     expect_widgets_match_views(this, gallery.window(), widgets(), 1.5);
 }
 
+TEST_F(GtkFrontEndTest, ResizingTheWindowResizesTheScreen) {
+    open();
+    gtk_window_set_default_size(front->window(), 400, 600);
+    EXPECT_TRUE(loop.run_until([&] { return app.mainScreen()->bounds().size == CGSizeMake(400, 620); }, 10s));
+    settle();
+    EXPECT_EQ(front->dumpWidgets()["window"]["width"], 400);
+    expect_widgets_match_views(this, gallery.window(), widgets(), 1);
+}
+
 TEST_F(GtkFrontEndTest, ChangesReachTheirWidgetsAndGoneViewsTakeTheirWidgetsWith) {
     open();
     // The widget of every view, as made at the start.

@@ -159,41 +159,46 @@ void MapContent::placeCallout(Pin& pin) {
 
 void MapContent::update(const MKMapView& map, double width, double height) {
     // The pins: one per annotation with a valid coordinate, in order.
+    Look now{map.region(), width, height, {}};
     std::vector<std::shared_ptr<MKAnnotation>> shown;
     for (const auto& a : map.annotations()) {
-        if (CLLocationCoordinate2DIsValid(a->coordinate())) shown.push_back(a);
+        if (!CLLocationCoordinate2DIsValid(a->coordinate())) continue;
+        shown.push_back(a);
+        const MKAnnotationView* view = map.viewForAnnotation(a.get());
+        const auto* pinView = dynamic_cast<const MKPinAnnotationView*>(view);
+        now.pins.push_back({a->coordinate(), pinView != nullptr ? pinView->pinColor() : MKPinAnnotationColorRed,
+                            a->title(), a->subtitle(), view != nullptr && view->canShowCallout()});
     }
+    if (look_ && *look_ == now) return;
+
     while (pins_.size() < shown.size()) addPin();
     while (pins_.size() > shown.size()) removeLastPin();
     for (size_t i = 0; i < shown.size(); ++i) {
         Pin& pin = *pins_[i];
-        const auto& a = shown[i];
-        const MKAnnotationView* view = map.viewForAnnotation(a.get());
-        const auto* pinView = dynamic_cast<const MKPinAnnotationView*>(view);
-        pin.color = pin_color(pinView != nullptr ? pinView->pinColor() : MKPinAnnotationColorRed, &pin.colorName);
+        const PinLook& p = now.pins[i];
+        pin.color = pin_color(p.color, &pin.colorName);
         gtk_widget_queue_draw(pin.pinArea);
-        const CLLocationCoordinate2D c = a->coordinate();
-        pin.latitude = c.latitude;
-        pin.longitude = c.longitude;
-        shumate_location_set_location(SHUMATE_LOCATION(pin.marker), c.latitude, c.longitude);
-        shumate_location_set_location(SHUMATE_LOCATION(pin.callout), c.latitude, c.longitude);
-        const auto title = a->title(), subtitle = a->subtitle();
-        pin.canShowCallout = view != nullptr && view->canShowCallout() && (title || subtitle);
-        gtk_label_set_text(GTK_LABEL(pin.title), title.value_or("").c_str());
-        gtk_label_set_text(GTK_LABEL(pin.subtitle), subtitle.value_or("").c_str());
-        gtk_widget_set_visible(pin.title, title.has_value());
-        gtk_widget_set_visible(pin.subtitle, subtitle.has_value());
+        pin.latitude = p.coordinate.latitude;
+        pin.longitude = p.coordinate.longitude;
+        shumate_location_set_location(SHUMATE_LOCATION(pin.marker), pin.latitude, pin.longitude);
+        shumate_location_set_location(SHUMATE_LOCATION(pin.callout), pin.latitude, pin.longitude);
+        pin.canShowCallout = p.canShowCallout && (p.title || p.subtitle);
+        gtk_label_set_text(GTK_LABEL(pin.title), p.title.value_or("").c_str());
+        gtk_label_set_text(GTK_LABEL(pin.subtitle), p.subtitle.value_or("").c_str());
+        gtk_widget_set_visible(pin.title, p.title.has_value());
+        gtk_widget_set_visible(pin.subtitle, p.subtitle.has_value());
         placeCallout(pin);
         gtk_widget_set_visible(GTK_WIDGET(pin.callout), pin.canShowCallout && pin.calloutShown);
     }
 
     // The region: centre and a zoom at which its span fits.
-    const MKCoordinateRegion region = map.region();
-    ShumateViewport* viewport = shumate_simple_map_get_viewport(map_);
-    shumate_viewport_set_zoom_level(viewport, zoom_for_region(region, width, height));
-    shumate_map_center_on(shumate_simple_map_get_map(map_), region.center.latitude, region.center.longitude);
-    region_ = region;
-    hasRegion_ = true;
+    if (!look_ || !(look_->region == now.region) || look_->width != width || look_->height != height) {
+        ShumateViewport* viewport = shumate_simple_map_get_viewport(map_);
+        shumate_viewport_set_zoom_level(viewport, zoom_for_region(now.region, width, height));
+        shumate_map_center_on(shumate_simple_map_get_map(map_), now.region.center.latitude,
+                              now.region.center.longitude);
+    }
+    look_ = std::move(now);
 }
 
 JSON MapContent::dump() const {

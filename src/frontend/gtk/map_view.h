@@ -7,6 +7,7 @@
 #include <gtk/gtk.h>
 #include <shumate/shumate.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,12 +56,26 @@ private:
     void removeLastPin();
     void placeCallout(Pin& pin);
 
+    // What the map showed when last updated.
+    struct PinLook {
+        CLLocationCoordinate2D coordinate;
+        int color = 0;
+        std::optional<std::string> title, subtitle;
+        bool canShowCallout = false;
+        bool operator==(const PinLook&) const = default;
+    };
+    struct Look {
+        MKCoordinateRegion region;
+        double width = 0, height = 0;
+        std::vector<PinLook> pins;
+        bool operator==(const Look&) const = default;
+    };
+
     bool offline_;
     ShumateSimpleMap* map_;
     ShumateMarkerLayer* markers_;
     std::vector<Pin*> pins_;
-    MKCoordinateRegion region_{};
-    bool hasRegion_ = false;
+    std::optional<Look> look_;
 };
 
 }  // namespace vgps::gtkfe

@@ -53,6 +53,17 @@ void set_label_text(GtkWidget* label, const std::string& text) {
     if (text != gtk_label_get_text(GTK_LABEL(label))) gtk_label_set_text(GTK_LABEL(label), text.c_str());
 }
 
+// Sets or removes a style class, leaving the style alone when it already is
+// as asked.
+void set_css_class(GtkWidget* widget, const char* name, bool on) {
+    if (bool(gtk_widget_has_css_class(widget, name)) == on) return;
+    if (on) {
+        gtk_widget_add_css_class(widget, name);
+    } else {
+        gtk_widget_remove_css_class(widget, name);
+    }
+}
+
 float xalign_of(int alignment) {
     return alignment == UITextAlignmentCenter ? 0.5f : alignment == UITextAlignmentRight ? 1.0f : 0.0f;
 }
@@ -128,16 +139,19 @@ void Mirror::apply(const UIDisplayChanges& changes) {
     for (UIView::Id id : changes.destroyed) {
         if (Node* node = find(id)) removeBox(node->box);
     }
-    std::set<UIView::Id> done;
+    refreshed_.clear();
     for (UIView::Id id : changes.views) {
         Node* node = find(id);
-        if (node == nullptr || done.count(id) != 0) continue;
-        auto view = lock(*node);
-        if (!view) continue;
-        update(*node, *view);
-        syncChildren(*node, *view);
-        done.insert(id);
+        if (node == nullptr) continue;
+        if (auto view = lock(*node)) refresh(*node, *view);
     }
+    refreshed_.clear();
+}
+
+void Mirror::refresh(Node& node, UIView& view) {
+    if (!refreshed_.insert(node.id).second) return;
+    update(node, view);
+    syncChildren(node, view);
 }
 
 bool Mirror::refreshPending() {
@@ -163,6 +177,7 @@ Mirror::Node* Mirror::build(const std::shared_ptr<UIView>& shared, UIView* root,
     set_widget_view_id(node.box, node.id);
     gtk_widget_insert_before(node.box, parent, nullptr);
     nodes_[node.id] = std::move(owned);
+    refreshed_.insert(node.id);
     makeContent(node, view);
     update(node, view);
     syncChildren(node, view);
@@ -275,11 +290,21 @@ void Mirror::makeContent(Node& node, UIView& view) {
 }
 
 void Mirror::update(Node& node, UIView& view) {
+    // Only what differs from the widget is handed to GTK: a view is looked
+    // at again whenever its superview changed.
     ViewBoxLook& look = view_box_look(node.box);
-    look.background = view.backgroundColor();
-    look.cornerRadius = view.layer()->cornerRadius();
-    look.clips = view.clipsToBounds();
-    look.boundsOrigin = view.bounds().origin;
+    bool restyled = false, moved = false;
+    auto assign = [&restyled](auto& field, const auto& value) {
+        if (field == value) return false;
+        field = value;
+        restyled = true;
+        return true;
+    };
+    assign(look.background, view.backgroundColor());
+    assign(look.cornerRadius, view.layer()->cornerRadius());
+    assign(look.clips, view.clipsToBounds());
+    moved = assign(look.boundsOrigin, view.bounds().origin);
+    if (restyled) view_box_changed(node.box, moved);
     gtk_widget_set_visible(node.box, !view.isHidden());
     gtk_widget_set_opacity(node.box, view.alpha());
     view_box_place(node.box, view.frame());
@@ -287,30 +312,25 @@ void Mirror::update(Node& node, UIView& view) {
 
     switch (node.kind) {
         case Kind::Label:
-            updateLabel(node.content, static_cast<UILabel&>(view));
+            updateLabel(node, static_cast<UILabel&>(view));
             break;
         case Kind::Switch: {
-            const bool on = static_cast<UISwitch&>(view).isOn();
+            auto& sw = static_cast<UISwitch&>(view);
             g_signal_handler_block(node.content, node.switchHandler);
-            gtk_switch_set_active(GTK_SWITCH(node.content), on);
-            gtk_switch_set_state(GTK_SWITCH(node.content), on);
+            gtk_switch_set_active(GTK_SWITCH(node.content), sw.isOn());
+            gtk_switch_set_state(GTK_SWITCH(node.content), sw.isOn());
             g_signal_handler_unblock(node.content, node.switchHandler);
-            gtk_widget_set_sensitive(node.content, static_cast<UISwitch&>(view).isEnabled());
-            if (static_cast<UISwitch&>(view).alternateColors()) {
-                gtk_widget_add_css_class(node.content, "vgps-alternate");
-            } else {
-                gtk_widget_remove_css_class(node.content, "vgps-alternate");
-            }
+            gtk_widget_set_sensitive(node.content, sw.isEnabled());
+            set_css_class(node.content, "vgps-alternate", sw.alternateColors());
             view_box_place(node.content, bounds, Fit::Natural);
             break;
         }
         case Kind::Spinner: {
             auto& spinner = static_cast<UIActivityIndicatorView&>(view);
             gtk_spinner_set_spinning(GTK_SPINNER(node.content), spinner.isAnimating());
-            const int style = spinner.activityIndicatorViewStyle();
-            gtk_widget_remove_css_class(node.content, "vgps-white");
-            gtk_widget_remove_css_class(node.content, "vgps-gray");
-            gtk_widget_add_css_class(node.content, style == UIActivityIndicatorViewStyleGray ? "vgps-gray" : "vgps-white");
+            const bool gray = spinner.activityIndicatorViewStyle() == UIActivityIndicatorViewStyleGray;
+            set_css_class(node.content, "vgps-gray", gray);
+            set_css_class(node.content, "vgps-white", !gray);
             const int side = int(std::lround(std::min(bounds.size.width, bounds.size.height) * scale_));
             gtk_widget_set_size_request(node.content, side, side);
             view_box_place(node.content, bounds, Fit::Natural);
@@ -338,9 +358,14 @@ void Mirror::update(Node& node, UIView& view) {
             break;
         case Kind::Cell: {
             auto& cell = static_cast<UITableViewCell&>(view);
-            node.accessory = cell.accessoryType();
-            node.accessoryFrame = cell.accessoryFrame();
-            node.highlighted = cell.isSelected() || cell.isHighlighted();
+            const bool highlighted = cell.isSelected() || cell.isHighlighted();
+            if (node.accessory != cell.accessoryType() || !(node.accessoryFrame == cell.accessoryFrame()) ||
+                node.highlighted != highlighted) {
+                node.accessory = cell.accessoryType();
+                node.accessoryFrame = cell.accessoryFrame();
+                node.highlighted = highlighted;
+                gtk_widget_queue_draw(node.box);
+            }
             break;
         }
         case Kind::Window:
@@ -348,37 +373,43 @@ void Mirror::update(Node& node, UIView& view) {
         case Kind::Scroll:
             break;
     }
-    view_box_changed(node.box, true);
 }
 
-void Mirror::updateLabel(GtkWidget* label, const UILabel& view) {
-    const std::string text = view.text().value_or("");
-    set_label_text(label, text);
-    const UIFont& font = view.font();
-    double pixels = font.pointSize * scale_;
-    if (view.adjustsFontSizeToFitWidth() && !text.empty()) {
+void Mirror::updateLabel(Node& node, const UILabel& view) {
+    GtkWidget* label = node.content;
+    view_box_place(label, view.bounds());
+    LabelLook now{view.text().value_or(""), view.font(), view.textColor(), view.textAlignment(),
+                  view.adjustsFontSizeToFitWidth(), view.bounds().size.width};
+    if (node.label && *node.label == now) return;
+    set_label_text(label, now.text);
+    double pixels = now.font.pointSize * scale_;
+    if (now.adjusts && !now.text.empty()) {
         // Shrinks the font until the text fits the width, as far as the
         // smallest size allows.
-        PangoAttrList* attrs = text_attributes(font, pixels, view.textColor());
-        PangoLayout* layout = gtk_widget_create_pango_layout(label, text.c_str());
+        PangoAttrList* attrs = text_attributes(now.font, pixels, now.color);
+        PangoLayout* layout = gtk_widget_create_pango_layout(label, now.text.c_str());
         pango_layout_set_attributes(layout, attrs);
         int width = 0, height = 0;
         pango_layout_get_pixel_size(layout, &width, &height);
         g_object_unref(layout);
         pango_attr_list_unref(attrs);
-        const double available = view.bounds().size.width * scale_;
+        const double available = now.width * scale_;
         if (width > available && width > 0) {
             pixels = std::max(kMinimumFitPoints * scale_, std::floor(pixels * available / width));
         }
     }
-    PangoAttrList* attrs = text_attributes(font, pixels, view.textColor());
+    PangoAttrList* attrs = text_attributes(now.font, pixels, now.color);
     gtk_label_set_attributes(GTK_LABEL(label), attrs);
     pango_attr_list_unref(attrs);
-    gtk_label_set_xalign(GTK_LABEL(label), xalign_of(view.textAlignment()));
-    view_box_place(label, view.bounds());
+    gtk_label_set_xalign(GTK_LABEL(label), xalign_of(now.alignment));
+    node.label = std::move(now);
 }
 
 void Mirror::updateButton(Node& node, const UIButton& view) {
+    ButtonLook now{view.currentImage().get(), view.currentTitle(), view.titleFont(), view.buttonType(),
+                   view.isEnabled(), view.isHighlighted(), view.bounds().size};
+    if (node.button && *node.button == now) return;
+    node.button = now;
     GtkWidget* row = gtk_button_get_child(GTK_BUTTON(node.content));
     GtkWidget* picture = gtk_widget_get_first_child(row);
     GtkWidget* title = gtk_widget_get_next_sibling(picture);
@@ -406,25 +437,25 @@ void Mirror::updateButton(Node& node, const UIButton& view) {
     gtk_label_set_attributes(GTK_LABEL(title), attrs);
     pango_attr_list_unref(attrs);
     gtk_widget_set_sensitive(node.content, view.isEnabled());
-    if (view.isHighlighted()) {
-        gtk_widget_add_css_class(node.content, "vgps-highlighted");
-    } else {
-        gtk_widget_remove_css_class(node.content, "vgps-highlighted");
-    }
+    set_css_class(node.content, "vgps-highlighted", view.isHighlighted());
 }
 
 void Mirror::updateTable(Node& node, UITableView& table) {
-    node.grouped = table.style() == UITableViewStyleGrouped;
+    const bool grouped = table.style() == UITableViewStyleGrouped;
     const auto layouts = table.sectionLayouts();
-    node.sections.clear();
+    std::vector<Section> sections;
     for (size_t s = 0; s < layouts.size(); ++s) {
         const UITableViewSectionLayout& l = layouts[s];
         Section section{l.header, l.footer, l.headerFrame, l.groupFrame, l.footerFrame, {}};
         for (int row = 1; row < l.rows; ++row) {
             section.separators.push_back(table.rectForRowAtIndexPath({int(s), row}).origin.y);
         }
-        node.sections.push_back(std::move(section));
+        sections.push_back(std::move(section));
     }
+    if (grouped == node.grouped && sections == node.sections) return;
+    node.grouped = grouped;
+    node.sections = std::move(sections);
+    gtk_widget_queue_draw(node.box);
     // The section texts: two labels a section, made as sections come.
     while (node.decor.size() < 2 * node.sections.size()) {
         const bool header = node.decor.size() % 2 == 0;
@@ -436,6 +467,10 @@ void Mirror::updateTable(Node& node, UITableView& table) {
             gtk_label_set_lines(GTK_LABEL(label), 2);
             gtk_label_set_justify(GTK_LABEL(label), GTK_JUSTIFY_CENTER);
         }
+        const UIFont font = header ? UIFont::boldSystemFontOfSize(17) : UIFont::systemFontOfSize(15);
+        PangoAttrList* attrs = text_attributes(font, font.pointSize * scale_, kSectionText);
+        gtk_label_set_attributes(GTK_LABEL(label), attrs);
+        pango_attr_list_unref(attrs);
         GtkWidget* previous = node.decor.empty() ? nullptr : node.decor.back();
         gtk_widget_insert_after(label, node.box, previous);
         node.decor.push_back(label);
@@ -453,10 +488,6 @@ void Mirror::updateTable(Node& node, UITableView& table) {
             gtk_widget_set_visible(label, text.has_value());
             if (!text) continue;
             set_label_text(label, *text);
-            const UIFont font = part == 0 ? UIFont::boldSystemFontOfSize(17) : UIFont::systemFontOfSize(15);
-            PangoAttrList* attrs = text_attributes(font, font.pointSize * scale_, kSectionText);
-            gtk_label_set_attributes(GTK_LABEL(label), attrs);
-            pango_attr_list_unref(attrs);
             if (part == 0) {
                 // The header's text stands on the group, set in from its edge.
                 gtk_label_set_xalign(GTK_LABEL(label), 0);
@@ -570,12 +601,17 @@ void Mirror::syncChildren(Node& node, UIView& view) {
         Node* child = find(sub->viewId());
         if (child == nullptr) {
             child = build(sub, nullptr, node.box);
-        } else if (gtk_widget_get_parent(child->box) != node.box) {
-            g_object_ref(child->box);
-            gtk_widget_unparent(child->box);
-            gtk_widget_insert_before(child->box, node.box, nullptr);
-            g_object_unref(child->box);
-            if (auto v = lock(*child)) update(*child, *v);
+        } else {
+            if (gtk_widget_get_parent(child->box) != node.box) {
+                g_object_ref(child->box);
+                gtk_widget_unparent(child->box);
+                gtk_widget_insert_before(child->box, node.box, nullptr);
+                g_object_unref(child->box);
+            }
+            // A view taken out and put back (or changed while out of the
+            // window) tells nobody: the subviews of a changed view are
+            // looked at again, down to the leaves.
+            refresh(*child, *sub);
         }
         boxes.push_back(child->box);
     }

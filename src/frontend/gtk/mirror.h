@@ -17,6 +17,8 @@
 
 #include "frontend/gtk/tile_source.h"
 #include "uikit/UIApplication.h"
+#include "uikit/UIColor.h"
+#include "uikit/UIFont.h"
 #include "uikit/UITableView.h"
 
 namespace vgps::gtkfe {
@@ -61,6 +63,26 @@ private:
         std::optional<std::string> header, footer;
         CGRect headerFrame, groupFrame, footerFrame;
         std::vector<double> separators;  // content y of the lines between rows
+        bool operator==(const Section&) const = default;
+    };
+    // What a label or a button showed when last updated.
+    struct LabelLook {
+        std::string text;
+        UIFont font;
+        UIColor color;
+        int alignment = 0;
+        bool adjusts = false;
+        double width = 0;
+        bool operator==(const LabelLook&) const = default;
+    };
+    struct ButtonLook {
+        const void* image = nullptr;
+        std::optional<std::string> title;
+        UIFont font;
+        int type = 0;
+        bool enabled = true, highlighted = false;
+        CGSize size;
+        bool operator==(const ButtonLook&) const = default;
     };
     struct Node {
         UIView::Id id = 0;
@@ -78,6 +100,8 @@ private:
         int accessory = 0;
         CGRect accessoryFrame;
         bool highlighted = false;
+        std::optional<LabelLook> label;
+        std::optional<ButtonLook> button;
         ~Node();
     };
 
@@ -85,12 +109,14 @@ private:
     Node* find(UIView::Id id) const;
     Node* build(const std::shared_ptr<UIView>& view, UIView* root, GtkWidget* parent);
     void makeContent(Node& node, UIView& view);
+    // The view's widget and its subviews' widgets, once per display.
+    void refresh(Node& node, UIView& view);
     void update(Node& node, UIView& view);
     void syncChildren(Node& node, UIView& view);
     void removeBox(GtkWidget* box);
     void forget(GtkWidget* box);
 
-    void updateLabel(GtkWidget* label, const UILabel& view);
+    void updateLabel(Node& node, const UILabel& view);
     void updateButton(Node& node, const UIButton& view);
     void updateTable(Node& node, UITableView& table);
     void paintTable(UIView::Id id, GtkSnapshot* snapshot);
@@ -109,6 +135,7 @@ private:
     std::unordered_map<UIView::Id, std::unique_ptr<Node>> nodes_;
     std::map<std::string, GdkTexture*> textures_;
     std::set<UIView::Id> pending_;
+    std::set<UIView::Id> refreshed_;
 };
 
 }  // namespace vgps::gtkfe
