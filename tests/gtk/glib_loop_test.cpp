@@ -41,23 +41,24 @@ gboolean count_call(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
+// A source that counts its one call in `*calls`.
+void attach_counting(GSource* source, GMainContext* context, int* calls) {
+    g_source_set_callback(source, count_call, calls, nullptr);
+    g_source_attach(source, context);
+    g_source_unref(source);
+}
+
 TEST_F(GLibLoopTest, TimeoutsAndRunLoopTimersAreBothServed) {
     GLibLoopJoin join(&loop, context);
     ASSERT_TRUE(join.ok());
     int glib = 0, platform = 0;
-    GSource* timeout = g_timeout_source_new(30);
-    g_source_set_callback(timeout, count_call, &glib, nullptr);
-    g_source_attach(timeout, context);
-    g_source_unref(timeout);
+    attach_counting(g_timeout_source_new(30), context, &glib);
     loop.add_timer(10ms, [&] { ++platform; });
     EXPECT_TRUE(loop.run_until([&] { return glib == 1 && platform == 1; }, 5s));
 
     // An idle source runs without the loop waiting for anything else.
     int idle = 0;
-    GSource* source = g_idle_source_new();
-    g_source_set_callback(source, count_call, &idle, nullptr);
-    g_source_attach(source, context);
-    g_source_unref(source);
+    attach_counting(g_idle_source_new(), context, &idle);
     loop.run_once(10s);
     EXPECT_EQ(idle, 1);
 }
@@ -169,10 +170,7 @@ TEST_F(GLibLoopTest, TheFrontEndUpdatesBeforeGLibPreparesItsWait) {
     join.setBeforePrepare([&] {
         if (queued) return;
         queued = true;
-        GSource* idle = g_idle_source_new();
-        g_source_set_callback(idle, count_call, &ran, nullptr);
-        g_source_attach(idle, context);
-        g_source_unref(idle);
+        attach_counting(g_idle_source_new(), context, &ran);
     });
     loop.run_once(10s);
     EXPECT_EQ(ran, 1);

@@ -15,6 +15,14 @@
 
 namespace vgps::gallery {
 
+// The house banner along the bottom of a screen.
+void add_banner(UIViewController* screen) {
+    const double h = screen->view()->frame().size.height;
+    auto banner = std::make_shared<GADBannerView>(CGRectMake(0, h - 50, 320, 50));
+    screen->view()->addSubview(banner);
+    banner->loadRequest(GADRequest::request());
+}
+
 class InspectorScreen : public UITableViewController {
 public:
     InspectorScreen() : UITableViewController(UITableViewStyleGrouped) {
@@ -30,10 +38,7 @@ public:
 
     void viewDidLoad() override {
         navigationItem()->setTitle("GPS Inspector");
-        const double h = view()->frame().size.height;
-        auto banner = std::make_shared<GADBannerView>(CGRectMake(0, h - 50, 320, 50));
-        view()->addSubview(banner);
-        banner->loadRequest(GADRequest::request());
+        add_banner(this);
     }
     int numberOfSectionsInTableView(UITableView*) override { return 2; }
     int tableView_numberOfRowsInSection(UITableView*, int section) override { return section == 0 ? 4 : 1; }
@@ -91,10 +96,7 @@ public:
     void viewDidLoad() override {
         navigationItem()->setTitle("vexod GPS");
         navigationItem()->setBackBarButtonItem(UIBarButtonItem::initWithTitle_style_target_action("back", 1));
-        const double h = view()->frame().size.height;
-        auto banner = std::make_shared<GADBannerView>(CGRectMake(0, h - 50, 320, 50));
-        view()->addSubview(banner);
-        banner->loadRequest(GADRequest::request());
+        add_banner(this);
     }
     int numberOfSectionsInTableView(UITableView*) override { return 2; }
     int tableView_numberOfRowsInSection(UITableView*, int section) override { return section == 0 ? 1 : 4; }
