@@ -12,6 +12,7 @@
 #include "frontend/gtk/glib_loop.h"
 #include "frontend/gtk/map_view.h"
 #include "frontend/gtk/tile_source.h"
+#include "platform/log.h"
 #include "platform/run_loop.h"
 #include "support/temp_dir.h"
 #include "tile_server.h"
@@ -101,6 +102,24 @@ TEST_F(TileSourceTest, OfflineNothingIsAskedOfTheServerOrTheCache) {
     EXPECT_TRUE(server.requests().empty());
     EXPECT_FALSE(g_file_test(c.cacheDir.c_str(), G_FILE_TEST_EXISTS));
     g_object_unref(source);
+}
+
+TEST(TileUrl, ATemplateFromTheEnvironmentMustNameEveryTile) {
+    EXPECT_TRUE(gtkfe::tile_url_template_valid("https://tile.openstreetmap.org/{z}/{x}/{y}.png"));
+    EXPECT_TRUE(gtkfe::tile_url_template_valid("http://127.0.0.1:8080/t/{x}/{y}/{z}"));
+    EXPECT_FALSE(gtkfe::tile_url_template_valid("file:///tmp/{z}/{x}/{y}.png"));
+    EXPECT_FALSE(gtkfe::tile_url_template_valid("https://tile.openstreetmap.org/{z}/{x}.png"));
+
+    LogCapture log;
+    setenv("VEXOD_GPS_TILE_URL", "ftp://example.org/{z}/{x}/{y}", 1);
+    setenv("VEXOD_GPS_OFFLINE", "yes", 1);
+    const GtkFrontEndOptions options = GtkFrontEndOptions::fromEnvironment();
+    unsetenv("VEXOD_GPS_TILE_URL");
+    unsetenv("VEXOD_GPS_OFFLINE");
+    EXPECT_TRUE(options.tileUrl.empty());
+    EXPECT_TRUE(options.offline);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("VEXOD_GPS_TILE_URL"), std::string::npos);
 }
 
 TEST(TileUrl, PlaceholdersAreReplacedWherevertheyStand) {

@@ -9,6 +9,7 @@
 
 #include "frontend/gtk/glib_loop.h"
 #include "frontend/gtk/mirror.h"
+#include "frontend/gtk/tile_source.h"
 #include "frontend/gtk/view_box.h"
 #include "platform/log.h"
 #include "uikit/UIAlertView.h"
@@ -69,7 +70,14 @@ std::string alert_signature(const UIAlertView& alert) {
 GtkFrontEndOptions GtkFrontEndOptions::fromEnvironment() {
     GtkFrontEndOptions options;
     options.offline = truthy(std::getenv("VEXOD_GPS_OFFLINE"));
-    if (const char* url = std::getenv("VEXOD_GPS_TILE_URL"); url != nullptr && *url != '\0') options.tileUrl = url;
+    if (const char* url = std::getenv("VEXOD_GPS_TILE_URL"); url != nullptr && *url != '\0') {
+        if (gtkfe::tile_url_template_valid(url)) {
+            options.tileUrl = url;
+        } else {
+            log_error("<%s> VEXOD_GPS_TILE_URL \"%s\" is not an http(s) URL with {z}, {x} and {y}; using the default",
+                      "+[GtkFrontEndOptions fromEnvironment]", url);
+        }
+    }
     return options;
 }
 

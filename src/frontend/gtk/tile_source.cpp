@@ -198,6 +198,12 @@ static void vgps_tile_source_init(VgpsTileSource* self) {
 
 unsigned tile_source_writes_pending(ShumateDataSource* source) { return as_source(source)->writes; }
 
+bool tile_url_template_valid(const std::string& t) {
+    const bool web = t.rfind("http://", 0) == 0 || t.rfind("https://", 0) == 0;
+    return web && t.find("{z}") != std::string::npos && t.find("{x}") != std::string::npos &&
+           t.find("{y}") != std::string::npos;
+}
+
 std::string tile_url(const std::string& urlTemplate, int x, int y, int zoom) {
     std::string out;
     for (size_t i = 0; i < urlTemplate.size();) {

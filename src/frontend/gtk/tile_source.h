@@ -25,6 +25,9 @@ struct TileConfig {
     std::string attributionUri = "https://www.openstreetmap.org/copyright";
 };
 
+// Whether a URL template can name tiles: http:// or https://, with {z},
+// {x} and {y} each in it.
+bool tile_url_template_valid(const std::string& urlTemplate);
 // The URL of one tile.
 std::string tile_url(const std::string& urlTemplate, int x, int y, int zoom);
 
