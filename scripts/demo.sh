@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds everything (release build),
 # starts the vexod daemon with the example scenario (three receivers in
-# range, radio off) and runs the headless application against it. The
-# application connects, powers the radio on, searches once, resolves the
-# names of the devices it found, connects to the receiver that replays a
-# recorded track and prints the positions it streams; after ten positions
-# (or 60 seconds) it exits and the daemon is stopped.
+# range, radio off) and runs the application on its screens against it,
+# without a display: scripts/demo.script plays the user along the road of a
+# position (the notice, the search, the names, the tap on the receiver that
+# replays a recorded track, the GPS inspector following its positions), and
+# scripts/show-screens.py shows each of the script's dumps as the screen a
+# reader would see. Then the daemon is stopped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,11 +36,15 @@ for _ in $(seq 100); do
   sleep 0.05
 done
 
-echo "== vexod-gps --headless (one line per report on stdout, one JSON line per position)"
+echo "== vexod-gps --headless --script scripts/demo.script (each dump shown as its screen)"
 status=0
-VEXOD_GPS_PREFS_DIR="$work" "$bin/src/app/vexod-gps" --headless --socket "$socket" \
-  --device 00:1c:88:30:5e:01 --positions 10 --timeout 60 \
-  2>"$work/vexod-gps.log" || status=$?
+VEXOD_GPS_PREFS_DIR="$work" "$bin/src/app/vexod-gps" --headless --script scripts/demo.script \
+  --socket "$socket" --timeout 60 2>"$work/vexod-gps.log" >"$work/dumps" || status=$?
+python3 scripts/show-screens.py <"$work/dumps"
+if [[ $status -ne 0 ]]; then
+  echo "== vexod-gps ended with status $status; its log:"
+  sed 's/^/  /' "$work/vexod-gps.log"
+fi
 
 echo "== what the daemon did"
 sed 's/^/  /' "$work/vexod.log"

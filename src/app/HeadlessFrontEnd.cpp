@@ -1,204 +1,218 @@
 #include "app/HeadlessFrontEnd.h"
 
-#include <charconv>
-#include <cinttypes>
-#include <cmath>
+#include <chrono>
+#include <cstdio>
+#include <memory>
 
-#include "nmea/info.h"
-#include "platform/alert.h"
+#include "app/HeadlessReport.h"
+#include "app/ScriptPlayer.h"
+#include "app/finger.h"
+#include "link/DaemonManager.h"
+#include "platform/log.h"
+#include "platform/stop_signals.h"
+#include "ui/vexod_gps_trialAppDelegate.h"
+#include "uikit/UIApplication.h"
 
 namespace vgps {
 namespace {
 
-std::string text_or_null(const std::optional<std::string>& text) { return text ? quote_text(*text) : "null"; }
+using namespace std::chrono_literals;
 
-std::string class_text(uint32_t device_class) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%06x", device_class);
-    return buf;
+// What the main screen's footers say at the points the scripted user waits
+// for.
+constexpr const char* kFailedToConnect = "Failed to connect to vexod daemon.";
+constexpr const char* kNoDeviceFound = "No device found, try search again.";
+constexpr const char* kTapOnOneDevice = "Tap on one device to connect.";
+
+std::optional<std::string> footer_of(UITableView* table, int section) {
+    if (table == nullptr || section >= table->numberOfSections()) return std::nullopt;
+    return table->sectionLayouts()[static_cast<size_t>(section)].footer;
 }
 
-// A JSON number: the shortest text that reads back as the same single
-// precision value; null for what JSON cannot carry.
-std::string float_text(float value) {
-    if (!std::isfinite(value)) return "null";
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, value);
-    return std::string(buf, r.ptr);
-}
+// The user of the road of a position, played on the screens with a finger:
+// dismisses the notice, taps the search row, waits for the names, taps the
+// device. Its own lines go into the report.
+class RoadUser {
+public:
+    RoadUser(UIApplication* app, DaemonManager* manager, HeadlessReport* report, std::optional<bdaddr> device)
+        : app_(app), manager_(manager), report_(report), device_(device) {}
 
-std::string degrees_text(float value) {
-    if (!std::isfinite(value)) return "null";
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%f", static_cast<double>(value));
-    return buf;
-}
+    // Looks at the screen and does what is next; once a turn.
+    void step() {
+        if (stage_ == Stage::Done) return;
+        UITableView* table = finger::top_table(app_);
+        if (stage_ == Stage::Start) {
+            if (footer_of(table, 0) == kFailedToConnect) {
+                report_->line("connect-failed");
+                connectFailed_ = true;
+                stage_ = Stage::Done;
+                return;
+            }
+            finger::dismiss_alert(app_);  // the demonstration notice
+            const int rows = table != nullptr && table->numberOfSections() > 1 ? table->numberOfRowsInSection(1) : 0;
+            if (rows > 0 && tapRow({1, rows - 1}) == finger::Tap::Done && manager_->isConnected()) {
+                report_->line("inquiry-started");
+            }
+            stage_ = Stage::Searching;
+            return;
+        }
+        const std::optional<std::string> status = footer_of(table, 1);
+        if (status == kNoDeviceFound) {
+            report_->line("no-devices");
+            stage_ = Stage::Done;
+        } else if (status == kTapOnOneDevice) {
+            report_->line("names-done");
+            // The tap comes before "done" is seen, so that the link is
+            // waited for.
+            tapDevice();
+            stage_ = Stage::Done;
+        }
+    }
 
-template <typename T>
-T value_or(const UserInfo& info, const char* key, T fallback) {
-    const auto it = info.find(key);
-    if (it == info.end()) return fallback;
-    if (const T* v = std::get_if<T>(&it->second)) return *v;
-    return fallback;
+    bool connectFailed() const { return connectFailed_; }
+    // The inquiry has ended and no name is left to ask for.
+    bool namesDone() const { return stage_ == Stage::Done && !connectFailed_; }
+
+private:
+    enum class Stage { Start, Searching, Done };
+
+    // A row, scrolled to first when the finger cannot reach it where it is.
+    finger::Tap tapRow(NSIndexPath row) {
+        finger::Tap tap = finger::tap_row(app_, row);
+        if (tap == finger::Tap::NotOnScreen && finger::scroll_to_row(app_, row)) tap = finger::tap_row(app_, row);
+        return tap;
+    }
+
+    // The device of --device, else the first one the inquiry found, else
+    // the first of the list.
+    void tapDevice() {
+        if (!manager_->isConnected()) return;
+        BTDeviceCache* devices = manager_->deviceList();
+        std::shared_ptr<BTDevice> device;
+        if (device_) {
+            device = devices->getBTDevice(&*device_);
+            if (!device) {
+                report_->line("device-not-found " + ba2str(*device_));
+                return;
+            }
+        } else if (report_->firstFound()) {
+            device = devices->getBTDevice(&*report_->firstFound());
+        }
+        if (!device && !device_ && !devices->empty()) device = devices->deviceAt(0);
+        if (!device) return;
+        int index = -1;
+        for (uint32_t i = 0; i < devices->deviceCount(); ++i) {
+            if (devices->deviceAt(static_cast<int32_t>(i)) == device) index = static_cast<int>(i);
+        }
+        report_->line("connecting " + device->addressString());
+        report_->setLinkPending(true);
+        if (index < 0 || tapRow({1, index}) != finger::Tap::Done) {
+            log_from("vexod-gps", "the row of %s could not be tapped", device->addressString().c_str());
+            report_->setLinkPending(false);
+        }
+    }
+
+    UIApplication* app_;
+    DaemonManager* manager_;
+    HeadlessReport* report_;
+    std::optional<bdaddr> device_;
+    Stage stage_ = Stage::Start;
+    bool connectFailed_ = false;
+};
+
+void print_line(FILE* to, const std::string& line) {
+    std::fprintf(to, "%s\n", line.c_str());
+    std::fflush(to);
 }
 
 }  // namespace
 
-HeadlessFrontEnd::HeadlessFrontEnd(FILE* out, DaemonManager* manager, BTDeviceCache* cache)
-    : out_(out), manager_(manager), cache_(cache) {
-    manager_->setDelegate(this);
-    positionObserver_ = NotificationCenter::defaultCenter()->addObserver(
-        kPositionNotificationName, [this](const Notification& n) {
-            if (positionLimit_ > 0 && positions_ >= positionLimit_) return;
-            ++positions_;
-            line(positionLine(n.userInfo));
+int run_headless(const AppOptions& options) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    // A script is read whole and checked before anything starts.
+    ScriptReading script;
+    if (options.script) {
+        script = read_script_file(*options.script, ScriptCommands::standard());
+        if (script.error) {
+            print_line(stderr, "vexod-gps: " + *script.error);
+            return 2;
+        }
+    }
+
+    RunLoop* loop = RunLoop::main();
+    DaemonManager* manager = DaemonManager::sharedManager();
+    if (!options.socketPath.empty()) manager->setDaemonSocketPath(options.socketPath);
+    NotificationCenter* center = NotificationCenter::defaultCenter();
+
+    UIApplication app(loop);
+    vexod_gps_trialAppDelegate delegate(manager, center);
+
+    bool interrupted = false;
+    bool timedOut = false;
+    int scriptStatus = 0;
+    // Stopped at once, not after the wait of the turn under way.
+    auto stop = [&] {
+        app.stop();
+        loop->add_timer(0ms, [] {});
+    };
+    if (!watch_stop_signals(loop, [&](int) {
+            interrupted = true;
+            stop();
+        })) {
+        return 1;
+    }
+    RunLoop::TimerId deadline = 0;
+    if (options.timeoutSeconds > 0) {
+        deadline = loop->add_timer(std::chrono::milliseconds(static_cast<int64_t>(options.timeoutSeconds * 1000)), [&] {
+            timedOut = true;
+            stop();
         });
-}
-
-HeadlessFrontEnd::~HeadlessFrontEnd() {
-    NotificationCenter::defaultCenter()->removeObserver(positionObserver_);
-    if (manager_->delegate() == this) manager_->setDelegate(nullptr);
-}
-
-std::string HeadlessFrontEnd::positionLine(const UserInfo& userInfo) {
-    // Missing entries count as the inspector counts them: no text, 0.
-    const std::string utc = value_or<std::string>(userInfo, kPositionUTCKey, "");
-    const int64_t fix = value_or<int64_t>(userInfo, kPositionFixKey, 0);
-    const float lat = static_cast<float>(value_or<double>(userInfo, kPositionLatKey, 0.0));
-    const float lon = static_cast<float>(value_or<double>(userInfo, kPositionLonKey, 0.0));
-    const float lat_deg = static_cast<float>(nmea_ndeg2degree(lat));
-    const float lon_deg = static_cast<float>(nmea_ndeg2degree(lon));
-    return "{\"UTC\":" + quote_text(utc) + ",\"FIX\":" + std::to_string(fix) + ",\"LAT\":" + float_text(lat) +
-           ",\"LON\":" + float_text(lon) + ",\"LAT_DEG\":" + degrees_text(lat_deg) +
-           ",\"LON_DEG\":" + degrees_text(lon_deg) + "}";
-}
-
-void HeadlessFrontEnd::line(const std::string& text) {
-    std::fprintf(out_, "%s\n", text.c_str());
-    std::fflush(out_);
-}
-
-void HeadlessFrontEnd::printRemembered() {
-    for (uint32_t i = 0; i < cache_->deviceCount(); ++i) {
-        std::shared_ptr<BTDevice> d = cache_->deviceAt(static_cast<int32_t>(i));
-        if (!d) continue;
-        line("remembered " + d->addressString() + " name=" + text_or_null(d->deviceName()) +
-             " class=" + class_text(d->deviceClass()) + " saved=" + (d->isSaved() ? "1" : "0") +
-             " bookmarked=" + (d->isBookmarked() ? "1" : "0"));
     }
-}
 
-bool HeadlessFrontEnd::start() {
-    if (!manager_->connectToDaemon()) {
-        line("connect-failed");
-        return false;
-    }
-    // As the search row does: forget the devices of an earlier search.
-    cache_->clearUnsaved();
-    namesDone_ = false;
-    manager_->startInquiry();
-    if (manager_->isConnected()) line("inquiry-started");
-    return true;
-}
-
-void HeadlessFrontEnd::daemonManager_showTitle_Message(DaemonManager*, const std::string& title,
-                                                       const std::string& message) {
-    line("message " + quote_text(title) + " " + quote_text(message));
-}
-
-void HeadlessFrontEnd::daemonManager_getDeviceName_forDevice_withResult(DaemonManager*,
-                                                                        const std::optional<std::string>& name,
-                                                                        std::shared_ptr<BTDevice> device, bool result) {
-    if (result) {
-        line("name " + device->addressString() + " " + text_or_null(name));
+    std::unique_ptr<ScriptPlayer> player;
+    std::unique_ptr<HeadlessReport> report;
+    std::unique_ptr<RoadUser> user;
+    RunLoop::ObserverId watcher = 0;
+    if (options.script) {
+        player = std::make_unique<ScriptPlayer>(
+            &app, std::move(script.lines), ScriptCommands::standard(),
+            [](const std::string& line) { print_line(stdout, line); },
+            [](const std::string& line) { print_line(stderr, line); },
+            [&](int status) {
+                scriptStatus = status;
+                stop();
+            });
+        player->start();
     } else {
-        line("name-failed " + device->addressString());
+        report = std::make_unique<HeadlessReport>(stdout, manager, center);
+        report->setPositionLimit(options.positions);
+        report->printRemembered(*manager->deviceList());
+        user = std::make_unique<RoadUser>(&app, manager, report.get(), options.device);
+        auto done = [&] {
+            return user->connectFailed() || report->daemonGone() ||
+                   (options.exitWhenDone && user->namesDone() && !report->linkPending() &&
+                    manager->dataDescriptor() < 0) ||
+                   (options.positions > 0 && report->positionCount() >= options.positions);
+        };
+        watcher = loop->add_before_wait_observer([&, done] {
+            user->step();
+            if (done()) stop();
+        });
     }
-    ++nameRequestIndex_;
-    if (nameRequestIndex_ < cache_->deviceCount()) {
-        scanNamesFrom(nameRequestIndex_);
-    } else {
-        namesFinished();
-    }
-}
 
-void HeadlessFrontEnd::daemonManager_foundNewDevice(DaemonManager*, std::shared_ptr<BTDevice> device) {
-    if (!firstFound_) firstFound_ = *device->getDeviceAddress();
-    line("found " + device->addressString() + " class=" + class_text(device->deviceClass()));
-}
+    const int launched = UIApplicationMain(&app, &delegate);
+    if (watcher != 0) loop->remove_before_wait_observer(watcher);
+    if (deadline != 0) loop->cancel_timer(deadline);
+    if (launched != 0) return 1;
+    if (user && user->connectFailed()) return 1;
+    if (report && report->daemonGone()) return 1;
 
-void HeadlessFrontEnd::daemonManager_inquiryStopped(DaemonManager*, bool) {
-    line("inquiry-stopped");
-    if (cache_->empty()) {
-        namesDone_ = true;
-        line("no-devices");
-        return;
-    }
-    scanNamesFrom(0);
-}
-
-void HeadlessFrontEnd::scanNamesFrom(uint32_t k) {
-    for (uint32_t i = k; i < cache_->deviceCount(); ++i) {
-        std::shared_ptr<BTDevice> d = cache_->deviceAt(static_cast<int32_t>(i));
-        if (d && !d->isSaved()) {
-            nameRequestIndex_ = i;
-            manager_->requestNameForDevice(*d);
-            return;
-        }
-    }
-    namesFinished();
-}
-
-void HeadlessFrontEnd::namesFinished() {
-    line("names-done");
-    // The tap comes before "done" is seen, so that the connect is waited for.
-    connectDevice();
-    namesDone_ = true;
-}
-
-void HeadlessFrontEnd::connectDevice() {
-    if (!manager_->isConnected()) return;
-    std::shared_ptr<BTDevice> device;
-    if (deviceAddress_) {
-        device = cache_->getBTDevice(&*deviceAddress_);
-        if (!device) {
-            line("device-not-found " + ba2str(*deviceAddress_));
-            return;
-        }
-    } else if (firstFound_) {
-        device = cache_->getBTDevice(&*firstFound_);
-    }
-    if (!device && !deviceAddress_ && !cache_->empty()) device = cache_->deviceAt(0);
-    if (!device) return;
-    line("connecting " + device->addressString());
-    linkDevice_ = device;
-    linkPending_ = true;
-    device->setState(BTDeviceStateConnecting);
-    manager_->connectToDevice(*device);
-}
-
-void HeadlessFrontEnd::linkEnded() {
-    if (linkDevice_) linkDevice_->setState(BTDeviceStateIdle);
-    linkDevice_.reset();
-    linkPending_ = false;
-}
-
-void HeadlessFrontEnd::daemonManager_stateChangedFrom_To(DaemonManager*, int32_t from, int32_t to) {
-    line("state " + std::to_string(from) + " -> " + std::to_string(to));
-    if (to == DaemonStateDisconnected && wasConnected_) daemonGone_ = true;
-    if (to != DaemonStateDisconnected) wasConnected_ = true;
-    if (to == DaemonStateLinked && linkDevice_) {
-        linkDevice_->setState(BTDeviceStateConnected);
-    } else if (to != DaemonStateLinked && linkPending_) {
-        linkEnded();
-    }
-}
-
-void HeadlessFrontEnd::daemonManager_initialStateReterived(DaemonManager*, int32_t state) {
-    line("initial-state " + std::to_string(state));
-    if (state != DaemonStateDisconnected) wasConnected_ = true;
-    // A failed connect reports the state the manager already has.
-    if (linkPending_) linkEnded();
+    // The data link and the daemon connection are closed before the end.
+    if (manager->state() > DaemonStateConnected) manager->disconnectFromDevice();
+    if (manager->isConnected()) manager->shutdownDaemon();
+    if (timedOut) return 3;
+    return scriptStatus;
 }
 
 }  // namespace vgps

@@ -1,75 +1,72 @@
-// vexod-gps: the application. This build has the headless front-end only.
+// vexod-gps: the process entry. It ignores SIGUSR1, tries the optional
+// plug-in, reads the options, picks the front-end (front_end.h) and runs
+// the application on it.
 
-#include <chrono>
-#include <cstdio>
+#include <dlfcn.h>
+
+#include <csignal>
 #include <limits>
 #include <string>
 
-#include "app/HeadlessFrontEnd.h"
-#include "platform/alert.h"
+#include "app/front_end.h"
 #include "platform/command_line.h"
-#include "platform/run_loop.h"
-#include "platform/stop_signals.h"
+
+namespace {
+
+// A library loaded at start when it is there, to extend the program from
+// outside; its absence (the usual case) changes nothing.
+constexpr const char* kOptionalPluginPath = "/usr/local/lib/vexod-gps/plugin.so";
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    bool headless = false;
-    bool exit_when_done = false;
-    double timeout_s = 0;
-    long long max_positions = 0;
+    std::signal(SIGUSR1, SIG_IGN);
+    // Not examined: a missing or unloadable plug-in is no reason to stop.
+    (void)::dlopen(kOptionalPluginPath, RTLD_LAZY);
+
+    vgps::AppOptions options;
+    long long positions = 0;
     vgps::bdaddr device{};
-    std::string socket_path;
-    vgps::CommandLine cli("vexod-gps",
-                          "--headless [--socket PATH] [--device ADDRESS] [--positions N]\n"
-                          "                 [--exit-when-done] [--timeout SECONDS]",
-                          "Connects to the vexod daemon, searches for devices once, resolves the names of the new\n"
-                          "ones, then connects to one device and prints every position it sends. Every report is\n"
-                          "one line on stdout.",
-                          "Exit status: 0 done or interrupted, 1 daemon not reachable or gone, 2 bad arguments,\n"
-                          "3 time-out. Log lines go to stderr.");
-    cli.app().add_flag("--headless", headless, "run without screens (the only front-end of this build)");
-    cli.app().add_option("--socket", socket_path, "the daemon's socket (default /tmp/vexod)")->type_name("PATH");
+    std::string script;
+    vgps::CommandLine cli(
+        "vexod-gps",
+        "--headless [--script FILE] [--socket PATH] [--device ADDRESS] [--positions N]\n"
+        "                 [--exit-when-done] [--timeout SECONDS]",
+        "The application: its main screen connects to the vexod daemon, searches for devices, resolves\n"
+        "their names and connects to one; its GPS inspector shows the positions. With --headless and no\n"
+        "script, a scripted user plays that road and every report is one line on stdout; with --script,\n"
+        "the script plays the user and each of its dumps is one line on stdout.",
+        "Exit status: 0 done or interrupted, 1 daemon not reachable or gone, 2 bad arguments or script,\n"
+        "3 time-out, 4 a script's wait-for that ran out of time. Log lines go to stderr.");
+    CLI::App& app = cli.app();
+    app.add_flag("--headless", options.headless, "run without a display (the only front-end of this build)");
+    CLI::Option* script_option =
+        app.add_option("--script", script, "play the user from FILE (\"-\": stdin), one command a line")
+            ->type_name("FILE");
+    app.add_option("--socket", options.socketPath, "the daemon's socket (default /tmp/vexod)")->type_name("PATH");
     CLI::Option* device_option = cli.add_parsed<vgps::bdaddr>(
         "--device", &device,
         [](const std::string& text, vgps::bdaddr* out) { return vgps::bdaddr_from_text(text, out); }, "ADDRESS",
         "an address xx:xx:xx:xx:xx:xx",
-        "the device to connect to, xx:xx:xx:xx:xx:xx\n(default: the first device the search found)");
-    cli.add_integer("--positions", &max_positions, 1, INT64_MAX, "N", "a count of 1 or more",
-                    "exit once N positions have been printed");
-    cli.app().add_flag("--exit-when-done", exit_when_done,
-                       "exit once the names are resolved and the data link\nhas ended (or could not be made)");
+        "without a script: the device to connect to, xx:xx:xx:xx:xx:xx\n(default: the first device the search found)");
+    CLI::Option* positions_option =
+        cli.add_integer("--positions", &positions, 1, INT64_MAX, "N", "a count of 1 or more",
+                        "without a script: exit once N positions have been printed");
+    CLI::Option* done_option = app.add_flag("--exit-when-done", options.exitWhenDone,
+                                            "without a script: exit once the names are resolved and the\n"
+                                            "data link has ended (or could not be made)");
     // At most a million seconds: the deadline stays far inside the clock.
-    cli.add_number("--timeout", &timeout_s, std::numeric_limits<double>::denorm_min(), 1e6, "SECONDS",
+    cli.add_number("--timeout", &options.timeoutSeconds, std::numeric_limits<double>::denorm_min(), 1e6, "SECONDS",
                    "a number of seconds above 0 and at most 1000000",
                    "exit with status 3 when still running after this long");
+    script_option->excludes(device_option)->excludes(positions_option)->excludes(done_option);
     if (const auto status = cli.parse(argc, argv)) return *status;
-    if (!headless) return cli.fail("this build has no screens yet; run it with --headless");
 
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    vgps::HeadlessAlertPresenter alerts(stdout);
-    vgps::set_alert_presenter(&alerts);
+    if (script_option->count() > 0) options.script = script;
+    if (device_option->count() > 0) options.device = device;
+    options.positions = static_cast<uint64_t>(positions);
 
-    vgps::DaemonManager* manager = vgps::DaemonManager::sharedManager();
-    if (!socket_path.empty()) manager->setDaemonSocketPath(socket_path);
-    vgps::HeadlessFrontEnd front(stdout, manager, vgps::BTDeviceCache::sharedCache());
-    if (device_option->count() > 0) front.setDeviceAddress(device);
-    front.setPositionLimit(static_cast<uint64_t>(max_positions));
-    front.printRemembered();
-    if (!front.start()) return 1;
-
-    vgps::RunLoop* loop = vgps::RunLoop::main();
-    bool interrupted = false;
-    if (!vgps::watch_stop_signals(loop, [&](int) { interrupted = true; })) return 1;
-    auto done = [&] {
-        return interrupted || front.daemonGone() || (exit_when_done && front.finished()) ||
-               (max_positions > 0 && front.positionCount() >= static_cast<uint64_t>(max_positions));
-    };
-    const auto limit = timeout_s > 0 ? std::chrono::milliseconds(static_cast<int64_t>(timeout_s * 1000))
-                                     : std::chrono::milliseconds(std::chrono::hours(24 * 365));
-    const bool finished = loop->run_until(done, limit);
-
-    if (front.daemonGone()) return 1;
-    if (manager->state() > vgps::DaemonStateConnected) manager->disconnectFromDevice();
-    if (manager->isConnected()) manager->shutdownDaemon();
-    vgps::set_alert_presenter(nullptr);
-    return finished ? 0 : 3;
+    const vgps::FrontEndChoice choice = vgps::choose_front_end(options);
+    if (!choice.frontEnd) return cli.fail(choice.whyNone);
+    return vgps::run_front_end(*choice.frontEnd, options);
 }

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -68,6 +69,24 @@ void DaemonManager::installAsNotificationTarget() {
                         nullptr, localized_string("Dismiss", ""));
         alert.show();
     });
+}
+
+void DaemonManager::addObserver(DaemonManagerDelegate* observer) {
+    if (observer != nullptr && std::find(observers_.begin(), observers_.end(), observer) == observers_.end()) {
+        observers_.push_back(observer);
+    }
+}
+
+void DaemonManager::removeObserver(DaemonManagerDelegate* observer) { std::erase(observers_, observer); }
+
+template <class Report>
+void DaemonManager::tell(const Report& report) {
+    if (!delegate_) return;
+    // An observer may remove itself (or another) while being told.
+    for (DaemonManagerDelegate* observer : std::vector<DaemonManagerDelegate*>(observers_)) {
+        if (std::find(observers_.begin(), observers_.end(), observer) != observers_.end()) report(observer);
+    }
+    if (delegate_) report(delegate_);
 }
 
 int DaemonManager::daemonDescriptor() const { return isConnected() ? vexodPanSocket->native() : -1; }
@@ -251,10 +270,8 @@ void DaemonManager::serviceQueryResponse_remote_patten_patten_len_attribute_attr
 
 void DaemonManager::reportLinkFailure(const char* title, const char* message, bool alert_first) {
     auto alert = [&] {
-        if (delegate_) {
-            delegate_->daemonManager_showTitle_Message(this, localized_string(title, ""),
-                                                       localized_string(message, ""));
-        }
+        const std::string t = localized_string(title, ""), m = localized_string(message, "");
+        tell([&](DaemonManagerDelegate* d) { d->daemonManager_showTitle_Message(this, t, m); });
     };
     if (alert_first) alert();
     stateChangedFrom_To(state_, DaemonStateConnected);
@@ -294,22 +311,21 @@ void DaemonManager::connectWithSocketPath_status(const char* path, int32_t statu
 
 void DaemonManager::setState(int32_t from, int32_t to, bool as_change) {
     state_ = to;
-    if (!delegate_) return;
     if (as_change) {
-        delegate_->daemonManager_stateChangedFrom_To(this, from, to);
+        tell([&](DaemonManagerDelegate* d) { d->daemonManager_stateChangedFrom_To(this, from, to); });
     } else {
-        delegate_->daemonManager_initialStateReterived(this, to);
+        tell([&](DaemonManagerDelegate* d) { d->daemonManager_initialStateReterived(this, to); });
     }
 }
 
 void DaemonManager::stateChangedFrom_To(int32_t from, int32_t to) { setState(from, to, from != to); }
 
 void DaemonManager::foundNewDevice(std::shared_ptr<BTDevice> device) {
-    if (delegate_) delegate_->daemonManager_foundNewDevice(this, std::move(device));
+    tell([&](DaemonManagerDelegate* d) { d->daemonManager_foundNewDevice(this, device); });
 }
 
 void DaemonManager::inquiryCompleted() {
-    if (delegate_) delegate_->daemonManager_inquiryStopped(this, true);
+    tell([&](DaemonManagerDelegate* d) { d->daemonManager_inquiryStopped(this, true); });
 }
 
 void DaemonManager::getName_length_forDevice(const char* name, uint32_t length, bdaddr address) {
@@ -317,11 +333,16 @@ void DaemonManager::getName_length_forDevice(const char* name, uint32_t length, 
     std::shared_ptr<BTDevice> device = devices_->getBTDevice(&address);
     if (!device) return;
     if (length == 0) {
-        delegate_->daemonManager_getDeviceName_forDevice_withResult(this, std::nullopt, device, false);
+        tell([&](DaemonManagerDelegate* d) {
+            d->daemonManager_getDeviceName_forDevice_withResult(this, std::nullopt, device, false);
+        });
         return;
     }
     device->setDeviceName(string_from_utf8(name));
-    delegate_->daemonManager_getDeviceName_forDevice_withResult(this, device->deviceName(), device, true);
+    const std::optional<std::string> stored = device->deviceName();
+    tell([&](DaemonManagerDelegate* d) {
+        d->daemonManager_getDeviceName_forDevice_withResult(this, stored, device, true);
+    });
 }
 
 void DaemonManager::getStatus(const std::string& status) {

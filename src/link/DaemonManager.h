@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "link/GPSDataLink.h"
 #include "link/vexod_notify.h"
@@ -114,6 +115,12 @@ public:
 
     DaemonManagerDelegate* delegate() const { return delegate_; }
     void setDelegate(DaemonManagerDelegate* delegate) { delegate_ = delegate; }
+    // Side observers (not owned): each one hears every report the delegate
+    // hears, with the same arguments, just before the delegate does. Without
+    // a delegate nothing is reported, to them either. A front-end that
+    // reports what happens (without being the screen) listens here.
+    void addObserver(DaemonManagerDelegate* observer);
+    void removeObserver(DaemonManagerDelegate* observer);
     int32_t state() const override { return state_; }
 
     // Where connectToDaemon looks for the daemon's local socket
@@ -139,11 +146,16 @@ private:
     void reportLinkFailure(const char* title, const char* message, bool alert_first = false);
     // The service search was not performed (refused, or the device is off).
     void reportServiceSearchFailed();
+    // Calls `report` on each observer, then on the delegate; nothing
+    // without a delegate.
+    template <class Report>
+    void tell(const Report& report);
 
     BTDeviceCache* devices_;  // not owned
     RunLoop* loop_;           // not owned
     std::unique_ptr<Socket> vexodPanSocket;
     DaemonManagerDelegate* delegate_ = nullptr;  // not owned
+    std::vector<DaemonManagerDelegate*> observers_;  // not owned
     int32_t state_ = DaemonStateDisconnected;
     GPSDataLink link_;  // the data socket, its parser, record and buffer
     std::string socketPath_ = kDaemonSocketPath;

@@ -100,7 +100,11 @@ void GPSDataLink::readNMEASentences() {
         }
         nmeaBuffer[n] = 0;
         nmea_parse(&parser, reinterpret_cast<const char*>(nmeaBuffer), static_cast<int>(n), &info_);
-        center_->postNotificationName(kPositionNotificationName, nullptr, position_user_info(info_));
+        // With nobody listening (no inspector on screen) there is nothing to
+        // build or post.
+        static const std::string name = kPositionNotificationName;
+        if (center_->observerCount(name) == 0) continue;
+        center_->postNotificationName(name, nullptr, position_user_info(info_));
     }
 }
 

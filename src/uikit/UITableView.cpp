@@ -200,6 +200,9 @@ void UITableView::tile() {
             cell->table_ = this;
             cell->indexPath_ = p;
             insertSubview_atIndex(cell, pos);
+            // As handed out by the data source, with whatever it put into
+            // the cell: laid out before it shows, even at an unchanged size.
+            cell->setNeedsLayout();
         }
         cell->setFrame(rectForRowAtIndexPath(p));
         cell->setSelected(selected_ == p);

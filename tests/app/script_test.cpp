@@ -1,0 +1,128 @@
+// vexod-gps --headless --script as a process against the real vexod: what
+// a script prints, what it complains about, how it ends.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using vgps::test::ChildProcess;
+using vgps::test::read_file;
+using vgps::test::TempDir;
+using vgps::test::VexodProcess;
+using vgps::test::write_file;
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+bool exited_with(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
+struct ScriptRun {
+    int status;
+    std::string out, err;
+};
+
+// Runs a script against `socket`; its output and status.
+ScriptRun run_script(const TempDir& dir, const std::string& socket, const std::string& script,
+               std::vector<std::string> extra = {}) {
+    write_file(dir.file("script"), script);
+    ::setenv("VEXOD_GPS_PREFS_DIR", dir.path().c_str(), 1);
+    std::vector<std::string> argv{VEXOD_GPS_BINARY, "--headless", "--script", dir.file("script"), "--socket", socket};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    ChildProcess gps(argv, dir.file("out"), dir.file("err"));
+    const int status = gps.wait(20000ms);
+    return {status, read_file(dir.file("out")), read_file(dir.file("err"))};
+}
+
+TEST(Script, DumpsOneLineEachComplainsAndGoesOnAndEndsWithTheWaitThatRanOut) {
+    TempDir dir;
+    VexodProcess vexod(VEXOD_BINARY, dir.path(), "{}");
+    const ScriptRun run = run_script(dir, vexod.socket_path(), R"(# a script
+wait-for "Skyvane GPS Demo" 5   # the notice
+tap-row 1 7
+tap-detail 0 0
+tap-bookmark 0
+tap-row 1 0
+back
+dump
+dismiss
+dismiss
+wait-for 'never shown' 0.2
+dump
+)");
+    EXPECT_TRUE(exited_with(run.status, 4)) << run.err;
+    const auto out = lines_of(run.out);
+    ASSERT_EQ(out.size(), 1u) << "nothing runs after the wait that ran out";
+    const auto dump = nlohmann::json::parse(out[0]);
+    EXPECT_EQ(dump["screens"][0]["title"], "Skyvane GPS Demo");
+    EXPECT_EQ(dump["alerts"].size(), 1u);
+    std::vector<std::string> complaints;
+    for (const auto& line : lines_of(run.err)) {
+        if (line.empty() || line[0] != '<') complaints.push_back(line);
+    }
+    // While the notice is up it covers the search row (1 0); the one
+    // after it is dismissed by the first "dismiss".
+    EXPECT_EQ(complaints, (std::vector<std::string>{"not on screen 1 7", "no detail button 0 0", "no bookmark button 0",
+                                                    "not on screen 1 0", "no back button", "no alert",
+                                                    "timeout never shown"}));
+}
+
+TEST(Script, BadScriptsAreRefusedBeforeAnythingStarts) {
+    TempDir dir;
+    const std::string nobody = dir.file("nobody");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"dump\ntap\n", "2: unknown command \"tap\""},
+        {"wait soon\n", "1: wait: needs a number of seconds from 0 to 1000000, not \"soon\""},
+        {"wait nan\n", "1: wait: needs a number of seconds from 0 to 1000000, not \"nan\""},
+        {"tap-row 1\n", "1: tap-row needs SECTION ROW"},
+        {"tap-row 1 -2\n", "1: tap-row: needs positions of 0 or more, not \"-2\""},
+        {"dump now\n", "1: dump takes no arguments"},
+        {"\n\nwait-for \"open\n", "3: unterminated quote at column 10"},
+    };
+    for (const auto& [script, error] : cases) {
+        const ScriptRun run = run_script(dir, nobody, script);
+        EXPECT_TRUE(exited_with(run.status, 2)) << script;
+        EXPECT_EQ(run.err, "vexod-gps: " + dir.file("script") + ":" + error + "\n");
+        EXPECT_EQ(run.out, "");
+    }
+    ChildProcess missing({VEXOD_GPS_BINARY, "--headless", "--script", dir.file("none")}, dir.file("o"), dir.file("e"));
+    EXPECT_TRUE(exited_with(missing.wait(10000ms), 2));
+    EXPECT_EQ(read_file(dir.file("e")), "vexod-gps: " + dir.file("none") + ": No such file or directory\n");
+    ChildProcess folder({VEXOD_GPS_BINARY, "--headless", "--script", dir.path()}, dir.file("o"), dir.file("e"));
+    EXPECT_TRUE(exited_with(folder.wait(10000ms), 2));
+    EXPECT_EQ(read_file(dir.file("e")), "vexod-gps: " + dir.path() + ": Is a directory\n");
+    // A script plays the user: the scripted road's options do not go with it.
+    ChildProcess both({VEXOD_GPS_BINARY, "--headless", "--script", dir.file("script"), "--positions", "3"},
+                      dir.file("o"), dir.file("e"));
+    EXPECT_TRUE(exited_with(both.wait(10000ms), 2));
+    EXPECT_NE(read_file(dir.file("e")).find("--positions"), std::string::npos);
+}
+
+TEST(Script, RunsWithNoDaemonAndIgnoresSigusr1) {
+    TempDir dir;
+    // No daemon: the script still runs, the failure is on screen.
+    write_file(dir.file("script"), "wait-for \"Failed to connect to vexod daemon.\"\ndump\nwait 1\ndump\n");
+    ChildProcess gps({VEXOD_GPS_BINARY, "--headless", "--script", dir.file("script"), "--socket", dir.file("nobody")},
+                     dir.file("out"), dir.file("err"));
+    ASSERT_TRUE(vgps::test::wait_for_text(dir.file("out"), "\n"));
+    gps.signal(SIGUSR1);
+    EXPECT_TRUE(exited_with(gps.wait(10000ms), 0)) << read_file(dir.file("err"));
+    const auto out = lines_of(read_file(dir.file("out")));
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(nlohmann::json::parse(out[1])["alerts"][1]["title"], "Failed to connect to daemon");
+}
+
+}  // namespace
