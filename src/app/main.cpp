@@ -30,16 +30,25 @@ int main(int argc, char** argv) {
     std::string script;
     vgps::CommandLine cli(
         "vexod-gps",
-        "--headless [--script FILE] [--socket PATH] [--device ADDRESS] [--positions N]\n"
+        "--gtk [--offline] [--script FILE] [--socket PATH] [--timeout SECONDS]\n"
+        "       vexod-gps --headless [--script FILE] [--socket PATH] [--device ADDRESS] [--positions N]\n"
         "                 [--exit-when-done] [--timeout SECONDS]",
         "The application: its main screen connects to the vexod daemon, searches for devices, resolves\n"
         "their names and connects to one; its GPS inspector shows the positions. With --headless and no\n"
         "script, a scripted user plays that road and every report is one line on stdout; with --script,\n"
-        "the script plays the user and each of its dumps is one line on stdout.",
-        "Exit status: 0 done or interrupted, 1 daemon not reachable or gone, 2 bad arguments or script,\n"
-        "3 time-out, 4 a script's wait-for that ran out of time. Log lines go to stderr.");
+        "the script plays the user and each of its dumps is one line on stdout. With --gtk the screens\n"
+        "are a desktop window (the default without a terminal when a display is there); its map shows\n"
+        "OpenStreetMap tiles around the position, fetched from the network, unless --offline.",
+        "Exit status: 0 done or interrupted (or the window closed), 1 daemon not reachable or gone, or\n"
+        "no display for the window, 2 bad arguments or script, 3 time-out, 4 a script's wait-for (or a\n"
+        "window command) that ran out of time. Log lines go to stderr.");
     CLI::App& app = cli.app();
-    app.add_flag("--headless", options.headless, "run without a display (the only front-end of this build)");
+    CLI::Option* headless_option =
+        app.add_flag("--headless", options.headless, "run without a display, the screens in memory only");
+    CLI::Option* gtk_option = app.add_flag("--gtk", options.gtk, "the screens in a window on the desktop (GTK)");
+    app.add_flag("--offline", options.offline,
+                 "the window's map uses no network: no tiles, the pin on a plain\nbackground "
+                 "(also VEXOD_GPS_OFFLINE=1)");
     CLI::Option* script_option =
         app.add_option("--script", script, "play the user from FILE (\"-\": stdin), one command a line")
             ->type_name("FILE");
@@ -60,6 +69,7 @@ int main(int argc, char** argv) {
                    "a number of seconds above 0 and at most 1000000",
                    "exit with status 3 when still running after this long");
     script_option->excludes(device_option)->excludes(positions_option)->excludes(done_option);
+    gtk_option->excludes(headless_option)->excludes(device_option)->excludes(positions_option)->excludes(done_option);
     if (const auto status = cli.parse(argc, argv)) return *status;
 
     if (script_option->count() > 0) options.script = script;

@@ -59,6 +59,15 @@ bool truthy(const char* value) {
                                 g_ascii_strcasecmp(value, "yes") == 0);
 }
 
+// Whether a press at (x, y) belongs to a widget that takes its own:
+// switches and maps. Returns that widget.
+GtkWidget* own_press_taker(GtkWidget* stage, double x, double y) {
+    GtkWidget* picked = gtk_widget_pick(stage, x, y, GTK_PICK_DEFAULT);
+    if (picked == nullptr) return nullptr;
+    if (GtkWidget* sw = gtk_widget_get_ancestor(picked, GTK_TYPE_SWITCH)) return sw;
+    return gtk_widget_get_ancestor(picked, SHUMATE_TYPE_SIMPLE_MAP);
+}
+
 std::string alert_signature(const UIAlertView& alert) {
     std::string s = alert.title().value_or("\x01") + '\0' + alert.message().value_or("\x01");
     for (const auto& b : alert.buttonTitles()) s += '\0' + b;
@@ -154,9 +163,7 @@ bool GtkFrontEnd::start(std::string* error) {
     gtk_event_controller_set_propagation_phase(GTK_EVENT_CONTROLLER(drag), GTK_PHASE_CAPTURE);
     g_signal_connect(drag, "drag-begin", G_CALLBACK(+[](GtkGestureDrag* g, double x, double y, gpointer self) {
                          auto* front = static_cast<GtkFrontEnd*>(self);
-                         GtkWidget* picked = gtk_widget_pick(front->stage_, x, y, GTK_PICK_DEFAULT);
-                         if (picked != nullptr && (gtk_widget_get_ancestor(picked, GTK_TYPE_SWITCH) != nullptr ||
-                                                   gtk_widget_get_ancestor(picked, SHUMATE_TYPE_SIMPLE_MAP) != nullptr)) {
+                         if (own_press_taker(front->stage_, x, y) != nullptr) {
                              gtk_gesture_set_state(GTK_GESTURE(g), GTK_EVENT_SEQUENCE_DENIED);
                              return;
                          }
@@ -257,6 +264,16 @@ void GtkFrontEnd::stageAllocated(int width, int height) {
 CGPoint GtkFrontEnd::toPoints(double x, double y) const {
     const CGPoint origin = gtkfe::view_box_look(stage_).boundsOrigin;
     return {x / options_.scale + origin.x, y / options_.scale + origin.y};
+}
+
+void GtkFrontEnd::click(double x, double y) {
+    if (GtkWidget* own = own_press_taker(stage_, x, y)) {
+        // What the switch's own click ends in; the map keeps its clicks.
+        if (GTK_IS_SWITCH(own)) gtk_switch_set_active(GTK_SWITCH(own), !gtk_switch_get_active(GTK_SWITCH(own)));
+        return;
+    }
+    pointerPressed(x, y);
+    pointerReleased(x, y);
 }
 
 void GtkFrontEnd::pointerPressed(double x, double y) {
@@ -474,13 +491,20 @@ bool GtkFrontEnd::screenshot(const std::string& path, std::string* error) const 
     return ok;
 }
 
-bool GtkFrontEnd::settle(std::chrono::milliseconds timeout) {
-    // A frame drawn after the last change to the widgets, with nothing
-    // left for the toolkit to show.
-    const uint64_t start = frames_;
+bool GtkFrontEnd::upToDate() const {
+    // A frame drawn after the last change to the widgets and after the
+    // last request, with nothing left for the toolkit to show.
+    return frames_ > std::max(requestedAt_, changedAt_) && !resizePending_ && !app_->needsDisplay();
+}
+
+void GtkFrontEnd::requestFrame() {
+    requestedAt_ = frames_;
     gtk_widget_queue_draw(stage_);
-    return app_->runLoop()->run_until(
-        [&] { return frames_ > std::max(start, changedAt_) && !resizePending_ && !app_->needsDisplay(); }, timeout);
+}
+
+bool GtkFrontEnd::settle(std::chrono::milliseconds timeout) {
+    requestFrame();
+    return app_->runLoop()->run_until([this] { return upToDate(); }, timeout);
 }
 
 }  // namespace vgps

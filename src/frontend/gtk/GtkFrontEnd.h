@@ -77,12 +77,19 @@ public:
     // Writes the window as GTK renders it to a PNG file (atomically), with
     // the alert's dialog, if one is up, over it.
     bool screenshot(const std::string& path, std::string* error) const;
-    // Runs the loop until GTK has drawn a frame with everything shown so
-    // far, at most `timeout`. False on time-out.
+    // Whether GTK has drawn a frame with everything the toolkit showed so
+    // far; requestFrame() asks for one when none is coming.
+    bool upToDate() const;
+    void requestFrame();
+    // Runs the loop until it is, at most `timeout`. False on time-out.
     bool settle(std::chrono::milliseconds timeout);
     // Frames GTK has drawn so far.
     uint64_t framesDrawn() const { return frames_; }
 
+    // A click of the mouse's primary button at a point of the window in
+    // pixels, to whatever takes it there: a switch toggles itself (and its
+    // toggle is a tap), a map keeps it, anything else is a finger's tap.
+    void click(double x, double y);
     // A finger (or the mouse's primary button) at a point of the window in
     // pixels: what the window's press, motion and release do.
     void pointerPressed(double x, double y);
@@ -113,7 +120,8 @@ private:
     const void* dialogAlert_ = nullptr;
     std::function<void()> closeHandler_;
     uint64_t frames_ = 0;
-    uint64_t changedAt_ = 0;  // frames_ when the widgets last changed
+    uint64_t changedAt_ = 0;    // frames_ when the widgets last changed
+    uint64_t requestedAt_ = 0;  // frames_ when a frame was last asked for
     gulong paintHandler_ = 0;
     GdkFrameClock* clock_ = nullptr;
     CGSize pendingSize_{};

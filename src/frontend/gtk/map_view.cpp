@@ -92,6 +92,8 @@ MapContent::MapContent(const TileConfig& tiles) : offline_(tiles.offline) {
     // The screens put the banner over the map's lower edge: the tiles'
     // attribution and the scale go to the top, where they stay visible.
     gtk_widget_set_valign(GTK_WIDGET(shumate_simple_map_get_license(map_)), GTK_ALIGN_START);
+    // Offline nothing is shown that needs crediting.
+    gtk_widget_set_visible(GTK_WIDGET(shumate_simple_map_get_license(map_)), !offline_);
     gtk_widget_set_valign(GTK_WIDGET(shumate_simple_map_get_scale(map_)), GTK_ALIGN_START);
     shumate_scale_set_unit(shumate_simple_map_get_scale(map_), SHUMATE_UNIT_METRIC);
     ShumateViewport* viewport = shumate_simple_map_get_viewport(map_);
