@@ -3,25 +3,14 @@
 // 1023 bytes, as its data socket callback does. Starts the vexod binary
 // built beside this program (or $VEXOD_BINARY).
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
-#include <fstream>
-#include <string>
-#include <thread>
 #include <vector>
 
+#include "bench_vexod.h"
 #include "link/vexod_wire.h"
 #include "platform/fd.h"
-
-extern char** environ;
 
 namespace {
 
@@ -48,41 +37,14 @@ std::vector<uint8_t> next_frame(int fd, uint32_t funcid) {
     }
 }
 
-std::string vexod_binary() {
-    if (const char* env = std::getenv("VEXOD_BINARY")) return env;
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string("./x");
-    dir = dir.substr(0, dir.rfind('/'));
-    return dir + "/../tools/vexod/vexod";
-}
-
 void BM_VexodStream(benchmark::State& state) {
-    char templ[] = "/tmp/vexod-bench-XXXXXX";
-    const std::string dir = ::mkdtemp(templ);
-    const std::string sock = dir + "/vexod.sock", scenario = dir + "/s.json", log = dir + "/log";
-    std::ofstream(scenario) << R"({"link": {"speed": 0}, "devices": [{"address": "00:1c:88:30:5e:01",
-        "connect_delay_ms": 0, "services": [{"rfcomm_channel": 1}]}]})";
-    const std::string binary = vexod_binary();
-    std::vector<std::string> args{binary, "--socket", sock, "--scenario", scenario};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-        state.SkipWithError(("cannot start " + binary).c_str());
+    vgps::bench::Vexod vexod(R"({"link": {"speed": 0}, "devices": [{"address": "00:1c:88:30:5e:01",
+        "connect_delay_ms": 0, "services": [{"rfcomm_channel": 1}]}]})");
+    if (!vexod.running()) {
+        state.SkipWithError("cannot start vexod");
         return;
     }
-    posix_spawn_file_actions_destroy(&actions);
-
-    int client = -1;
-    for (int i = 0; i < 500 && client < 0; ++i) {
-        client = vgps::connect_local(sock);
-        if (client < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const int client = vgps::connect_local(vexod.socket_path());
     int data = -1;
     if (client >= 0) {
         const auto request =
@@ -114,11 +76,6 @@ void BM_VexodStream(benchmark::State& state) {
         ::close(data);
     }
     if (client >= 0) ::close(client);
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-    ::unlink(scenario.c_str());
-    ::unlink(log.c_str());
-    ::rmdir(dir.c_str());
 }
 BENCHMARK(BM_VexodStream)->UseRealTime();
 

@@ -1,6 +1,8 @@
 #include "app/AppSession.h"
 
 #include <chrono>
+#include <cmath>
+#include <csignal>
 #include <cstdio>
 
 #include "platform/stop_signals.h"
@@ -29,23 +31,24 @@ AppSession::AppSession(const AppOptions& options)
       app_(loop_),
       delegate_(manager_, center_) {
     if (!options.socketPath.empty()) manager_->setDaemonSocketPath(options.socketPath);
-    ok_ = watch_stop_signals(loop_, [this](int) {
-        interrupted_ = true;
+    ok_ = watch_stop_signals(loop_, [this](int sig) {
+        if (sig == SIGALRM) {
+            timedOut_ = true;
+        } else {
+            interrupted_ = true;
+        }
         stop();
     });
-    if (options.timeoutSeconds > 0) {
-        deadline_ = loop_->add_timer(std::chrono::milliseconds(static_cast<int64_t>(options.timeoutSeconds * 1000)),
-                                     [this] {
-                                         deadline_ = 0;
-                                         timedOut_ = true;
-                                         stop();
-                                     });
+    // The time-out comes as a stop signal (SIGALRM), so that a request
+    // waiting for the daemon gives way to it at once, like to SIGINT.
+    if (ok_ && options.timeoutSeconds > 0 &&
+        !stop_after(std::chrono::milliseconds(static_cast<int64_t>(std::ceil(options.timeoutSeconds * 1000))))) {
+        std::perror("vexod-gps: setitimer");
+        ok_ = false;
     }
 }
 
-AppSession::~AppSession() {
-    if (deadline_ != 0) loop_->cancel_timer(deadline_);
-}
+AppSession::~AppSession() = default;
 
 void AppSession::stop() {
     app_.stop();

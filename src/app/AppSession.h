@@ -1,7 +1,7 @@
 // What every front-end does around the screens: the application on the main
 // run loop with its delegate on the process-wide daemon manager and
 // notification centre, a stop on SIGINT or SIGTERM and at the --timeout
-// deadline, a script read and played when there is one, and the data link
+// deadline (SIGALRM, so that a request waiting for the daemon gives way), a script read and played when there is one, and the data link
 // and daemon connection closed at the end.
 #pragma once
 
@@ -32,7 +32,7 @@ public:
     AppSession(const AppSession&) = delete;
     AppSession& operator=(const AppSession&) = delete;
 
-    // False when the stop signals cannot be watched.
+    // False when the stop signals or the time-out cannot be set up.
     bool ok() const { return ok_; }
     RunLoop* loop() const { return loop_; }
     DaemonManager* manager() const { return manager_; }
@@ -67,7 +67,6 @@ private:
     bool interrupted_ = false;
     bool timedOut_ = false;
     int scriptStatus_ = 0;
-    RunLoop::TimerId deadline_ = 0;
 };
 
 }  // namespace vgps

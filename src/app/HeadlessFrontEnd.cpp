@@ -1,6 +1,8 @@
 #include "app/HeadlessFrontEnd.h"
 
 #include <chrono>
+#include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -10,6 +12,7 @@
 #include "app/finger.h"
 #include "link/DaemonManager.h"
 #include "platform/log.h"
+#include "platform/stop_signals.h"
 #include "uikit/UIApplication.h"
 
 namespace vgps {
@@ -42,7 +45,9 @@ public:
         UITableView* table = finger::top_table(app_);
         if (stage_ == Stage::Start) {
             if (footer_of(table, 0) == kFailedToConnect) {
-                report_->line("connect-failed");
+                // A stop signal (or the time-out) that ended the connect is
+                // not a daemon that cannot be reached.
+                if (stop_signal_received() == 0) report_->line("connect-failed");
                 connectFailed_ = true;
                 stage_ = Stage::Done;
                 return;
@@ -156,8 +161,11 @@ int run_headless(const AppOptions& options) {
     const int launched = session.run();
     if (watcher != 0) session.loop()->remove_before_wait_observer(watcher);
     if (launched != 0) return 1;
-    if (user && user->connectFailed()) return 1;
-    if (report && report->daemonGone()) return 1;
+    // A stop that came while a request waited has closed the connection
+    // already; it is not a daemon that went away or could not be reached.
+    const bool stopped = stop_signal_received() != 0;
+    if (!stopped && user && user->connectFailed()) return 1;
+    if (!stopped && report && report->daemonGone()) return 1;
 
     // The data link and the daemon connection are closed before the end.
     session.closeConnections();

@@ -39,9 +39,9 @@ int main(int argc, char** argv) {
         "the script plays the user and each of its dumps is one line on stdout. With --gtk the screens\n"
         "are a desktop window (the default without a terminal when a display is there); its map shows\n"
         "OpenStreetMap tiles around the position, fetched from the network, unless --offline.",
-        "Exit status: 0 done or interrupted (or the window closed), 1 daemon not reachable or gone, or\n"
-        "no display for the window, 2 bad arguments or script, 3 time-out, 4 a script's wait-for (or a\n"
-        "window command) that ran out of time. Log lines go to stderr.");
+        "Exit status: 0 done or interrupted (or the window closed), 1 daemon not reachable, gone or not\n"
+        "answering, or no display for the window, 2 bad arguments or script, 3 time-out, 4 a script's\n"
+        "wait-for (or a window command) that ran out of time. Log lines go to stderr.");
     CLI::App& app = cli.app();
     CLI::Option* headless_option =
         app.add_flag("--headless", options.headless, "run without a display, the screens in memory only");

@@ -30,6 +30,9 @@ constexpr uint16_t kMaxAttributeBytes = 0xFFFF;
 constexpr const char* kServiceSearchingTitle = "Service Searching";
 constexpr const char* kConnectionTitle = "Connection";
 constexpr const char* kConnectionMessage = "Could be connect to remote serial port service.";
+// The alert of a daemon that stopped answering.
+constexpr const char* kNoAnswerTitle = "Daemon not answering";
+constexpr const char* kNoAnswerMessage = "The vexod daemon did not answer. It may be busy serving another application.";
 
 // Logged in place of a request's result when there is no connection to
 // send it on.
@@ -53,22 +56,54 @@ DaemonManager::DaemonManager(BTDeviceCache* devices, NotificationCenter* center,
     : devices_(devices), loop_(loop), link_(center, loop) {}
 
 DaemonManager::~DaemonManager() {
-    // A manager that goes (tests make fresh ones) leaves no dangling target
-    // or reaction behind.
+    // A manager that goes (tests make fresh ones) leaves no dangling target,
+    // reaction or timer behind.
     VexodNotificationTarget* previous = vexod_set_notification_target(nullptr);
-    if (previous != this) vexod_set_notification_target(previous);
-    else vexod_set_peer_disconnect_handler({});
+    if (previous != this) {
+        vexod_set_notification_target(previous);
+    } else {
+        vexod_set_peer_disconnect_handler({});
+        vexod_set_hold_handler({});
+    }
+    if (heldTimer_ != 0) loop_->cancel_timer(heldTimer_);
+    closeDaemonSocket();
 }
 
 void DaemonManager::installAsNotificationTarget() {
     vexod_set_notification_target(this);
-    // The loss of the daemon: drop the connection, then tell the user.
-    vexod_set_peer_disconnect_handler([this](int /*fd*/) {
+    // The loss of the daemon: drop the connection, then tell the user what
+    // happened. A daemon that stays silent has not exited: it may be
+    // serving another application (it serves one at a time, the next
+    // waiting unanswered). A stop signal ends the application: nothing to
+    // tell.
+    vexod_set_peer_disconnect_handler([this](int /*fd*/, VexodLoss why) {
         disconnectFromDaemon();
-        AlertView alert(localized_string("Daemon disconnected", ""), localized_string("The vexod daemon exited.", ""),
-                        nullptr, localized_string("Dismiss", ""));
+        if (why == VexodLoss::Stopped) return;
+        const bool silent = why == VexodLoss::NoAnswer;
+        AlertView alert(localized_string(silent ? kNoAnswerTitle : "Daemon disconnected", ""),
+                        localized_string(silent ? kNoAnswerMessage : "The vexod daemon exited.", ""), nullptr,
+                        localized_string("Dismiss", ""));
         alert.show();
     });
+    // A notification that came while a request waited for its response is
+    // served once the request and whatever called it have returned: on the
+    // next turn of the run loop.
+    vexod_set_hold_handler([this](int /*fd*/) {
+        if (heldTimer_ != 0) return;
+        heldTimer_ = loop_->add_timer(std::chrono::milliseconds(0), [this] {
+            heldTimer_ = 0;
+            if (isConnected()) vexod_serve_held(vexodPanSocket->native());
+        });
+    });
+}
+
+void DaemonManager::closeDaemonSocket() {
+    if (!vexodPanSocket) return;
+    // What was held for this connection must not be served to the next
+    // one, which may get the same descriptor.
+    vexod_drop_held(vexodPanSocket->native());
+    vexodPanSocket->invalidate();
+    vexodPanSocket.reset();
 }
 
 void DaemonManager::addObserver(DaemonManagerDelegate* observer) {
@@ -133,11 +168,8 @@ void DaemonManager::initializeDaemon() {
 }
 
 void DaemonManager::disconnectFromDaemon() {
-    if (isConnected()) {
-        vexodPanSocket->invalidate();
-    }
     // Dropped also when already invalid, so no stale object is left.
-    vexodPanSocket.reset();
+    closeDaemonSocket();
     setState(state_, DaemonStateDisconnected, true);
 }
 
@@ -173,10 +205,7 @@ bool DaemonManager::connectToDaemon() {
     // first (silently: the new one reports the state) rather than left open
     // behind the new one.
     const bool had_connection = vexodPanSocket != nullptr;
-    if (had_connection) {
-        vexodPanSocket->invalidate();
-        vexodPanSocket.reset();
-    }
+    closeDaemonSocket();
     // When the replacement fails, the dropped connection is reported.
     auto fail = [&] {
         if (had_connection && state_ != DaemonStateDisconnected) disconnectFromDaemon();
@@ -193,6 +222,12 @@ bool DaemonManager::connectToDaemon() {
     if (s->connect_to_address(reinterpret_cast<sockaddr*>(&address), address_len, kConnectTimeoutSeconds) !=
         kSocketSuccess) {
         log_from(who, "failed to connect: %s", std::strerror(errno));
+        s->invalidate();
+        return fail();
+    }
+    // Only a daemon of root or of this user is talked to; another user's
+    // process on the path is refused like a daemon that is not there.
+    if (family == PF_LOCAL && !trusted_local_peer(who, s->native(), "the daemon on " + socketPath_)) {
         s->invalidate();
         return fail();
     }
@@ -304,6 +339,10 @@ void DaemonManager::connectWithSocketPath_status(const char* path, int32_t statu
             log_from(who, "failed to connect: %s", std::strerror(error));
             // Told to the user, so that the device does not stay
             // "connecting" for ever.
+            reportLinkFailure(kConnectionTitle, kConnectionMessage);
+            break;
+        case GPSDataLink::OpenResult::Untrusted:
+            // Logged by the link, naming the process's user.
             reportLinkFailure(kConnectionTitle, kConnectionMessage);
             break;
     }

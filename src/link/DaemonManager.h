@@ -146,6 +146,9 @@ private:
     void reportLinkFailure(const char* title, const char* message, bool alert_first = false);
     // The service search was not performed (refused, or the device is off).
     void reportServiceSearchFailed();
+    // Closes the daemon socket, if any, forgetting what was held for it;
+    // reports nothing.
+    void closeDaemonSocket();
     // Calls `report` on each observer, then on the delegate; nothing
     // without a delegate.
     template <class Report>
@@ -159,6 +162,7 @@ private:
     int32_t state_ = DaemonStateDisconnected;
     GPSDataLink link_;  // the data socket, its parser, record and buffer
     std::string socketPath_ = kDaemonSocketPath;
+    RunLoop::TimerId heldTimer_ = 0;  // serves the held notifications
 };
 
 }  // namespace vgps

@@ -63,6 +63,12 @@ GPSDataLink::OpenResult GPSDataLink::open(const char* path, int* error) {
         close();
         return OpenResult::NotConnected;
     }
+    if (!trusted_local_peer("-[DaemonManager connectWithSocketPath:status:]", rfcomm->native(),
+                            "the data socket " + std::string(path_text))) {
+        *error = EACCES;
+        close();
+        return OpenResult::Untrusted;
+    }
     // The read callback comes again after each call; invalidating the
     // object no longer closes the descriptor (close() asks for that).
     rfcomm->set_flags(kSocketAutomaticallyReenableReadCallBack);

@@ -56,6 +56,7 @@ public:
         PathTooLong,   // the path does not fit a local socket address
         NotCreated,    // the socket object could not be made
         NotConnected,  // nobody accepted the connection in time
+        Untrusted,     // the process behind it runs as another user (logged)
     };
 
     // Posts to `center`; the data socket is served by `loop`. Neither is
@@ -68,6 +69,9 @@ public:
     // Connects to the data socket at `path` (a link still open is closed
     // first), then starts a fresh parser and record. Anything but Linked
     // leaves no link open, with the errno value that tells why in *error.
+    // The daemon hands the path over, but any local user could have bound
+    // it: the process behind it must run as root or as this user, as the
+    // daemon must.
     OpenResult open(const char* path, int* error);
 
     // Drains the socket: blocks of at most kNmeaBlockSize bytes, each parsed

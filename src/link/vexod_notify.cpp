@@ -129,12 +129,23 @@ void vexod_rpc_callback(Socket* s, uint32_t type, const void* /*address*/, const
 }
 
 int vexod_rpc_serve(int fd) {
-    vexod_msg msg;
-    const int rc = vexod_read_msg("vexod_rpc_serve", fd, &msg);
-    if (rc != 0) return rc;
+    vexod_msg msg = vexod_take_held(fd);
+    if (!msg) {
+        const int rc = vexod_read_msg("vexod_rpc_serve", fd, &msg);
+        if (rc != 0) return rc;
+    }
     const vexod_msg_header h = vexod_header_load(msg.get());
     dispatch(fd, msg.get(), h.msgsize, h.funcid);
     return 0;
+}
+
+size_t vexod_serve_held(int fd) {
+    size_t served = 0;
+    for (vexod_msg msg; (msg = vexod_take_held(fd)); ++served) {
+        const vexod_msg_header h = vexod_header_load(msg.get());
+        dispatch(fd, msg.get(), h.msgsize, h.funcid);
+    }
+    return served;
 }
 
 int notify_service_attribute_search_response(int fd, bdaddr remote, const uint8_t* patten, uint32_t patten_len,

@@ -47,8 +47,15 @@ VexodNotificationTarget* vexod_set_notification_target(VexodNotificationTarget* 
 void vexod_rpc_callback(Socket* s, uint32_t type, const void* address, const void* data, void* info);
 
 // Reads one message and dispatches it. 0 when a message was read (handled
-// or dropped); 1 to 5 as the frame checks of the response path.
+// or dropped); 1 to 5 as the frame checks of the response path. A
+// notification held while a request waited (vexod_rpc1.h) is older than
+// anything still in the socket: while one is held, the oldest is served
+// instead of a read.
 int vexod_rpc_serve(int fd);
+
+// Serves every notification held for `fd`, oldest first (also those held
+// meanwhile by requests their handlers send). The number served.
+size_t vexod_serve_held(int fd);
 
 // Handlers. Each variable field arrives as a copy of length + 1 bytes ending
 // in 0, with its length. Each returns 0.

@@ -54,6 +54,10 @@ enum vexod_notify_id : uint32_t {
     VEXOD_NOTIFY_SCO_ACCEPTED = 36,
     VEXOD_NOTIFY_SCO_DISCONNECTED = 37,
 };
+// The range of notification ids (35 among them has no handler).
+inline constexpr bool vexod_is_notification_id(uint32_t funcid) {
+    return funcid >= VEXOD_NOTIFY_SERVICE_ATTRIBUTE_SEARCH_RESPONSE && funcid <= VEXOD_NOTIFY_SCO_DISCONNECTED;
+}
 
 // Result of a service search (notification 25) that was not performed: the
 // device did not answer, it is probably off.

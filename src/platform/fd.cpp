@@ -1,11 +1,13 @@
 #include "platform/fd.h"
 
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace vgps {
 namespace {
@@ -87,11 +89,42 @@ int listen_local(std::string_view path, int backlog, int type_flags) {
     return fd;
 }
 
-int wait_fd(int fd, short events, Deadline deadline) {
+bool local_peer_uid(int fd, uid_t* uid) {
+    ucred credentials{};
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return false;
+    if (length != sizeof credentials) {
+        errno = EPROTO;
+        return false;
+    }
+    *uid = credentials.uid;
+    return true;
+}
+
+std::string user_text(uid_t uid) {
+    std::string text = "uid " + std::to_string(uid);
+    passwd entry;
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_name != nullptr && found->pw_name[0] != '\0') {
+        text += " (";
+        text += found->pw_name;
+        text += ')';
+    }
+    return text;
+}
+
+int wait_fd(int fd, short events, Deadline deadline) { return wait_fd(fd, events, deadline, -1); }
+
+int wait_fd(int fd, short events, Deadline deadline, int interrupt_fd) {
     for (;;) {
-        pollfd p{fd, events, 0};
-        const int r = ::poll(&p, 1, poll_timeout(deadline));
-        if (r > 0) return p.revents;
+        pollfd p[2] = {{fd, events, 0}, {interrupt_fd, POLLIN, 0}};
+        const int r = ::poll(p, interrupt_fd >= 0 ? 2 : 1, poll_timeout(deadline));
+        if (r > 0) {
+            if (interrupt_fd >= 0 && p[1].revents != 0) return kWaitInterrupted;
+            return p[0].revents;
+        }
         if (r == 0) {
             // poll() may come back a little early: only the clock says
             // whether the deadline has passed.

@@ -1,14 +1,17 @@
 // Descriptors and local sockets: local socket addresses with their length
-// check, connecting and listening on a path, waiting for a descriptor with
-// a deadline, writing every byte, and keeping SIGPIPE from ending the
-// process. Plain POSIX; nothing here logs.
+// check, connecting and listening on a path, the user at the other end of a
+// local socket, waiting for a descriptor with a deadline, writing every
+// byte, and keeping SIGPIPE from ending the process. Plain POSIX; nothing
+// here logs.
 #pragma once
 
 #include <sys/socket.h>
+#include <sys/types.h>
 #include <sys/un.h>
 
 #include <chrono>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace vgps {
@@ -31,6 +34,14 @@ int connect_local(std::string_view path, int type_flags = SOCK_CLOEXEC);
 inline constexpr int kBindOnly = -1;
 int listen_local(std::string_view path, int backlog, int type_flags = SOCK_CLOEXEC);
 
+// The user id of the process at the other end of a connected local socket,
+// as it was when the connection was made (for the connecting side: when the
+// peer started listening). False, with errno set, when the socket carries
+// no credentials (not a local socket).
+bool local_peer_uid(int fd, uid_t* uid);
+// "uid 65534 (nobody)", or "uid 1234" for a user without a name.
+std::string user_text(uid_t uid);
+
 // Waits on descriptors end at a point of the steady clock.
 using Deadline = std::chrono::steady_clock::time_point;
 inline constexpr Deadline kNoDeadline = Deadline::max();
@@ -40,6 +51,11 @@ inline Deadline deadline_after(std::chrono::milliseconds wait) { return std::chr
 // are always reported), across interruptions. The events seen; 0 when the
 // deadline passed first; -1 when the wait itself failed (errno).
 int wait_fd(int fd, short events, Deadline deadline);
+// The same, ending early, with kWaitInterrupted, as soon as `interrupt_fd`
+// is readable (nothing is read from it; -1 watches nothing): a wait that
+// must give way to a stop request watches the stop-signal pipe this way.
+inline constexpr int kWaitInterrupted = -2;
+int wait_fd(int fd, short events, Deadline deadline, int interrupt_fd);
 
 // Writes all `length` bytes, continuing after partial writes and
 // interruptions and waiting for writability while the descriptor is full.

@@ -89,6 +89,16 @@ TEST(CommandLine, ErrorsNameTheOptionInOneFormWithStatus2) {
     }
 }
 
+TEST(CommandLine, TheTimeOutTakesOnlyWhatTheClockCanHold) {
+    for (const char* value : {"nan", "NaN", "inf", "-inf", "1e400", "1000001", "1e7", "0", "-1", "0x10", "5s"}) {
+        const Outcome r = run(VEXOD_GPS_BINARY, {"--headless", "--timeout", value});
+        EXPECT_EQ(r.status, 2) << value;
+        EXPECT_EQ(first_line(r.err),
+                  std::string("vexod-gps: --timeout: needs a number of seconds above 0 and at most 1000000, not \"") +
+                      value + "\"");
+    }
+}
+
 TEST(CommandLine, DoubleDashEndsTheOptions) {
     // After "--" a name with a leading dash is a file, not an option.
     const Outcome dump = run(NMEA_DUMP_BINARY, {"--summary", "--", "--no-such-file"});

@@ -1,34 +1,31 @@
 // vexod-gps --headless against the real vexod: the lines other checks read.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/plist_probe.h"
 #include "support/process.h"
+#include "support/sockets.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using vgps::test::ChildProcess;
+using vgps::test::exited_with;
+using vgps::test::output_lines;
 using vgps::test::read_file;
 using vgps::test::TempDir;
 using vgps::test::VexodProcess;
-
-std::vector<std::string> lines_of(const std::string& path) {
-    std::vector<std::string> out;
-    std::istringstream in(read_file(path));
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
-
-bool exited_with(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+namespace test = vgps::test;
 
 // The front-end on vexod's socket with the preferences in `dir`, printing to
 // `name`.out and `name`.err there.
@@ -53,7 +50,7 @@ TEST(Headless, FindsDevicesAndResolvesTheirNames) {
         {"address": "00:11:22:33:44:55", "class": "0x001f00", "name": "Remembered", "inquiry_delay_ms": 40}]})");
     auto gps = run_front_end(dir, vexod, {"--exit-when-done"});
     EXPECT_TRUE(exited_with(gps->wait(20000ms), 0)) << read_file(dir.file("gps.err"));
-    EXPECT_EQ(lines_of(dir.file("gps.out")),
+    EXPECT_EQ(output_lines(dir.file("gps.out")),
               (std::vector<std::string>{
                   "remembered 00:11:22:33:44:55 name=\"Receiver A\" class=0x001f00 saved=1 bookmarked=0",
                   "remembered 0a:1b:2c:3d:4e:5f name=\"Receiver B\" class=0x240404 saved=1 bookmarked=1",
@@ -88,13 +85,13 @@ TEST(Headless, ReportsAMissingDaemonAndStopsOnSigintOrWhenTheDaemonGoesAway) {
     ASSERT_TRUE(vgps::test::wait_for_text(dir.file("interrupted.out"), "no-devices"));
     interrupted->signal(SIGINT);
     EXPECT_TRUE(exited_with(interrupted->wait(10000ms), 0));
-    EXPECT_EQ(lines_of(dir.file("interrupted.out")).back(), "state 1 -> 0");
+    EXPECT_EQ(output_lines(dir.file("interrupted.out")).back(), "state 1 -> 0");
 
     auto abandoned = run_front_end(dir, vexod, {}, "abandoned");
     ASSERT_TRUE(vgps::test::wait_for_text(dir.file("abandoned.out"), "no-devices"));
     vexod.process().signal(SIGTERM);
     EXPECT_TRUE(exited_with(abandoned->wait(10000ms), 1));
-    const auto lines = lines_of(dir.file("abandoned.out"));
+    const auto lines = output_lines(dir.file("abandoned.out"));
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2], "state 1 -> 0");
     EXPECT_EQ(lines.back(), "alert \"Daemon disconnected\" \"The vexod daemon exited.\" [Dismiss]");
@@ -115,7 +112,7 @@ TEST(Headless, PrintsPositionsOfTheChosenDeviceUntilTheLinkEnds) {
     VexodProcess vexod(VEXOD_BINARY, dir.path(), kReceivers);
     auto gps = run_front_end(dir, vexod, {"--device", "00:1C:88:30:5E:01", "--positions", "5"});
     EXPECT_TRUE(exited_with(gps->wait(20000ms), 0)) << read_file(dir.file("gps.err"));
-    auto lines = lines_of(dir.file("gps.out"));
+    auto lines = output_lines(dir.file("gps.out"));
     const auto at = std::find(lines.begin(), lines.end(), "connecting 00:1c:88:30:5e:01");
     ASSERT_EQ(lines.end() - at, 8) << "exactly five positions, then the link and the daemon connection closed";
     EXPECT_EQ(at[1], "state 1 -> 3");
@@ -130,7 +127,7 @@ TEST(Headless, PrintsPositionsOfTheChosenDeviceUntilTheLinkEnds) {
     // was still in the data socket may be printed after it.
     auto whole = run_front_end(dir, vexod, {"--exit-when-done", "--device", "00:1c:88:30:5e:01"}, "whole");
     EXPECT_TRUE(exited_with(whole->wait(20000ms), 0)) << read_file(dir.file("whole.err"));
-    lines = lines_of(dir.file("whole.out"));
+    lines = output_lines(dir.file("whole.out"));
     EXPECT_NE(std::find(lines.begin(), lines.end(), "state 3 -> 1"), lines.end());
     EXPECT_EQ(lines.back(), "state 1 -> 0");
     EXPECT_GE(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l[0] == '{'; }), 6);
@@ -138,8 +135,66 @@ TEST(Headless, PrintsPositionsOfTheChosenDeviceUntilTheLinkEnds) {
     // An address that is not in the list is said so and ends the run.
     auto other = run_front_end(dir, vexod, {"--exit-when-done", "--device", "00:00:00:00:00:09"}, "other");
     EXPECT_TRUE(WIFEXITED(other->wait(20000ms)));
-    lines = lines_of(dir.file("other.out"));
+    lines = output_lines(dir.file("other.out"));
     EXPECT_NE(std::find(lines.begin(), lines.end(), "device-not-found 00:00:00:00:00:09"), lines.end());
+}
+
+// A daemon that answers the first request with a header announcing 1 MiB
+// and then one byte every 100 ms, for 20 s or until the application goes.
+class TricklingDaemon {
+public:
+    explicit TricklingDaemon(const std::string& path)
+        : listener_(test::listen_unix(path)), thread_([this] {
+              const int fd = ::accept(listener_, nullptr, nullptr);
+              const test::Bytes request = test::read_exact(fd, 20);
+              if (request.size() == 20) {
+                  test::write_all(fd, test::frame(0, test::get32(request, 12), 1, {}, 0x12345678, 1 << 20));
+                  trickling = true;
+                  for (int i = 0; i < 200 && test::write_all(fd, {0x5A}); ++i)
+                      std::this_thread::sleep_for(100ms);
+              }
+              ::close(fd);
+          }) {}
+    ~TricklingDaemon() {
+        ::shutdown(listener_, SHUT_RDWR);  // wakes an accept still waiting
+        thread_.join();
+        ::close(listener_);
+    }
+    std::atomic<bool> trickling{false};
+
+private:
+    int listener_;
+    test::PeerThread thread_;
+};
+
+TEST(Headless, StopSignalsAndTheTimeOutEndARunWhateverTheDaemonSends) {
+    TempDir dir;
+    ::setenv("VEXOD_GPS_PREFS_DIR", dir.path().c_str(), 1);
+    const struct {
+        const char* what;
+        int signal;  // 0: --timeout 1 ends the run
+        int status;
+    } cases[] = {{"SIGTERM", SIGTERM, 0}, {"SIGINT", SIGINT, 0}, {"--timeout 1", 0, 3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string socket = dir.file(std::string("trickle-") + std::to_string(c.signal));
+        auto daemon = std::make_unique<TricklingDaemon>(socket);
+        std::vector<std::string> argv{VEXOD_GPS_BINARY, "--headless", "--socket", socket};
+        if (c.signal == 0) argv.insert(argv.end(), {"--timeout", "1"});
+        const auto start = std::chrono::steady_clock::now();
+        ChildProcess gps(argv, dir.file("gps.out"), dir.file("gps.err"));
+        while (!daemon->trickling && std::chrono::steady_clock::now() - start < 5s) std::this_thread::sleep_for(5ms);
+        ASSERT_TRUE(daemon->trickling) << read_file(dir.file("gps.err"));
+        std::this_thread::sleep_for(300ms);  // well inside the wait for the answer
+        if (c.signal != 0) gps.signal(c.signal);
+        const auto signalled = std::chrono::steady_clock::now();
+        const int status = gps.wait(10000ms);
+        // Within a second of the signal, or of the time-out.
+        EXPECT_LT(std::chrono::steady_clock::now() - (c.signal != 0 ? signalled : start + 1s), 1s);
+        EXPECT_TRUE(exited_with(status, c.status)) << status << "\n" << read_file(dir.file("gps.err"));
+        EXPECT_EQ(read_file(dir.file("gps.out")).find("alert"), std::string::npos) << read_file(dir.file("gps.out"));
+        daemon.reset();
+    }
 }
 
 }  // namespace

@@ -4,11 +4,13 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,7 +24,79 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::Events;
-using DaemonManagerTest = test::ManagerTest;
+
+// A daemon played by a thread: it accepts one connection on `listener` and
+// sends back, for each request, the frames `answer` makes of it.
+class ScriptedDaemon {
+public:
+    using Answer = std::function<std::vector<test::Bytes>(const test::Bytes& request)>;
+    ScriptedDaemon(int listener, Answer answer)
+        : thread_([listener, answer = std::move(answer), this] {
+              const int fd = ::accept(listener, nullptr, nullptr);
+              for (test::Bytes req; (req = test::read_exact(fd, VEXOD_HEADER_SIZE)).size() == VEXOD_HEADER_SIZE;) {
+                  const vexod_msg_header h = vexod_header_load(req.data());
+                  const test::Bytes body = test::read_exact(fd, h.msgsize - VEXOD_HEADER_SIZE);
+                  req.insert(req.end(), body.begin(), body.end());
+                  funcids.push_back(h.funcid);
+                  for (const test::Bytes& f : answer(req)) test::write_all(fd, f);
+              }
+              if (fd >= 0) ::close(fd);
+          }) {}
+    void join() { thread_.join(); }
+    std::vector<uint32_t> funcids;
+
+private:
+    test::PeerThread thread_;
+};
+
+uint32_t msgid_of(const test::Bytes& req) { return vexod_header_load(req.data()).msgid; }
+
+test::Bytes hex_bytes(const std::string& hex) {
+    test::Bytes out;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+test::Bytes ok(const test::Bytes& req, uint32_t value = 1) {
+    return vexod_frame(vexod_result_msg{value}, VEXOD_RESULT_SUCCESS, msgid_of(req), 1);
+}
+
+// The search answer of a real device: one serial port record, channel 1;
+// nothing when `req` is not a service search.
+std::optional<test::Bytes> search_answer(const test::Bytes& req) {
+    static const test::Bytes records =
+        hex_bytes(test::read_file(std::string(VGPS_TEST_DATA_DIR) + "/sdp/rn-spp.hex"));
+    vexod_service_search_msg search;
+    if (vexod_header_load(req.data()).funcid != VEXOD_SERVICE_ATTRIBUTE_SEARCH ||
+        !vexod_decode(req.data(), static_cast<uint32_t>(req.size()), &search))
+        return std::nullopt;
+    return vexod_frame(vexod_search_response_msg{search.remote, {}, vexod_bytes(records), 0});
+}
+
+class DaemonManagerTest : public test::ManagerTest {
+protected:
+    // Connects the manager to a daemon played by a thread (`answer` makes
+    // its answers), runs `body`, then shuts the connection down, which ends
+    // the thread. No ASSERT in `body`: leaving early would wait for the
+    // thread for ever.
+    void with_scripted_daemon(const std::string& name, ScriptedDaemon::Answer answer,
+                              const std::function<void()>& body) {
+        const std::string path = dir.file(name);
+        const int listener = test::listen_unix(path);
+        ScriptedDaemon daemon_thread(listener, std::move(answer));
+        manager->setDaemonSocketPath(path);
+        if (manager->connectToDaemon()) {
+            body();
+        } else {
+            ADD_FAILURE() << "no connection to the scripted daemon";
+            ::shutdown(listener, SHUT_RDWR);  // wakes the accept
+        }
+        manager->shutdownDaemon();
+        daemon_thread.join();
+        ::close(listener);
+    }
+};
 
 TEST_F(DaemonManagerTest, ConnectRegistersAndPowersOnOnlyARadioThatIsOff) {
     for (const bool powered : {false, true}) {
@@ -113,34 +187,51 @@ TEST_F(DaemonManagerTest, DaemonLostWhileConnectingIsNotReportedAsConnected) {
     EXPECT_EQ(std::count(delegate.events.begin(), delegate.events.end(), "initial 1"), 0);
 }
 
-// A daemon played by a thread: it accepts one connection on `listener` and
-// sends back, for each request, the frames `answer` makes of it.
-class ScriptedDaemon {
-public:
-    using Answer = std::function<std::vector<test::Bytes>(const test::Bytes& request)>;
-    ScriptedDaemon(int listener, Answer answer)
-        : thread_([listener, answer = std::move(answer), this] {
-              const int fd = ::accept(listener, nullptr, nullptr);
-              for (test::Bytes req; (req = test::read_exact(fd, VEXOD_HEADER_SIZE)).size() == VEXOD_HEADER_SIZE;) {
-                  const vexod_msg_header h = vexod_header_load(req.data());
-                  const test::Bytes body = test::read_exact(fd, h.msgsize - VEXOD_HEADER_SIZE);
-                  req.insert(req.end(), body.begin(), body.end());
-                  funcids.push_back(h.funcid);
-                  for (const test::Bytes& f : answer(req)) test::write_all(fd, f);
-              }
-              if (fd >= 0) ::close(fd);
-          }) {}
-    void join() { thread_.join(); }
-    std::vector<uint32_t> funcids;
+TEST_F(DaemonManagerTest, ADaemonBusyWithAnotherApplicationIsNotAnnouncedAsExited) {
+    start_daemon(R"({})");
+    // Another application holds the one-client daemon: this connection
+    // waits in the listen queue and its register request gets no answer.
+    const int other = test::connect_unix(daemon->socket_path());
+    ASSERT_TRUE(test::wait_for_text(daemon->process().stderr_path(), "client 1 connected"));
+    set_read_timeout_ms(300);
+    EXPECT_FALSE(manager->connectToDaemon());
+    set_read_timeout_ms(3000);
+    EXPECT_FALSE(manager->isConnected());
+    EXPECT_EQ(count_lines("<alert> Daemon not answering|The vexod daemon did not answer. It may be busy serving "
+                          "another application.|Dismiss|0|0"),
+              1);
+    EXPECT_EQ(count_lines("<alert> Daemon disconnected|The vexod daemon exited.|Dismiss|0|0"), 0);
+    EXPECT_EQ(std::count(delegate.events.begin(), delegate.events.end(), "initial 1"), 0);
+    // Once the other application has gone, the daemon is there again.
+    ::close(other);
+    EXPECT_TRUE(manager->connectToDaemon());
+}
 
-private:
-    test::PeerThread thread_;
-};
+// A folder inside the test's own in which `user` may make its socket.
+std::string folder_for(const test::TempDir& dir, test::RunAs user) {
+    EXPECT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string folder = dir.file("other-user");
+    EXPECT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    EXPECT_EQ(::chown(folder.c_str(), user.uid, user.gid), 0);
+    return folder;
+}
 
-uint32_t msgid_of(const test::Bytes& req) { return vexod_header_load(req.data()).msgid; }
-
-test::Bytes ok(const test::Bytes& req, uint32_t value = 1) {
-    return vexod_frame(vexod_result_msg{value}, VEXOD_RESULT_SUCCESS, msgid_of(req), 1);
+TEST_F(DaemonManagerTest, ADaemonOfAnotherUserIsRefusedLikeAMissingOne) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a daemon as another user";
+    // Any local user can bind the daemon's path first; this one is nobody.
+    test::VexodProcess other(VEXOD_BINARY, folder_for(dir, test::kNobody), "{}", "vexod.sock", test::kNobody);
+    manager->setDaemonSocketPath(other.socket_path());
+    EXPECT_FALSE(manager->connectToDaemon());
+    EXPECT_FALSE(manager->isConnected());
+    EXPECT_EQ(manager->state(), DaemonStateDisconnected);
+    EXPECT_TRUE(delegate.events.empty());
+    EXPECT_EQ(count_lines("<-[DaemonManager connectToDaemon]> refusing the daemon on " + other.socket_path() +
+                          ": it runs as uid 65534 (nobody), neither root nor this user (uid 0)"),
+              1);
+    // Not a word was said to it.
+    EXPECT_EQ(count_lines("<vexod_register_application> funcid = 2"), 0);
+    ASSERT_TRUE(test::wait_for_text(other.process().stderr_path(), "client 1 disconnected"));
+    EXPECT_EQ(other.log().find("request"), std::string::npos) << other.log();
 }
 
 TEST_F(DaemonManagerTest, SimulatorModelTalksTcpToTheDevelopmentHost) {
@@ -169,45 +260,95 @@ TEST_F(DaemonManagerTest, SimulatorModelTalksTcpToTheDevelopmentHost) {
 // A daemon that refuses the service search, or the RFCOMM connect, sends no
 // notification for it: the device must not be left connecting.
 TEST_F(DaemonManagerTest, RefusedSearchOrConnectIsReportedInsteadOfWaitingForever) {
-    test::Bytes records;
-    const std::string hex = test::read_file(std::string(VGPS_TEST_DATA_DIR) + "/sdp/rn-spp.hex");
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) records.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     for (const uint32_t refused : {20u, 12u}) {
         SCOPED_TRACE(refused);
-        const std::string path = dir.file("scripted-" + std::to_string(refused));
-        const int listener = test::listen_unix(path);
-        ScriptedDaemon daemon_thread(listener, [&](const test::Bytes& req) {
-            const uint32_t funcid = vexod_header_load(req.data()).funcid;
-            if (funcid == refused)
+        const auto answer = [&](const test::Bytes& req) {
+            if (vexod_header_load(req.data()).funcid == refused)
                 return std::vector<test::Bytes>{vexod_frame(vexod_no_payload{}, VEXOD_RESULT_UNKNOWN_FUNCTION,
                                                             msgid_of(req), 1)};
             std::vector<test::Bytes> out{ok(req)};
-            vexod_service_search_msg search;
-            if (funcid == VEXOD_SERVICE_ATTRIBUTE_SEARCH &&
-                vexod_decode(req.data(), static_cast<uint32_t>(req.size()), &search)) {
-                // The search answer: one record on channel 1.
-                out.push_back(vexod_frame(vexod_search_response_msg{search.remote, {}, vexod_bytes(records), 0}));
-            }
+            if (auto records = search_answer(req)) out.push_back(*records);
             return out;
-        });
-        manager->setDaemonSocketPath(path);
-        // No ASSERT here: the scripted daemon only ends when the connection
-        // is shut down below.
-        if (manager->connectToDaemon()) {
+        };
+        with_scripted_daemon("scripted-" + std::to_string(refused), answer, [&] {
             delegate.events.clear();
             manager->connectToDevice(BTDevice());
             EXPECT_TRUE(run_until([&] { return !delegate.events.empty(); }));
             EXPECT_EQ(manager->state(), DaemonStateConnected);
             const std::string report = delegate.events.empty() ? "" : delegate.events.back();
             EXPECT_EQ(report.rfind(refused == 20 ? "show Service Searching|" : "show Connection|", 0), 0u) << report;
-        } else {
-            ADD_FAILURE() << "no connection to the scripted daemon";
-            ::shutdown(listener, SHUT_RDWR);  // wakes the accept
-        }
-        manager->shutdownDaemon();
-        daemon_thread.join();
-        ::close(listener);
+        });
     }
+}
+
+// A daemon that sends each name (notification 29) just before the response
+// to its request 19.
+TEST_F(DaemonManagerTest, ANameArrivingBeforeItsResponseIsServedOnceTheRequestHasReturned) {
+    const auto answer = [](const test::Bytes& req) {
+        std::vector<test::Bytes> out;
+        vexod_request_name_msg r;
+        if (vexod_header_load(req.data()).funcid == VEXOD_REQUEST_NAME &&
+            vexod_decode(req.data(), static_cast<uint32_t>(req.size()), &r)) {
+            const std::string name = "GPS " + std::to_string(r.remote.addr[0]);
+            out.push_back(vexod_frame(vexod_name_complete_msg{r.remote, vexod_bytes(name), 0}));
+        }
+        out.push_back(ok(req));
+        return out;
+    };
+    with_scripted_daemon("scripted-names", answer, [&] {
+        // The scan as the main screen runs it: the next name is asked for
+        // once the previous one has been reported.
+        for (uint8_t last : {1, 2, 3}) {
+            const bdaddr address{{last, 0, 0, 0, 0, 0}};
+            deviceList.addBTDevice(std::make_shared<BTDevice>(std::nullopt, 0x1f00, std::nullopt, &address));
+        }
+        delegate.events.clear();
+        for (int32_t i = 0; i < 3; ++i) {
+            log.clear();
+            manager->requestNameForDevice(*deviceList.deviceAt(i));
+            if (!run_until([&] { return delegate.events.size() > static_cast<size_t>(i); })) {
+                ADD_FAILURE() << "no name for device " << i;
+                break;
+            }
+            const auto lines = log.lines();
+            const auto answered = std::find(lines.begin(), lines.end(), "<-[DaemonManager requestNameForDevice:]> 0");
+            const auto served = std::find(lines.begin(), lines.end(), "<notify_requst_name_complete> ");
+            EXPECT_LT(answered, served) << "the request returned first";
+            EXPECT_NE(served, lines.end());
+            EXPECT_EQ(count_lines("<vexod_xrecv> msg is not a resp"), 0);
+        }
+        EXPECT_EQ(delegate.events, (Events{"name 01:00:00:00:00:00 GPS 1 ok", "name 02:00:00:00:00:00 GPS 2 ok",
+                                           "name 03:00:00:00:00:00 GPS 3 ok"}));
+    });
+}
+
+// A trusted daemon hands over the path of a data socket that another user's
+// process has bound: the link is refused like one that does not connect.
+TEST_F(DaemonManagerTest, ADataSocketOfAnotherUserIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a process as another user";
+    test::VexodProcess other(VEXOD_BINARY, folder_for(dir, test::kNobody), "{}", "data.sock", test::kNobody);
+    const auto answer = [&](const test::Bytes& req) {
+        std::vector<test::Bytes> out{ok(req)};
+        if (auto records = search_answer(req)) out.push_back(*records);
+        vexod_rfcomm_connect_msg connect;
+        if (vexod_header_load(req.data()).funcid == VEXOD_RFCOMM_CONNECT &&
+            vexod_decode(req.data(), static_cast<uint32_t>(req.size()), &connect))
+            out.push_back(vexod_frame(
+                vexod_rfcomm_connected_msg{connect.remote, connect.channel, vexod_bytes(other.socket_path()), 0}));
+        return out;
+    };
+    with_scripted_daemon("scripted-link", answer, [&] {
+        delegate.events.clear();
+        manager->connectToDevice(BTDevice());
+        EXPECT_TRUE(run_until([&] { return !delegate.events.empty(); }));
+        EXPECT_EQ(delegate.events,
+                  (Events{"initial 1", "show Connection|Could be connect to remote serial port service."}));
+        EXPECT_EQ(manager->dataDescriptor(), -1);
+        EXPECT_EQ(count_lines("<-[DaemonManager connectWithSocketPath:status:]> refusing the data socket " +
+                              other.socket_path() +
+                              ": it runs as uid 65534 (nobody), neither root nor this user (uid 0)"),
+                  1);
+    });
 }
 
 TEST_F(DaemonManagerTest, NoDaemonListeningFailsQuietlyAndRequestsFailCleanly) {

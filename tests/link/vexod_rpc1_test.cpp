@@ -7,10 +7,12 @@
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "link/utility.h"
@@ -45,31 +47,37 @@ TEST(Writen, PartialWritesContinueUntilASlowReaderHasEverything) {
 TEST(Framing, EveryResultCodeWithItsLogLines) {
     const std::string hdr = "<vexod_xrecv> read msg hdr of 20 byte failed";
     const std::string eof = "<readn> socket read return 0, disconnected";
+    const std::optional<VexodLoss> kept, closed = VexodLoss::PeerClosed, silent = VexodLoss::NoAnswer;
     // What the peer writes (and whether it then hangs up), the code, the log
-    // lines, and whether the connection is given up.
+    // lines, and whether (and why) the connection is given up.
     const struct {
         const char* what;
         Bytes bytes;
         bool hang_up;
         int code;
         Lines lines;
-        bool gives_up;
+        std::optional<VexodLoss> gives_up;
     } cases[] = {
-        {"header only (msgsize 20)", frame(5, 7, 1), false, 0, {}, false},
-        {"msgsize 52428799", frame(0, 7, 1, Bytes(52428799 - 20, 0x5A)), false, 0, {}, false},
-        {"peer gone inside the header", Bytes(7, 0x55), true, 1, {eof, hdr}, true},
-        {"silent peer", {}, false, 1, {"<readn> no data for 200 ms, giving up", hdr}, true},
+        {"header only (msgsize 20)", frame(5, 7, 1), false, 0, {}, kept},
+        {"msgsize 52428799", frame(0, 7, 1, Bytes(52428799 - 20, 0x5A)), false, 0, {}, kept},
+        {"peer gone inside the header", Bytes(7, 0x55), true, 1, {eof, hdr}, closed},
+        {"silent peer", {}, false, 1, {"<readn> timed out with 0 of 20 bytes read", hdr}, silent},
         {"big-endian magic", frame(0, 7, 1, {}, 0x78563412), false, 2, {"<vexod_xrecv> invalid magic 0x78563412"},
-         true},
+         closed},
         {"bad magic before size", frame(0, 7, 1, {}, 0xDEADBEEF, 3), false, 2,
-         {"<vexod_xrecv> invalid magic 0xdeadbeef"}, true},
-        {"msgsize 19", frame(0, 7, 1, {}, 0x12345678, 19), false, 3, {"<vexod_xrecv> msgsize is too small"}, true},
+         {"<vexod_xrecv> invalid magic 0xdeadbeef"}, closed},
+        {"msgsize 19", frame(0, 7, 1, {}, 0x12345678, 19), false, 3, {"<vexod_xrecv> msgsize is too small"}, closed},
         {"msgsize 52428800", frame(0, 7, 1, {}, 0x12345678, 52428800), false, 4, {"<vexod_xrecv> msgsize is too big"},
-         true},
+         closed},
         {"peer gone inside the body", frame(0, 7, 1, Bytes(15, 1), 0x12345678, 50), true, 5,
-         {eof, "<vexod_xrecv> failed to read msg body of 30 bytes"}, true},
-        {"not a response", frame(0, 7, 0, {1, 2, 3, 4}), false, 6, {"<vexod_xrecv> msg is not a resp"}, false},
-        {"another request's id", frame(0, 8, 1, {1, 2, 3, 4}), false, 7, {"<vexod_xrecv> msgid mismatch"}, false},
+         {eof, "<vexod_xrecv> failed to read msg body of 30 bytes"}, closed},
+        {"silent inside the body", frame(0, 7, 1, Bytes(15, 1), 0x12345678, 50), false, 5,
+         {"<readn> timed out with 15 of 30 bytes read", "<vexod_xrecv> failed to read msg body of 30 bytes"}, silent},
+        {"not a response", frame(0, 7, 0, {1, 2, 3, 4}), false, 6, {"<vexod_xrecv> msg is not a resp"}, kept},
+        // Only the ids of notifications are held (below).
+        {"resp 0 with id 24", frame(24, 7, 0, {1, 2, 3, 4}), false, 6, {"<vexod_xrecv> msg is not a resp"}, kept},
+        {"resp 0 with id 38", frame(38, 7, 0, {1, 2, 3, 4}), false, 6, {"<vexod_xrecv> msg is not a resp"}, kept},
+        {"another request's id", frame(0, 8, 1, {1, 2, 3, 4}), false, 7, {"<vexod_xrecv> msgid mismatch"}, kept},
     };
     const int saved_timeout = read_timeout_ms();
     set_read_timeout_ms(200);
@@ -77,8 +85,8 @@ TEST(Framing, EveryResultCodeWithItsLogLines) {
         SCOPED_TRACE(c.what);
         test::SocketPair pair;
         ASSERT_EQ(set_nonblocking(pair.app()), 1);
-        std::vector<int> gave_up;
-        auto previous = vexod_set_peer_disconnect_handler([&](int fd) { gave_up.push_back(fd); });
+        std::vector<std::pair<int, VexodLoss>> gave_up;
+        auto previous = vexod_set_peer_disconnect_handler([&](int fd, VexodLoss why) { gave_up.emplace_back(fd, why); });
         test::PeerThread peer([&] {
             test::write_all(pair.peer(), c.bytes);
             if (c.hang_up) pair.close_peer();
@@ -94,7 +102,9 @@ TEST(Framing, EveryResultCodeWithItsLogLines) {
         peer.join();
         EXPECT_EQ(code, c.code);
         EXPECT_EQ(log.lines(), c.lines);
-        EXPECT_EQ(gave_up, c.gives_up ? std::vector<int>{pair.app()} : std::vector<int>{});
+        using Losses = decltype(gave_up);
+        const Losses expected_losses = c.gives_up ? Losses{{pair.app(), *c.gives_up}} : Losses{};
+        EXPECT_EQ(gave_up, expected_losses);
         if (code == 0) {
             EXPECT_EQ(0, std::memcmp(ctx.msg.get(), c.bytes.data(), c.bytes.size()));
         } else if (!c.gives_up) {
@@ -104,6 +114,81 @@ TEST(Framing, EveryResultCodeWithItsLogLines) {
         }
         vexod_set_peer_disconnect_handler(std::move(previous));
     }
+    set_read_timeout_ms(saved_timeout);
+}
+
+TEST(Framing, AMessageMustCompleteWithinOneDeadlineHoweverSlowlyItTrickles) {
+    // A header announcing 1 MiB, then one byte every 50 ms for 5 s: every
+    // byte would restart a wait of its own, but the message as a whole has
+    // one deadline.
+    const int saved_timeout = read_timeout_ms();
+    set_read_timeout_ms(300);
+    test::SocketPair pair;
+    ASSERT_EQ(set_nonblocking(pair.app()), 1);
+    std::vector<VexodLoss> gave_up;
+    auto previous = vexod_set_peer_disconnect_handler([&](int, VexodLoss why) { gave_up.push_back(why); });
+    std::atomic<bool> done{false};
+    test::PeerThread peer([&] {
+        test::write_all(pair.peer(), frame(0, 7, 1, {}, 0x12345678, 1 << 20));
+        for (int i = 0; i < 100 && !done; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (!test::write_all(pair.peer(), {0x5A})) break;
+        }
+    });
+    vexod_rpc_ctx ctx;
+    ctx.fd = pair.app();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(vexod_xrecv(7, &ctx), 5);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    done = true;
+    EXPECT_EQ(gave_up, std::vector<VexodLoss>{VexodLoss::NoAnswer});
+    vexod_set_peer_disconnect_handler(std::move(previous));
+    set_read_timeout_ms(saved_timeout);
+}
+
+TEST(Framing, NotificationsBeforeTheResponseAreHeldInOrderWithinTheSameDeadline) {
+    const int saved_timeout = read_timeout_ms();
+    set_read_timeout_ms(300);
+    std::vector<int> held;
+    auto previous = vexod_set_hold_handler([&](int fd) { held.push_back(fd); });
+    test::SocketPair pair;
+    ASSERT_EQ(set_nonblocking(pair.app()), 1);
+    // Two notifications, then the response: both kept, in order.
+    const Bytes first = frame(26, 0, 0, {0, 0, 0, 0}), second = frame(37, 99, 0, Bytes(10, 1));
+    test::write_all(pair.peer(), test::concat({first, second, frame(0, 7, 1, {1, 2, 3, 4})}));
+    LogCapture log;
+    vexod_rpc_ctx ctx;
+    ctx.fd = pair.app();
+    EXPECT_EQ(vexod_xrecv(7, &ctx), 0);
+    EXPECT_EQ(log.lines(), Lines{});
+    EXPECT_EQ(held, (std::vector<int>{pair.app(), pair.app()}));
+    EXPECT_EQ(vexod_held_count(pair.app()), 2u);
+    EXPECT_EQ(vexod_held_count(pair.app() + 100), 0u);
+    vexod_msg m = vexod_take_held(pair.app());
+    ASSERT_TRUE(m);
+    EXPECT_EQ(Bytes(m.get(), m.get() + first.size()), first);
+    m = vexod_take_held(pair.app());
+    ASSERT_TRUE(m);
+    EXPECT_EQ(Bytes(m.get(), m.get() + second.size()), second);
+    EXPECT_FALSE(vexod_take_held(pair.app()));
+
+    // A notification does not buy the response more time: it came 200 ms
+    // into a 300 ms wait, and nothing after it.
+    test::PeerThread peer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        test::write_all(pair.peer(), first);
+    });
+    std::vector<VexodLoss> lost;
+    auto previous_loss = vexod_set_peer_disconnect_handler([&](int, VexodLoss why) { lost.push_back(why); });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(vexod_xrecv(8, &ctx), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
+    EXPECT_EQ(lost, std::vector<VexodLoss>{VexodLoss::NoAnswer});
+    EXPECT_EQ(vexod_held_count(pair.app()), 1u);
+    vexod_drop_held(pair.app());
+    EXPECT_EQ(vexod_held_count(pair.app()), 0u);
+    vexod_set_peer_disconnect_handler(std::move(previous_loss));
+    vexod_set_hold_handler(std::move(previous));
     set_read_timeout_ms(saved_timeout);
 }
 

@@ -105,6 +105,23 @@ TEST(NmeaDump, ReportsErrorsAndTracesOnRequest) {
     EXPECT_EQ("trace: $GPGGA,1,2*55\nerror: GPGGA parse error!\n", run.err);
 }
 
+TEST(NmeaDump, AWriteThatFailsIsAnErrorNotAShortOutput) {
+    // The output, the summary, or the error lines meet a full disk.
+    test::TempDir dir;
+    test::write_file(dir.file("in.nmea"), nmea_sentence("GPGGA,1,2") + nmea_sentence("GPGSV,1,1,01,07,10,100,40"));
+    const std::string in = quote(dir.file("in.nmea"));
+    auto status_of = [](const std::string& command) {
+        const int raw = std::system((std::string(NMEA_DUMP_BINARY) + " " + command).c_str());
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    };
+    for (const std::string& args : {in, "--summary " + in, "--block 1 " + in}) {
+        EXPECT_EQ(2, status_of(args + " >/dev/full 2>" + quote(dir.file("err")))) << args;
+        EXPECT_EQ("nmea-dump: cannot write the output: No space left on device\n", test::read_file(dir.file("err")))
+            << args;
+    }
+    EXPECT_EQ(2, status_of("--errors --summary " + in + " >/dev/null 2>/dev/full"));
+}
+
 TEST(NmeaDump, RefusesBadOptionsAndMissingFiles) {
     test::TempDir dir;
     DumpRun run = run_dump(dir, quote(dir.file("missing.nmea")));

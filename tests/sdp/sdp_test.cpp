@@ -6,6 +6,7 @@
 // API and sent through its encoder.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -496,6 +497,29 @@ TEST(SdpDump, UnreadableInputExitsWithTwo) {
         EXPECT_TRUE(r.out.empty());
         EXPECT_EQ(r.err.rfind("sdp-dump: ", 0), 0u) << r.err;
     }
+}
+
+TEST(SdpDump, StopsAtAnInputNoDaemonCouldSendAndReportsAFailedWrite) {
+    // Zero bytes, one more than 64 MiB (a sparse file: no disk is used),
+    // against daemon messages of less than 50 MiB.
+    TempDir dir;
+    const std::string big = dir.file("big.bin");
+    write_file(big, "");
+    ASSERT_EQ(::truncate(big.c_str(), (64 << 20) + 1), 0);
+    for (const std::string& args : {big, std::string("-")}) {
+        const DumpRun r = run_dump(args, big);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_TRUE(r.out.empty());
+        const std::string name = args == "-" ? "stdin" : big;
+        EXPECT_EQ(r.err, "sdp-dump: " + name + " holds more than 64 MiB, more than any service search response "
+                         "(less than 50 MiB); nothing was listed\n");
+    }
+
+    const std::string spp = std::string(VGPS_TEST_DATA_DIR) + "/sdp/rn-spp.hex";
+    const int status = std::system((std::string(SDP_DUMP_BINARY) + " --hex " + spp + " >/dev/full 2>" +
+                                    dir.file("err")).c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+    EXPECT_EQ(read_file(dir.file("err")), "sdp-dump: cannot write the output: No space left on device\n");
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 #include "support/process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sstream>
 #include <thread>
 
 #include "support/temp_dir.h"
@@ -13,7 +15,7 @@
 namespace vgps::test {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& stdout_path,
-                           const std::string& stderr_path)
+                           const std::string& stderr_path, std::optional<RunAs> run_as)
     : out_(stdout_path), err_(stderr_path) {
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -27,6 +29,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
         ::dup2(in, 0);
         ::dup2(out, 1);
         ::dup2(err, 2);
+        if (run_as && (::setgroups(0, nullptr) != 0 || ::setgid(run_as->gid) != 0 || ::setuid(run_as->uid) != 0))
+            ::_exit(125);
         ::execv(args[0], args.data());
         ::_exit(127);
     }
@@ -60,6 +64,15 @@ int ChildProcess::wait(std::chrono::milliseconds timeout) {
     }
 }
 
+bool exited_with(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
+std::vector<std::string> output_lines(const std::string& path) {
+    std::vector<std::string> out;
+    std::istringstream in(read_file(path));
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
 bool wait_for_text(const std::string& path, const std::string& text, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
@@ -70,13 +83,13 @@ bool wait_for_text(const std::string& path, const std::string& text, std::chrono
 }
 
 VexodProcess::VexodProcess(const std::string& binary, const std::string& dir, const std::string& scenario_json,
-                           const std::string& socket_name)
+                           const std::string& socket_name, std::optional<RunAs> run_as)
     : socket_(dir + "/" + socket_name) {
     const std::string scenario = dir + "/" + socket_name + ".json";
     write_file(scenario, scenario_json);
     child_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{binary, "--socket", socket_, "--scenario", scenario}, dir + "/" + socket_name + ".out",
-        dir + "/" + socket_name + ".log");
+        dir + "/" + socket_name + ".log", run_as);
     if (!wait_for_text(child_->stderr_path(), "listening on")) {
         ADD_FAILURE() << "vexod did not start: " << log();
     }

@@ -7,16 +7,27 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace vgps::test {
 
+// A user and group for a child to run as (the test itself runs as root).
+struct RunAs {
+    uid_t uid;
+    gid_t gid;
+};
+inline constexpr RunAs kNobody{65534, 65534};
+
 class ChildProcess {
 public:
     // Starts `argv[0]` with the arguments; stdout and stderr go to the two
-    // files (created or truncated). stdin is /dev/null.
-    ChildProcess(const std::vector<std::string>& argv, const std::string& stdout_path, const std::string& stderr_path);
+    // files (created or truncated, by this process's user). stdin is
+    // /dev/null. With `run_as`, the child gives up every other group and
+    // runs as that user and group.
+    ChildProcess(const std::vector<std::string>& argv, const std::string& stdout_path, const std::string& stderr_path,
+                 std::optional<RunAs> run_as = std::nullopt);
     ~ChildProcess();  // kills (SIGKILL) and reaps a child still running
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -38,6 +49,11 @@ private:
     std::string out_, err_;
 };
 
+// True when a raw wait status is a normal exit with `code`.
+bool exited_with(int status, int code);
+// The lines of a program's output file, without their line ends.
+std::vector<std::string> output_lines(const std::string& path);
+
 // Polls `path` until it contains `text` or `timeout` passes.
 bool wait_for_text(const std::string& path, const std::string& text,
                    std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
@@ -48,7 +64,7 @@ bool wait_for_text(const std::string& path, const std::string& text,
 class VexodProcess {
 public:
     VexodProcess(const std::string& binary, const std::string& dir, const std::string& scenario_json,
-                 const std::string& socket_name = "vexod.sock");
+                 const std::string& socket_name = "vexod.sock", std::optional<RunAs> run_as = std::nullopt);
     // Stops it with SIGTERM, so that it removes its socket and the folders
     // of its data links (SIGKILL after 2 seconds).
     ~VexodProcess();

@@ -6,6 +6,7 @@
 #include <bluetooth/sdp.h>
 #include <bluetooth/sdp_lib.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -334,6 +335,56 @@ TEST(VexodProcess, SurvivesGarbageAndServesTheNextClient) {
     RawClient client(vexod.socket_path());
     EXPECT_EQ(client.request(2), 0u);
     EXPECT_TRUE(vexod.process().running());
+}
+
+TEST(VexodProcess, DropsAClientWhoseRequestStallsAndServesTheNext) {
+    TempDir dir;
+    VexodProcess vexod(VEXOD_BINARY, dir.path(), "{}");
+    // Half a header, then nothing: the one-client daemon must not be held.
+    RawClient stalled(vexod.socket_path());
+    const Bytes request = vgps::test::frame(5, 1, 0);
+    ASSERT_TRUE(vgps::test::write_all(stalled.fd(), Bytes(request.begin(), request.begin() + 10)));
+    RawClient next(vexod.socket_path());  // waits in the listen queue meanwhile
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(next.request(5), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 6s);
+    EXPECT_TRUE(hung_up(stalled.fd()));
+    EXPECT_NE(vexod.log().find("client 1 disconnected: its request did not complete within 3 s (10 bytes came)"),
+              std::string::npos)
+        << vexod.log();
+}
+
+TEST(VexodProcess, AClientThatClosesIsLoggedAsANormalDisconnect) {
+    TempDir dir;
+    VexodProcess vexod(VEXOD_BINARY, dir.path(), R"({"link": {"speed": 0}, "devices": [
+        {"address": "00:1c:88:30:5e:01", "services": [{"rfcomm_channel": 1}]}]})");
+    {
+        // It closes with the answer to its request still unread.
+        RawClient client(vexod.socket_path());
+        ASSERT_TRUE(vgps::test::write_all(client.fd(), vgps::test::frame(2, 1, 0)));
+        pollfd p{client.fd(), POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 5000), 1);
+    }
+    {
+        // It closes its data socket and then its connection while the link
+        // streams: notification 31 meets a client that has gone.
+        RawClient client(vexod.socket_path());
+        const Connected c = connect(client, 0x01);
+        const int data = vgps::test::connect_unix(c.path);
+        ASSERT_GE(data, 0);
+        char byte;
+        EXPECT_EQ(::read(data, &byte, 1), 1) << "streaming";
+        ::close(data);
+    }
+    RawClient third(vexod.socket_path());
+    EXPECT_EQ(third.request(5), 0u);
+    third.close();
+    ASSERT_TRUE(vgps::test::wait_for_text(vexod.process().stderr_path(), "client 3 disconnected"));
+    for (const char* client : {"1", "2", "3"}) {
+        EXPECT_NE(vexod.log().find(std::string("client ") + client + " disconnected: client closed the connection\n"),
+                  std::string::npos)
+            << vexod.log();
+    }
 }
 
 TEST(VexodProcess, StopsCleanlyOnSignalsRemovingItsSocket) {

@@ -24,14 +24,22 @@ namespace {
 
 using namespace vgps;
 
+// Set by the first write that fails, on stdout or stderr: the output is
+// then incomplete, and the run ends with status 2.
+int g_write_error = 0;
+
+void note_write(bool ok) {
+    if (!ok && g_write_error == 0) g_write_error = errno != 0 ? errno : EIO;
+}
+
 void print_error(const char* str, int str_size) {
-    std::fprintf(stderr, "error: %.*s\n", str_size, str);
+    note_write(std::fprintf(stderr, "error: %.*s\n", str_size, str) >= 0);
 }
 
 void print_trace(const char* str, int str_size) {
     // The sentence without its line end.
     while (str_size > 0 && (str[str_size - 1] == '\n' || str[str_size - 1] == '\r')) --str_size;
-    std::fprintf(stderr, "trace: %.*s\n", str_size, str);
+    note_write(std::fprintf(stderr, "trace: %.*s\n", str_size, str) >= 0);
 }
 
 // "key": with the comma that separates it from a previous member.
@@ -124,7 +132,9 @@ ssize_t read_block(int fd, char* block, size_t size) {
 }
 
 bool write_all(const std::string& text) {
-    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    const bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    note_write(ok);
+    return ok;
 }
 
 }  // namespace
@@ -139,7 +149,7 @@ int main(int argc, char** argv) {
     CommandLine cli("nmea-dump", "[--block N] [--clock SECONDS] [--errors] [--summary] [FILE|-]",
                     "Feeds FILE (or stdin) to the NMEA parser in blocks of at most N bytes and prints the\n"
                     "decoded record after each block as one line of JSON.",
-                    "Exit status: 0; 2 for a missing or unreadable file or a bad option.");
+                    "Exit status: 0; 2 for a missing or unreadable file, a failed write or a bad option.");
     cli.add_integer("--block", &block_size, 1, 1 << 24, "N", "a number of bytes from 1 to 16777216",
                     "bytes per block (default 1023, the data link's read size)");
     CLI::Option* clock_option =
@@ -197,16 +207,20 @@ int main(int argc, char** argv) {
         if (!summary) {
             line.clear();
             put_info(line, info);
-            if (!write_all(line)) break;
+            if (!write_all(line)) break;  // reported below
         }
     }
     if (summary && status == 0) {
-        std::printf("{\"bytes\":%lld,\"blocks\":%lld,\"packs\":%lld}\n", bytes, blocks, packs);
+        note_write(std::printf("{\"bytes\":%lld,\"blocks\":%lld,\"packs\":%lld}\n", bytes, blocks, packs) >= 0);
     }
     if (fd != STDIN_FILENO) ::close(fd);
     nmea_parser_destroy(&parser);
-    if (std::fflush(stdout) != 0 && status == 0) {
-        std::fprintf(stderr, "nmea-dump: cannot write the output: %s\n", std::strerror(errno));
+    // Whatever was still buffered must reach its file too: a full disk is
+    // an error, never an output cut short with status 0.
+    note_write(std::fflush(stdout) == 0 && !std::ferror(stdout));
+    note_write(std::fflush(stderr) == 0 && !std::ferror(stderr));
+    if (g_write_error != 0) {
+        std::fprintf(stderr, "nmea-dump: cannot write the output: %s\n", std::strerror(g_write_error));
         status = 2;
     }
     return status;

@@ -8,11 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 
-#include "nmea_feed.h"
 #include "platform/fd.h"
-#include "sdp_records.h"
 #include "vexod_log.h"
 
 namespace vexod {
@@ -37,8 +34,8 @@ const char* function_name(uint32_t funcid) {
 
 }  // namespace
 
-Daemon::Daemon(Scenario scenario, std::string socket_path, vgps::RunLoop* loop)
-    : scenario_(std::move(scenario)), path_(std::move(socket_path)), loop_(loop) {}
+Daemon::Daemon(std::unique_ptr<Radio> radio, Faults faults, std::string socket_path, vgps::RunLoop* loop)
+    : radio_(std::move(radio)), faults_(std::move(faults)), path_(std::move(socket_path)), loop_(loop) {}
 
 Daemon::~Daemon() { stop(); }
 
@@ -64,15 +61,31 @@ bool Daemon::start(std::string* error) {
         ::unlink(path_.c_str());
     }
 
-    listen_fd_ = vgps::listen_local(path_, 8, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    // A radio is driven by its user alone, or by the group it is shared
+    // with: the mode is set before listen(), so nobody gets in before.
+    listen_fd_ = vgps::listen_local(path_, vgps::kBindOnly, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (listen_fd_ < 0) {
         *error = std::string("cannot listen on ") + path_ + ": " + std::strerror(errno);
         return false;
     }
+    std::string failure;
+    if (group_ && ::chown(path_.c_str(), static_cast<uid_t>(-1), *group_) != 0) {
+        failure = "cannot share " + path_ + " with group " + std::to_string(*group_) + ": " + std::strerror(errno);
+    } else if (::chmod(path_.c_str(), group_ ? 0660 : 0600) != 0 || ::listen(listen_fd_, 8) != 0) {
+        failure = std::string("cannot listen on ") + path_ + ": " + std::strerror(errno);
+    } else if (!radio_->start(this, &failure)) {
+        failure = "the radio cannot start: " + failure;
+    }
+    if (!failure.empty()) {
+        *error = failure;
+        ::close(listen_fd_);
+        listen_fd_ = -1;
+        ::unlink(path_.c_str());
+        return false;
+    }
     listen_source_ = loop_->add_source(listen_fd_, [this] { on_listen_readable(); });
     remove_stale_link_folders();
-    VLOG("listening on %s (radio %s, %zu devices in range)", path_.c_str(), scenario_.powered ? "on" : "off",
-         scenario_.devices.size());
+    VLOG("listening on %s (%s)", path_.c_str(), radio_->describe().c_str());
     return true;
 }
 
@@ -109,11 +122,42 @@ void Daemon::on_client_readable() {
         return;
     }
     if (n < 0) {
-        if (errno != EAGAIN && errno != EINTR) drop_client(std::strerror(errno));
+        if (errno != EAGAIN && errno != EINTR) drop_client(end_text(errno));
         return;
     }
     client_.input.insert(client_.input.end(), buffer, buffer + n);
     process_input();
+}
+
+const char* Daemon::end_text(int error) {
+    // EPIPE: a send found the client gone; ECONNRESET: it closed with
+    // answers of ours still unread.
+    if (error == EPIPE || error == ECONNRESET) return "client closed the connection";
+    return std::strerror(error);
+}
+
+void Daemon::watch_partial_frame() {
+    if (client_.fd < 0) return;
+    bool partial = !client_.input.empty();
+    if (partial && client_.input.size() >= vgps::VEXOD_HEADER_SIZE) {
+        // A whole request waiting for a delayed answer is ours to serve, not
+        // the client's to complete.
+        partial = client_.input.size() < vgps::vexod_header_load(client_.input.data()).msgsize;
+    }
+    if (!partial) {
+        if (client_.frame_timer != 0) loop_->cancel_timer(client_.frame_timer);
+        client_.frame_timer = 0;
+        return;
+    }
+    if (client_.frame_timer != 0 && client_.frame_start == client_.consumed) return;  // the same request
+    if (client_.frame_timer != 0) loop_->cancel_timer(client_.frame_timer);
+    client_.frame_start = client_.consumed;
+    client_.frame_timer = loop_->add_timer(kFrameTimeout, [this] {
+        client_.frame_timer = 0;
+        const std::string why = "its request did not complete within " + std::to_string(kFrameTimeout.count()) +
+                                " s (" + std::to_string(client_.input.size()) + " bytes came)";
+        drop_client(why.c_str());
+    });
 }
 
 void Daemon::process_input() {
@@ -133,11 +177,13 @@ void Daemon::process_input() {
             drop_client("unreadable input");
             return;
         }
-        if (client_.input.size() < h.msgsize) return;
+        if (client_.input.size() < h.msgsize) break;
         std::vector<uint8_t> msg(client_.input.begin(), client_.input.begin() + h.msgsize);
         client_.input.erase(client_.input.begin(), client_.input.begin() + h.msgsize);
+        client_.consumed += h.msgsize;
         handle_request(msg.data(), h.msgsize);
     }
+    if (client_.generation == generation) watch_partial_frame();
 }
 
 void Daemon::handle_request(const uint8_t* msg, uint32_t size) {
@@ -148,7 +194,7 @@ void Daemon::handle_request(const uint8_t* msg, uint32_t size) {
     }
     VLOG("request %u (%s), msgid %u", h.funcid, function_name(h.funcid), h.msgid);
     ++client_.received;
-    if (scenario_.faults.hang_up_at_request && *scenario_.faults.hang_up_at_request == client_.received) {
+    if (faults_.hang_up_at_request && *faults_.hang_up_at_request == client_.received) {
         drop_client("fault: hanging up without an answer");
         return;
     }
@@ -156,12 +202,13 @@ void Daemon::handle_request(const uint8_t* msg, uint32_t size) {
     uint32_t result = vgps::VEXOD_RESULT_SUCCESS;
     uint32_t value = 0;
     std::function<void()> follow_up;
+    bool power_on = false;
     // A request about a remote device: long enough for its fields, and only
     // with the radio on.
     auto device_request = [&](auto* request) {
         if (!vgps::vexod_decode(msg, size, request)) {
             result = vgps::VEXOD_RESULT_BAD_REQUEST;
-        } else if (!scenario_.powered) {
+        } else if (!radio_->powered()) {
             result = vgps::VEXOD_RESULT_RADIO_OFF;
         } else {
             return true;
@@ -170,24 +217,21 @@ void Daemon::handle_request(const uint8_t* msg, uint32_t size) {
     };
     switch (h.funcid) {
         case vgps::VEXOD_REGISTER_APPLICATION: break;
-        case vgps::VEXOD_GET_POWER_STATE: value = scenario_.powered ? 1 : 0; break;
-        case vgps::VEXOD_POWER_ON:
-            if (!scenario_.powered) VLOG("radio powered on");
-            scenario_.powered = true;
-            break;
+        case vgps::VEXOD_GET_POWER_STATE: value = radio_->powered() ? 1 : 0; break;
+        case vgps::VEXOD_POWER_ON: power_on = true; break;
         case vgps::VEXOD_START_INQUIRY:
-            if (!scenario_.powered) result = vgps::VEXOD_RESULT_RADIO_OFF;
-            else follow_up = [this] { start_inquiry(); };
+            if (!radio_->powered()) result = vgps::VEXOD_RESULT_RADIO_OFF;
+            else follow_up = [this] { radio_->start_inquiry(); };
             break;
         case vgps::VEXOD_REQUEST_NAME: {
             vgps::vexod_request_name_msg r;
-            if (device_request(&r)) follow_up = [this, address = r.remote] { request_name(address); };
+            if (device_request(&r)) follow_up = [this, address = r.remote] { radio_->request_name(address); };
             break;
         }
         case vgps::VEXOD_RFCOMM_CONNECT: {
             vgps::vexod_rfcomm_connect_msg r;  // its 8-bit parameter is not used
             if (device_request(&r)) follow_up = [this, address = r.remote, channel = r.channel] {
-                rfcomm_connect(address, channel);
+                radio_->rfcomm_connect(address, channel);
             };
             break;
         }
@@ -195,7 +239,14 @@ void Daemon::handle_request(const uint8_t* msg, uint32_t size) {
             vgps::vexod_service_search_msg r;
             if (device_request(&r)) {
                 std::vector<uint8_t> pattern(r.pattern.data, r.pattern.data + r.pattern.size);
-                follow_up = [this, address = r.remote, pattern] { service_search(address, pattern); };
+                std::vector<uint8_t> ids(r.attr_list.data, r.attr_list.data + r.attr_list.size);
+                if (!radio_->search_well_formed(pattern, ids)) {
+                    result = vgps::VEXOD_RESULT_BAD_REQUEST;
+                } else {
+                    follow_up = [this, address = r.remote, pattern, ids, max = r.max_attr_bytes] {
+                        radio_->service_search(address, pattern, ids, max);
+                    };
+                }
             }
             break;
         }
@@ -208,13 +259,35 @@ void Daemon::handle_request(const uint8_t* msg, uint32_t size) {
         if (follow_up) follow_up();
         after_response();
     };
-    const auto delay = std::find_if(scenario_.faults.delay_response.begin(), scenario_.faults.delay_response.end(),
-                                    [&](const ResponseDelay& d) { return d.funcid == h.funcid; });
-    if (delay == scenario_.faults.delay_response.end()) {
+    if (!power_on) {
+        answer_request(h.funcid, answer);
+        return;
+    }
+    // The answer waits until the radio says whether it is on; meanwhile
+    // the client's next requests wait too.
+    client_.waiting = true;
+    const uint64_t generation = client_.generation;
+    auto inside = std::make_shared<bool>(true);
+    radio_->power_on([this, generation, inside, msgid = h.msgid, funcid = h.funcid](bool on) {
+        if (client_.fd < 0 || client_.generation != generation) return;
+        client_.waiting = false;
+        answer_request(funcid, [this, msgid, on] {
+            respond(msgid, on ? vgps::VEXOD_RESULT_SUCCESS : vgps::VEXOD_RESULT_RADIO_OFF, 0);
+            if (client_.fd >= 0) after_response();
+        });
+        if (!*inside && client_.fd >= 0 && client_.generation == generation && !client_.waiting) process_input();
+    });
+    *inside = false;
+}
+
+void Daemon::answer_request(uint32_t funcid, std::function<void()> answer) {
+    const auto delay = std::find_if(faults_.delay_response.begin(), faults_.delay_response.end(),
+                                    [&](const ResponseDelay& d) { return d.funcid == funcid; });
+    if (delay == faults_.delay_response.end()) {
         answer();
         return;
     }
-    VLOG("fault: answering request %u after %u ms", h.funcid, delay->ms);
+    VLOG("fault: answering request %u after %u ms", funcid, delay->ms);
     client_.waiting = true;
     later(delay->ms, [this, answer] {
         client_.waiting = false;
@@ -232,7 +305,7 @@ void Daemon::respond(uint32_t msgid, uint32_t result, uint32_t value) {
 
 void Daemon::after_response() {
     ++client_.answered;
-    const Faults& f = scenario_.faults;
+    const Faults& f = faults_;
     if (f.malformed_after_requests && *f.malformed_after_requests == client_.answered) send_malformed();
     if (client_.fd >= 0 && f.drop_after_requests && *f.drop_after_requests == client_.answered) {
         drop_client("fault: dropping the client");
@@ -243,13 +316,13 @@ void Daemon::send_frame(const std::vector<uint8_t>& frame) {
     if (client_.fd < 0) return;
     // A client that stops reading is dropped instead of stalling the daemon.
     if (vgps::send_all(client_.fd, frame.data(), frame.size(), vgps::deadline_after(kSendTimeout)) < frame.size()) {
-        drop_client(std::strerror(errno));
+        drop_client(end_text(errno));
     }
 }
 
 void Daemon::send_malformed() {
     std::vector<uint8_t> frame(20);
-    switch (scenario_.faults.malformed_kind) {
+    switch (faults_.malformed_kind) {
         case MalformedKind::BadMagic:
             vgps::vexod_header_store(frame.data(), {0x78563412, 20, 0, 0, 26});
             VLOG("fault: sending a frame with a bad magic");
@@ -275,8 +348,10 @@ void Daemon::send_malformed() {
 
 void Daemon::drop_client(const char* why) {
     if (client_.fd < 0) return;
-    close_links("its client left");
-    for (auto id : client_.timers) loop_->cancel_timer(id);
+    radio_->client_left();
+    for (const auto& [key, id] : client_.timers) loop_->cancel_timer(id);
+    if (client_.frame_timer != 0) loop_->cancel_timer(client_.frame_timer);
+    client_.frame_timer = 0;
     loop_->remove_source(client_.source);
     ::close(client_.fd);
     VLOG("client %llu disconnected: %s", static_cast<unsigned long long>(client_.generation), why);
@@ -284,164 +359,56 @@ void Daemon::drop_client(const char* why) {
     client_.input.clear();
     client_.timers.clear();
     client_.waiting = false;
-    inquiry_timers_.clear();
     if (listen_fd_ >= 0) loop_->set_source_enabled(listen_source_, true);
 }
 
-void Daemon::later(uint32_t ms, std::function<void()> fn) {
+uint64_t Daemon::later(uint32_t ms, std::function<void()> fn) {
     const uint64_t generation = client_.generation;
-    const auto id = loop_->add_timer(std::chrono::milliseconds(ms), [this, generation, fn = std::move(fn)] {
-        if (client_.fd >= 0 && client_.generation == generation) fn();
+    const uint64_t key = ++client_.timer_keys;
+    const auto id = loop_->add_timer(std::chrono::milliseconds(ms), [this, generation, key, fn = std::move(fn)] {
+        if (client_.fd < 0 || client_.generation != generation) return;
+        client_.timers.erase(key);  // fired: nothing left to cancel
+        fn();
     });
-    client_.timers.push_back(id);
+    client_.timers.emplace(key, id);
+    return key;
 }
 
-void Daemon::start_inquiry() {
-    // A new inquiry replaces one still running.
-    for (auto id : inquiry_timers_) loop_->cancel_timer(id);
-    const size_t before = client_.timers.size();
-    uint32_t last = 0;
-    VLOG("inquiry started");
-    for (const Device& d : scenario_.devices) {
-        for (uint32_t r = 0; r < d.repeat; ++r) {
-            later(d.inquiry_delay_ms, [this, &d] {
-                const vgps::vexod_inquiry_result_msg n{
-                    d.address,
-                    0,
-                    {static_cast<uint8_t>(d.device_class >> 16), static_cast<uint8_t>(d.device_class >> 8),
-                     static_cast<uint8_t>(d.device_class)},
-                    vexod_bytes(d.inquiry_text),
-                    0};
-                VLOG("inquiry result %s class 0x%06x", ba2str(d.address).c_str(), d.device_class);
-                send_frame(vexod_frame(n));
-            });
-        }
-        last = std::max(last, d.inquiry_delay_ms);
-    }
-    const uint32_t end = last + scenario_.inquiry_end_after_ms;
-    later(end, [this] {
-        const uint32_t id = scenario_.inquiry_canceled ? vgps::VEXOD_NOTIFY_INQUIRY_CANCELED
-                                                       : vgps::VEXOD_NOTIFY_INQUIRY_COMPLETE;
-        VLOG("inquiry %s", scenario_.inquiry_canceled ? "canceled" : "complete");
-        send_frame(vexod_frame(vgps::vexod_inquiry_complete_msg{0}, id));
-    });
-    inquiry_timers_.assign(client_.timers.begin() + static_cast<ptrdiff_t>(before), client_.timers.end());
+void Daemon::radio_inquiry_result(const vgps::bdaddr& address, uint32_t device_class, const std::string& text) {
+    const vgps::vexod_inquiry_result_msg n{
+        address,
+        0,
+        {static_cast<uint8_t>(device_class >> 16), static_cast<uint8_t>(device_class >> 8),
+         static_cast<uint8_t>(device_class)},
+        vexod_bytes(text),
+        0};
+    send_frame(vexod_frame(n));
 }
 
-const Device* Daemon::find_device(const vgps::bdaddr& address) const {
-    for (const Device& d : scenario_.devices) {
-        if (d.address == address) return &d;
-    }
-    return nullptr;
+void Daemon::radio_inquiry_complete(bool canceled) {
+    const uint32_t id = canceled ? vgps::VEXOD_NOTIFY_INQUIRY_CANCELED : vgps::VEXOD_NOTIFY_INQUIRY_COMPLETE;
+    send_frame(vexod_frame(vgps::vexod_inquiry_complete_msg{0}, id));
 }
 
-void Daemon::request_name(const vgps::bdaddr& address) {
-    const Device* device = find_device(address);
-    const uint32_t delay = device ? device->name_delay_ms : 50;
-    later(delay, [this, address, device] {
-        const bool found = device != nullptr && device->name.has_value();
-        const std::string name = found ? *device->name : std::string();
-        if (found) VLOG("name of %s: %s", ba2str(address).c_str(), name.c_str());
-        else VLOG("name of %s: no answer", ba2str(address).c_str());
-        // Result 4: the device did not answer.
-        send_frame(vexod_frame(vgps::vexod_name_complete_msg{address, vexod_bytes(name), found ? 0u : 4u}));
-    });
+void Daemon::radio_name_result(const vgps::bdaddr& address, const std::optional<std::string>& name) {
+    const std::string text = name.value_or("");
+    // Result 4: the device did not answer.
+    send_frame(vexod_frame(vgps::vexod_name_complete_msg{address, vexod_bytes(text), name ? 0u : 4u}));
 }
 
-void Daemon::service_search(const vgps::bdaddr& address, std::vector<uint8_t> pattern) {
-    const Device* device = find_device(address);
-    const uint32_t delay = device ? device->search_delay_ms : 50;
-    later(delay, [this, address, pattern = std::move(pattern), device] {
-        // A device that is out of range or switched off never answers the
-        // search; every record of one that does matches the pattern.
-        uint32_t result = vgps::kServiceSearchNotPerformed;
-        std::vector<uint8_t> attributes;
-        if (device != nullptr && !device->switched_off) {
-            result = vgps::VEXOD_RESULT_SUCCESS;
-            attributes = device->link_faults.sdp_attributes ? *device->link_faults.sdp_attributes
-                                                            : build_attribute_lists(device->services);
-        }
-        if (result == vgps::VEXOD_RESULT_SUCCESS)
-            VLOG("service search on %s: %zu records, %zu bytes", ba2str(address).c_str(), device->services.size(),
-                 attributes.size());
-        else
-            VLOG("service search on %s: no answer", ba2str(address).c_str());
-        send_frame(vexod_frame(
-            vgps::vexod_search_response_msg{address, vexod_bytes(pattern), vexod_bytes(attributes), result}));
-    });
+void Daemon::radio_search_result(const vgps::bdaddr& address, const std::vector<uint8_t>& pattern, uint32_t result,
+                                 const std::vector<uint8_t>& attributes) {
+    send_frame(
+        vexod_frame(vgps::vexod_search_response_msg{address, vexod_bytes(pattern), vexod_bytes(attributes), result}));
 }
 
-void Daemon::rfcomm_connect(const vgps::bdaddr& address, uint8_t channel) {
-    const Device* device = find_device(address);
-    const uint32_t delay = device ? device->connect_delay_ms : 50;
-    later(delay, [this, address, channel, device] {
-        std::string path;
-        uint32_t result = vgps::VEXOD_LINK_HOST_DOWN;
-        if (device != nullptr && !device->switched_off) result = open_link(*device, channel, &path);
-        if (result == vgps::VEXOD_RESULT_SUCCESS)
-            VLOG("rfcomm link to %s channel %u: %s", ba2str(address).c_str(), channel, path.c_str());
-        else
-            VLOG("rfcomm connect to %s channel %u failed: result %u", ba2str(address).c_str(), channel, result);
-        send_frame(vexod_frame(vgps::vexod_rfcomm_connected_msg{address, channel, vexod_bytes(path), result}));
-    });
+void Daemon::radio_link_connected(const vgps::bdaddr& address, uint8_t channel, uint32_t result,
+                                  const std::string& path) {
+    send_frame(vexod_frame(vgps::vexod_rfcomm_connected_msg{address, channel, vexod_bytes(path), result}));
 }
 
-uint32_t Daemon::open_link(const Device& device, uint8_t channel, std::string* path) {
-    const LinkFaults& faults = device.link_faults;
-    if (faults.connect_result) return *faults.connect_result;
-    const bool offered = channel != 0 && std::any_of(device.services.begin(), device.services.end(),
-                                                     [&](const Service& s) { return s.rfcomm_channel == channel; });
-    if (!offered) return vgps::VEXOD_LINK_REFUSED;
-    for (const auto& [id, active] : links_) {
-        if (active.address == device.address) return vgps::VEXOD_LINK_BUSY;
-    }
-
-    EpochSource source;
-    if (!device.nmea_epochs.empty()) {
-        source = [epochs = &device.nmea_epochs, next = size_t{0}](std::string* out) mutable {
-            if (next >= epochs->size()) return false;
-            *out = (*epochs)[next++];
-            return true;
-        };
-    } else {
-        const Generator& g = device.generator;
-        auto generator = std::make_shared<NmeaGenerator>(
-            g.lat, g.lon, g.start_time ? *g.start_time : std::time(nullptr), g.speed_knots, g.course_deg);
-        source = [generator](std::string* out) {
-            *out = generator->next_epoch();
-            return true;
-        };
-    }
-    const uint64_t id = next_link_id_++;
-    auto link = std::make_unique<DataLink>(loop_, std::move(source),
-                                           LinkOptions{scenario_.speed, scenario_.accept_timeout_ms, faults},
-                                           [this, id](LinkEnd why) { link_ended(id, why); });
-    std::string error;
-    if (!link->open(&error)) {
-        VLOG("cannot make the data socket: %s", error.c_str());
-        return vgps::VEXOD_LINK_IO_ERROR;
-    }
-    *path = link->path();
-    links_.emplace(id, ActiveLink{device.address, channel, std::move(link)});
-    return vgps::VEXOD_RESULT_SUCCESS;
-}
-
-void Daemon::link_ended(uint64_t id, LinkEnd why) {
-    auto it = links_.find(id);
-    if (it == links_.end()) return;
-    const vgps::bdaddr address = it->second.address;
-    const uint8_t channel = it->second.channel;
-    VLOG("rfcomm link to %s channel %u closed after %llu epochs: %s", ba2str(address).c_str(), channel,
-         static_cast<unsigned long long>(it->second.link->epochs_sent()), link_end_text(why));
-    links_.erase(it);
+void Daemon::radio_link_closed(const vgps::bdaddr& address, uint8_t channel, LinkEnd why) {
     send_frame(vexod_frame(vgps::vexod_rfcomm_disconnected_msg{address, channel, static_cast<uint32_t>(why)}));
-}
-
-void Daemon::close_links(const char* why) {
-    for (const auto& [id, active] : links_) {
-        VLOG("rfcomm link to %s channel %u closed: %s", ba2str(active.address).c_str(), active.channel, why);
-    }
-    links_.clear();
 }
 
 }  // namespace vexod

@@ -1,19 +1,19 @@
 // The vexod daemon: listens on a local socket, serves one client connection
 // at a time (the next waits in the listen queue), answers its requests and
-// sends the notifications of the simulated radio, and streams the NMEA of
-// the receivers it links to over data sockets of their own.
+// sends the notifications of its radio (radio.h: simulated, or BlueZ).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "data_link.h"
 #include "link/vexod_wire.h"
 #include "platform/run_loop.h"
+#include "radio.h"
 #include "scenario.h"
 
 namespace vexod {
@@ -23,14 +23,24 @@ inline constexpr uint32_t kMaxRequestSize = 1 << 20;
 // How long sending one frame to the client may take: a client that stops
 // reading is dropped instead of stalling the daemon.
 inline constexpr std::chrono::milliseconds kSendTimeout{2000};
+// How long a request may take to arrive whole once its first byte has come:
+// a client that sends part of a frame and stalls is dropped, so that the
+// applications waiting behind it are served.
+inline constexpr std::chrono::seconds kFrameTimeout{3};
 
-class Daemon {
+class Daemon : private RadioListener {
 public:
-    Daemon(Scenario scenario, std::string socket_path, vgps::RunLoop* loop);
+    // The daemon driving `radio`, with the client `faults` of a scenario.
+    Daemon(std::unique_ptr<Radio> radio, Faults faults, std::string socket_path, vgps::RunLoop* loop);
     ~Daemon();
 
-    // Binds and listens. A socket file left by a daemon that is gone is
-    // replaced; a live one, or a file that is not a socket, is refused.
+    // The group that may use the daemon's socket besides its user (mode
+    // 0660 instead of 0600). Before start().
+    void share_with_group(gid_t group) { group_ = group; }
+
+    // Binds and listens (mode 0600, or 0660 for the group), then starts the
+    // radio. A socket file left by a daemon that is gone is replaced; a live
+    // one, or a file that is not a socket, is refused.
     bool start(std::string* error);
     // Closes every connection and removes the socket file.
     void stop();
@@ -44,46 +54,52 @@ private:
         uint32_t received = 0;
         uint32_t answered = 0;
         bool waiting = false;  // a delayed response is pending
-        std::vector<vgps::RunLoop::TimerId> timers;
+        // Its pending timers by key (later()); a timer leaves when it fires,
+        // so a long connection does not collect them.
+        std::map<uint64_t, vgps::RunLoop::TimerId> timers;
+        uint64_t timer_keys = 0;
+        uint64_t consumed = 0;                  // input bytes taken as requests so far
+        vgps::RunLoop::TimerId frame_timer = 0;  // runs while a request is incomplete
+        uint64_t frame_start = 0;               // `consumed` when that request began
     };
 
     void on_listen_readable();
     void on_client_readable();
     void process_input();
+    // Starts the frame timer when the input ends in part of a request, and
+    // stops it when it does not.
+    void watch_partial_frame();
+    // Why a connection ended, for the log: a client that closed (also with
+    // answers unread, or while a send was under way) has simply gone.
+    static const char* end_text(int error);
     void handle_request(const uint8_t* msg, uint32_t size);
+    void answer_request(uint32_t funcid, std::function<void()> answer);
     void respond(uint32_t msgid, uint32_t result, uint32_t value);
     void after_response();
     void send_frame(const std::vector<uint8_t>& frame);
     void send_malformed();
     void drop_client(const char* why);
-    void later(uint32_t ms, std::function<void()> fn);
+    // Runs `fn` in `ms` if the same client is still there; the timer's key.
+    uint64_t later(uint32_t ms, std::function<void()> fn);
 
-    void start_inquiry();
-    void request_name(const vgps::bdaddr& address);
-    const Device* find_device(const vgps::bdaddr& address) const;
-    void service_search(const vgps::bdaddr& address, std::vector<uint8_t> pattern);
-    void rfcomm_connect(const vgps::bdaddr& address, uint8_t channel);
-    uint32_t open_link(const Device& device, uint8_t channel, std::string* path);
-    void link_ended(uint64_t id, LinkEnd why);
-    void close_links(const char* why);
+    void radio_inquiry_result(const vgps::bdaddr& address, uint32_t device_class, const std::string& text) override;
+    void radio_inquiry_complete(bool canceled) override;
+    void radio_name_result(const vgps::bdaddr& address, const std::optional<std::string>& name) override;
+    void radio_search_result(const vgps::bdaddr& address, const std::vector<uint8_t>& pattern, uint32_t result,
+                             const std::vector<uint8_t>& attributes) override;
+    void radio_link_connected(const vgps::bdaddr& address, uint8_t channel, uint32_t result,
+                              const std::string& path) override;
+    void radio_link_closed(const vgps::bdaddr& address, uint8_t channel, LinkEnd why) override;
 
-    struct ActiveLink {
-        vgps::bdaddr address;
-        uint8_t channel;
-        std::unique_ptr<DataLink> link;
-    };
-
-    Scenario scenario_;
+    std::unique_ptr<Radio> radio_;
+    Faults faults_;
     std::string path_;
+    std::optional<gid_t> group_;
     vgps::RunLoop* loop_;
     int listen_fd_ = -1;
     vgps::RunLoop::SourceId listen_source_ = 0;
     Client client_;
     uint64_t next_generation_ = 1;
-    std::vector<vgps::RunLoop::TimerId> inquiry_timers_;
-    // The client's data links; they end with it.
-    std::map<uint64_t, ActiveLink> links_;
-    uint64_t next_link_id_ = 1;
 };
 
 }  // namespace vexod

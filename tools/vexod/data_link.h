@@ -8,28 +8,14 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "data_socket.h"
 #include "platform/run_loop.h"
 #include "scenario.h"
 
 namespace vexod {
-
-// Why a link ended; travels as the 32-bit value of notification 31.
-enum class LinkEnd : uint32_t {
-    StreamEnded = 0,   // the recorded file is over
-    Dropped = 1,       // a scenario fault dropped the link
-    NotConnected = 2,  // the application did not connect in time
-    AppClosed = 3,     // the application closed its end of the data socket
-};
-
-const char* link_end_text(LinkEnd why);
-
-// Removes the private folders (in $TMPDIR, or /tmp) that links of a daemon
-// of this user left behind when it was killed: those that hold nothing but
-// a link socket of this user that no live process has bound. Folders of
-// live daemons, of other users, or holding anything else are left alone.
-void remove_stale_link_folders();
 
 // Fills `epoch` with the next epoch's bytes; false when the stream is over.
 using EpochSource = std::function<bool(std::string* epoch)>;
@@ -38,6 +24,7 @@ struct LinkOptions {
     double speed = 1.0;  // epochs per second; 0: as fast as the socket takes them
     uint32_t accept_timeout_ms = 5000;
     LinkFaults faults;
+    std::optional<gid_t> group{};  // shares the data socket (DataSocketOptions)
 };
 
 class DataLink {
@@ -55,7 +42,7 @@ public:
     // waiting for the application. False, with the reason, when it cannot.
     bool open(std::string* error);
     // The path to report in notification 30.
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return socket_.path(); }
     uint64_t epochs_sent() const { return epochs_sent_; }
 
 private:
@@ -67,7 +54,7 @@ private:
         uint32_t pause_before_ms = 0;
     };
 
-    void on_accept();
+    void on_connected(int fd);
     void on_data_readable();
     void pump();
     void queue_epoch(std::string epoch);
@@ -80,14 +67,9 @@ private:
     LinkOptions options_;
     std::function<void(LinkEnd)> on_end_;
 
-    std::string dir_;
-    std::string path_;
-    std::string socket_file_;  // the file to remove at the end, if one was made
-    int listen_fd_ = -1;
+    DataSocket socket_;
     int data_fd_ = -1;
-    vgps::RunLoop::SourceId listen_source_ = 0;
     vgps::RunLoop::SourceId data_source_ = 0;
-    vgps::RunLoop::TimerId accept_timer_ = 0;
     vgps::RunLoop::TimerId pump_timer_ = 0;
     bool finished_ = false;
 
