@@ -224,8 +224,9 @@ GtkFrontEnd::~GtkFrontEnd() {
         g_object_unref(clock_);
     }
     if (window_ != nullptr) gtk_window_destroy(window_);
-    // What GTK still has to do for the window goes before the loop lets go.
-    while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
+    // What GTK still has to do for the window goes before the loop lets go
+    // (a bounded number of rounds: nothing may keep it here).
+    for (int i = 0; i < 100 && g_main_context_pending(nullptr); ++i) g_main_context_iteration(nullptr, FALSE);
     join_.reset();
 }
 
