@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   libgtk-4-dev libshumate-dev libsoup-3.0-dev xvfb xauth
   valgrind
+  libncurses-dev tmux
 )
 
 missing=()

@@ -5,7 +5,9 @@
 #include <cstdlib>
 
 #include "app/HeadlessFrontEnd.h"
+#include "app/TerminalApp.h"
 #include "app/WindowFrontEnd.h"
+#include "frontend/terminal/TerminalFrontEnd.h"
 
 namespace vgps {
 
@@ -19,15 +21,23 @@ bool display_present() {
 
 FrontEndChoice choose_front_end(const AppOptions& options) {
     if (options.headless) return {FrontEnd::Headless, ""};
+    // A person plays the user on the screens: the road's options are the
+    // headless front-end's.
+    if (options.device || options.positions > 0 || options.exitWhenDone) {
+        return {std::nullopt, "--device, --positions and --exit-when-done go with --headless"};
+    }
     if (options.gtk) return {FrontEnd::Window, ""};
-    const bool terminal = ::isatty(STDIN_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0;
-    if (!terminal && display_present()) return {FrontEnd::Window, ""};
-    return {std::nullopt, "no front-end for this terminal yet; run it with --gtk (a window) or --headless"};
+    if (options.terminal || term::TerminalFrontEnd::usable(0, 1)) return {FrontEnd::Terminal, ""};
+    // Started from a desktop's menu: no terminal, but a display.
+    if (display_present()) return {FrontEnd::Window, ""};
+    return {std::nullopt,
+            "standard input and output are not a terminal and no display is named; run it with --headless"};
 }
 
 int run_front_end(FrontEnd frontEnd, const AppOptions& options) {
     switch (frontEnd) {
         case FrontEnd::Headless: return run_headless(options);
+        case FrontEnd::Terminal: return run_terminal(options);
         case FrontEnd::Window: return run_window(options);
     }
     return 2;

@@ -18,6 +18,7 @@ namespace vgps {
 
 struct AppOptions {
     bool headless = false;
+    bool terminal = false;              // --terminal
     bool gtk = false;                   // --gtk: the desktop window
     bool offline = false;               // --offline: no map tiles, no network
     std::optional<std::string> script;  // --script FILE ("-": stdin)
@@ -30,6 +31,7 @@ struct AppOptions {
 
 enum class FrontEnd {
     Headless,  // no display: a script, or the scripted road that prints report lines
+    Terminal,  // the screens in the terminal on stdin and stdout (front-end/terminal)
     Window,    // a GTK window on the desktop (WindowFrontEnd.h)
 };
 
