@@ -5,19 +5,17 @@
 // lines and exit codes matter). Records are built with libbluetooth's record
 // API and sent through its encoder.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
-#include <sstream>
 #include <utility>
 
 #include "platform/log.h"
 #include "sdp/sdp_guard.h"
 #include "sdp/sdp_parser.h"
 #include "sdp/sdp_record_walk.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 
 namespace vgps::test {
@@ -414,22 +412,9 @@ TEST(SdpWalk, IntegerHandlesOfEverySizeAreReadOthersRefused) {
     }
 }
 
-struct DumpRun {
-    int status;
-    Lines out;
-    std::string err;
-};
-
 // Runs sdp-dump with `args` (shell words) and stdin from the file `input`.
-DumpRun run_dump(const std::string& args, const std::string& input = "/dev/null") {
-    TempDir dir;
-    const std::string command = std::string(SDP_DUMP_BINARY) + " " + args + " <" + input + " >" + dir.file("out") +
-                                " 2>" + dir.file("err");
-    const int status = std::system(command.c_str());
-    DumpRun r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, read_file(dir.file("err"))};
-    std::istringstream lines(read_file(dir.file("out")));
-    for (std::string line; std::getline(lines, line);) r.out.push_back(line);
-    return r;
+ShellRun run_dump(const std::string& args, const std::string& input = "/dev/null") {
+    return run_shell(std::string(SDP_DUMP_BINARY) + " " + args + " <" + input);
 }
 
 TEST(SdpDump, ListsASerialPortRecordFromRawBytesOnStdinOrInAFile) {
@@ -467,7 +452,7 @@ TEST(SdpDump, ListsASerialPortRecordFromRawBytesOnStdinOrInAFile) {
     };
     const std::string addr = " --addr 00:06:66:4A:0b:C1";
     for (const std::string& args : {addr, "-" + addr, raw + addr}) {
-        const DumpRun r = run_dump(args, raw);
+        const ShellRun r = run_dump(args, raw);
         EXPECT_EQ(r.status, 0) << args;
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.out, expected);
@@ -476,7 +461,7 @@ TEST(SdpDump, ListsASerialPortRecordFromRawBytesOnStdinOrInAFile) {
 
 TEST(SdpDump, ReadsHexTextOfARealDeviceAndSaysWhenThereIsNoChannel) {
     // Ten lines of hex on stdin.
-    DumpRun r = run_dump("--hex -", std::string(VGPS_TEST_DATA_DIR) + "/sdp/dialog-audio.hex");
+    ShellRun r = run_dump("--hex -", std::string(VGPS_TEST_DATA_DIR) + "/sdp/dialog-audio.hex");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(Lines(r.out.end() - std::min<long>(2, std::ssize(r.out)), r.out.end()),
               (Lines{kMe + "BD_ADDR: 00:00:00:00:00:00", "channel 2"}));
@@ -492,7 +477,7 @@ TEST(SdpDump, UnreadableInputExitsWithTwo) {
     for (const std::string& args : {dir.file("missing"), dir.path(), "--hex " + dir.file("bad.hex"),
                                     "--hex " + dir.file("odd.hex"), std::string("--addr 00:11:22"),
                                     std::string("--bogus")}) {
-        const DumpRun r = run_dump(args);
+        const ShellRun r = run_dump(args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_TRUE(r.out.empty());
         EXPECT_EQ(r.err.rfind("sdp-dump: ", 0), 0u) << r.err;
@@ -507,7 +492,7 @@ TEST(SdpDump, StopsAtAnInputNoDaemonCouldSendAndReportsAFailedWrite) {
     write_file(big, "");
     ASSERT_EQ(::truncate(big.c_str(), (64 << 20) + 1), 0);
     for (const std::string& args : {big, std::string("-")}) {
-        const DumpRun r = run_dump(args, big);
+        const ShellRun r = run_dump(args, big);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_TRUE(r.out.empty());
         const std::string name = args == "-" ? "stdin" : big;
@@ -515,11 +500,9 @@ TEST(SdpDump, StopsAtAnInputNoDaemonCouldSendAndReportsAFailedWrite) {
                          "(less than 50 MiB); nothing was listed\n");
     }
 
-    const std::string spp = std::string(VGPS_TEST_DATA_DIR) + "/sdp/rn-spp.hex";
-    const int status = std::system((std::string(SDP_DUMP_BINARY) + " --hex " + spp + " >/dev/full 2>" +
-                                    dir.file("err")).c_str());
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
-    EXPECT_EQ(read_file(dir.file("err")), "sdp-dump: cannot write the output: No space left on device\n");
+    const ShellRun full = run_dump("--hex >/dev/full", std::string(VGPS_TEST_DATA_DIR) + "/sdp/rn-spp.hex");
+    EXPECT_EQ(full.status, 2);
+    EXPECT_EQ(full.err, "sdp-dump: cannot write the output: No space left on device\n");
 }
 
 }  // namespace
