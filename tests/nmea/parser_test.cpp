@@ -244,16 +244,16 @@ TEST(NmeaAssertions, StopOnNullArgumentsNamingTheCondition) {
 
 // ---- Real receiver captures -------------------------------------------
 
-// Feeds the pieces in turn to one parser: after each, the packs applied so
-// far and the record.
-std::vector<std::pair<int, nmeaINFO>> feed(const test::Strings& pieces) {
+// The record after each line, fed in turn to one parser.
+std::vector<nmeaINFO> feed(const test::Strings& lines) {
     nmeaPARSER parser;
     EXPECT_EQ(1, nmea_parser_init(&parser));
     nmeaINFO info = test::fresh_info(0);
-    std::vector<std::pair<int, nmeaINFO>> out;
-    int applied = 0;
-    for (const std::string& p : pieces)
-        out.emplace_back(applied += nmea_parse(&parser, p.data(), static_cast<int>(p.size()), &info), info);
+    std::vector<nmeaINFO> out;
+    for (const std::string& line : lines) {
+        nmea_parse(&parser, line.data(), static_cast<int>(line.size()), &info);
+        out.push_back(info);
+    }
     nmea_parser_destroy(&parser);
     return out;
 }
@@ -265,9 +265,9 @@ double json_number(const std::string& json, const std::string& key) {
 }
 
 // After each valid RMC the record holds the date, time, position, speed and
-// track that the reference decoder reported for the same sentence; cutting
-// the stream into blocks of any size changes nothing.
-TEST(NmeaCaptures, RmcPositionsMatchTheReferenceDecoderInAnyBlockSize) {
+// track that the reference decoder reported for the same sentence. (How the
+// stream is cut into blocks changes nothing: NmeaParserCuts.)
+TEST(NmeaCaptures, RmcPositionsMatchTheReferenceDecoder) {
     // The receivers, with the count of valid RMC sentences that have a report.
     const std::pair<std::string, int> captures[] = {
         {"bt-q818", 10}, {"bn-9015", 5}, {"haicom-305N", 67}, {"magellan-ec10", 21},
@@ -294,7 +294,7 @@ TEST(NmeaCaptures, RmcPositionsMatchTheReferenceDecoderInAnyBlockSize) {
             if (std::isnan(lat) || std::isnan(lon) || time == std::string::npos) continue;
             ++compared;
             SCOPED_TRACE(sentence);
-            const nmeaINFO& info = by_line[i].second;
+            const nmeaINFO& info = by_line[i];
             EXPECT_NEAR(lat, nmea_ndeg2degree(info.lat), 1e-6);
             EXPECT_NEAR(lon, nmea_ndeg2degree(info.lon), 1e-6);
             char when[96];
@@ -306,16 +306,6 @@ TEST(NmeaCaptures, RmcPositionsMatchTheReferenceDecoderInAnyBlockSize) {
             if (!std::isnan(track)) { EXPECT_NEAR(track, info.direction, 1e-4); }
         }
         EXPECT_EQ(want_compared, compared);
-
-        std::string stream;
-        for (const std::string& line : lines) stream += line;
-        for (size_t block : {1, 7, 80, 500, 1023}) {
-            test::Strings pieces;
-            for (size_t pos = 0; pos < stream.size(); pos += block) pieces.push_back(stream.substr(pos, block));
-            const auto fed = feed(pieces);
-            EXPECT_EQ(by_line.back().first, fed.back().first) << block;
-            EXPECT_EQ(0, std::memcmp(&by_line.back().second, &fed.back().second, sizeof(nmeaINFO))) << block;
-        }
     }
 }
 
@@ -323,8 +313,8 @@ TEST(NmeaCaptures, OtherTalkersGiveNoFix) {
     // This receiver reports its fix under GN and GL talkers only; the GP
     // sentences come after the lock is lost.
     const auto fed = feed(test::capture_lines("ch-4711"));
-    for (const auto& [packs, info] : fed) EXPECT_EQ(std::make_pair(0, 1), std::make_pair(info.sig, info.fix));
-    EXPECT_EQ(NMEA_GPGGA | NMEA_GPGSA | NMEA_GPGSV | NMEA_GPRMC, fed.back().second.smask);
+    for (const nmeaINFO& info : fed) EXPECT_EQ(std::make_pair(0, 1), std::make_pair(info.sig, info.fix));
+    EXPECT_EQ(NMEA_GPGGA | NMEA_GPGSA | NMEA_GPGSV | NMEA_GPRMC, fed.back().smask);
 }
 
 }  // namespace
