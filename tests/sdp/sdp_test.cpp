@@ -163,10 +163,15 @@ Lines listing(const Bytes& pdu, size_t first = 0) {
     return first < lines.size() ? Lines(lines.begin() + static_cast<long>(first), lines.end()) : Lines{};
 }
 
-TEST(SdpListing, HandleOnlyRecordListsTwoLinesAndNoHandleListsTheAllocatorsValue) {
-    RecordBuilder with_handle;
-    EXPECT_EQ(listing(with_handle.handle(0x00090002).pdu()),
-              (Lines{kRule, "<print_service_attr> Service Record Handle: 0x00090002"}));
+TEST(SdpListing, HandleOnlyRecordsListTwoLinesAndNoHandleListsTheAllocatorsValue) {
+    const Lines handle_only{kRule, "<print_service_attr> Service Record Handle: 0x00000001"};
+    EXPECT_EQ(listing(RecordBuilder().handle(1).pdu()), handle_only);
+    // Attributes of the wrong type leave their section out: name as a
+    // number, class list of strings, protocol list as a number, language
+    // list as a string, profile list as a uint8.
+    EXPECT_EQ(listing(from_hex("352c 0900000a00000001 0901000a41424344 090001 3503 250141"
+                               "090004 0a00000003 090006 25026a61 090009 0805")),
+              handle_only);
     RecordBuilder without;
     EXPECT_EQ(listing(without.classes({uuid16(SERIAL_PORT_SVCLASS_ID)}).pdu(), 1).at(0),
               "<print_service_attr> Service Record Handle: 0xffffffff");
@@ -230,14 +235,6 @@ TEST(SdpListing, OurRecordPrintIsCalledNotLibbluetooths) {
                                       "<sdp_record_print> Service Description: NMEA over SPP",
                                       "<sdp_record_print> Service Provider: Acme",
                                       "<print_service_attr> Service Record Handle: 0x00000007"}));
-}
-
-TEST(SdpListing, AttributesOfTheWrongTypeLeaveTheirSectionOut) {
-    // Name as a number, class list of strings, protocol list as a number,
-    // language list as a string, profile list as a uint8.
-    const Bytes pdu = from_hex("352c 0900000a00000001 0901000a41424344 090001 3503 250141"
-                               "090004 0a00000003 090006 25026a61 090009 0805");
-    EXPECT_EQ(listing(pdu), (Lines{kRule, "<print_service_attr> Service Record Handle: 0x00000001"}));
 }
 
 const std::string kFound = "BD_ADDR: 00:06:66:0a:bc:de";
@@ -470,7 +467,7 @@ TEST(SdpDump, ReadsHexTextOfARealDeviceAndSaysWhenThereIsNoChannel) {
     EXPECT_EQ(r.out, (Lines{kMe + "No rfcomm channel found", "channel none"}));
 }
 
-TEST(SdpDump, UnreadableInputExitsWithTwo) {
+TEST(SdpDump, RefusesWhatItCannotListAndReportsAFailedWrite) {
     TempDir dir;
     write_file(dir.file("bad.hex"), "35 0x");
     write_file(dir.file("odd.hex"), "350");
@@ -482,12 +479,9 @@ TEST(SdpDump, UnreadableInputExitsWithTwo) {
         EXPECT_TRUE(r.out.empty());
         EXPECT_EQ(r.err.rfind("sdp-dump: ", 0), 0u) << r.err;
     }
-}
 
-TEST(SdpDump, StopsAtAnInputNoDaemonCouldSendAndReportsAFailedWrite) {
     // Zero bytes, one more than 64 MiB (a sparse file: no disk is used),
     // against daemon messages of less than 50 MiB.
-    TempDir dir;
     const std::string big = dir.file("big.bin");
     write_file(big, "");
     ASSERT_EQ(::truncate(big.c_str(), (64 << 20) + 1), 0);
