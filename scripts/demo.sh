@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds everything (release build),
 # starts the vexod daemon with the example scenario (three receivers in
-# range, radio off) and runs the application on its screens against it,
-# without a display: scripts/demo.script plays the user along the road of a
-# position (the notice, the search, the names, the tap on the receiver that
-# replays a recorded track, the GPS inspector following its positions), and
+# range, radio off) and runs the application on its screens against it.
+# On a terminal the screens are drawn in it and you play the user: dismiss
+# the notice, tap "Discover more ...", tap "BT-GPS 5E01" (it replays a
+# recorded track) and watch the GPS inspector follow it; q quits. Otherwise
+# (no terminal), without a display: scripts/demo.script plays the user along
+# the road of a position (the notice, the search, the names, the tap on the
+# receiver, the GPS inspector following its positions), and
 # scripts/show-screens.py shows each of the script's dumps as the screen a
 # reader would see. Then the daemon is stopped.
 set -euo pipefail
@@ -36,11 +39,17 @@ for _ in $(seq 100); do
   sleep 0.05
 done
 
-echo "== vexod-gps --headless --script scripts/demo.script (each dump shown as its screen)"
 status=0
-VEXOD_GPS_PREFS_DIR="$work" "$bin/src/app/vexod-gps" --headless --script scripts/demo.script \
-  --socket "$socket" --timeout 60 2>"$work/vexod-gps.log" >"$work/dumps" || status=$?
-python3 scripts/show-screens.py <"$work/dumps"
+if [[ -t 0 && -t 1 ]]; then
+  echo "== vexod-gps in this terminal: Tab and the arrows move, Enter taps, Esc goes back, q quits"
+  VEXOD_GPS_PREFS_DIR="$work" "$bin/src/app/vexod-gps" --terminal --socket "$socket" \
+    2>"$work/vexod-gps.log" || status=$?
+else
+  echo "== vexod-gps --headless --script scripts/demo.script (each dump shown as its screen)"
+  VEXOD_GPS_PREFS_DIR="$work" "$bin/src/app/vexod-gps" --headless --script scripts/demo.script \
+    --socket "$socket" --timeout 60 2>"$work/vexod-gps.log" >"$work/dumps" || status=$?
+  python3 scripts/show-screens.py <"$work/dumps"
+fi
 if [[ $status -ne 0 ]]; then
   echo "== vexod-gps ended with status $status; its log:"
   sed 's/^/  /' "$work/vexod-gps.log"

@@ -10,6 +10,7 @@ packages=(
   libsystemd-dev dbus-daemon python3-dbusmock
   clang libclang-rt-14-dev
   valgrind
+  libncurses-dev tmux
 )
 
 missing=()

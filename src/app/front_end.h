@@ -18,6 +18,7 @@ namespace vgps {
 
 struct AppOptions {
     bool headless = false;
+    bool terminal = false;              // --terminal
     std::optional<std::string> script;  // --script FILE ("-": stdin)
     std::string socketPath;             // --socket; empty: the default
     std::optional<bdaddr> device;       // --device
@@ -28,6 +29,7 @@ struct AppOptions {
 
 enum class FrontEnd {
     Headless,  // no display: a script, or the scripted road that prints report lines
+    Terminal,  // the screens in the terminal on stdin and stdout (front-end/terminal)
 };
 
 struct FrontEndChoice {

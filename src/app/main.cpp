@@ -30,17 +30,24 @@ int main(int argc, char** argv) {
     std::string script;
     vgps::CommandLine cli(
         "vexod-gps",
-        "--headless [--script FILE] [--socket PATH] [--device ADDRESS] [--positions N]\n"
+        "[--terminal] [--script FILE] [--socket PATH] [--timeout SECONDS]\n"
+        "       vexod-gps --headless [--script FILE] [--socket PATH] [--device ADDRESS] [--positions N]\n"
         "                 [--exit-when-done] [--timeout SECONDS]",
         "The application: its main screen connects to the vexod daemon, searches for devices, resolves\n"
-        "their names and connects to one; its GPS inspector shows the positions. With --headless and no\n"
-        "script, a scripted user plays that road and every report is one line on stdout; with --script,\n"
-        "the script plays the user and each of its dumps is one line on stdout.",
-        "Exit status: 0 done or interrupted, 1 daemon not reachable, gone or not answering, 2 bad\n"
-        "arguments or script, 3 time-out, 4 a script's wait-for that ran out of time. Log lines go to\n"
-        "stderr.");
+        "their names and connects to one; its GPS inspector shows the positions. On a terminal the\n"
+        "screens are drawn in it and a person plays the user with the keys and the mouse (q quits).\n"
+        "With --headless and no script, a scripted user plays that road and every report is one line\n"
+        "on stdout; with --script, the script plays the user and each of its dumps is one line on\n"
+        "stdout (in a terminal, once it is given back).",
+        "Exit status: 0 done, quit or interrupted, 1 daemon not reachable, gone or not answering (or\n"
+        "no usable terminal), 2 bad arguments or script, 3 time-out, 4 a script's wait-for that ran\n"
+        "out of time. Log lines go to stderr (held while the screens are drawn on it).");
     CLI::App& app = cli.app();
-    app.add_flag("--headless", options.headless, "run without a display (the only front-end of this build)");
+    CLI::Option* headless_option =
+        app.add_flag("--headless", options.headless, "run without a display: report lines or a script's dumps");
+    app.add_flag("--terminal", options.terminal,
+                 "draw the screens in the terminal (the default when stdin and\nstdout are one)")
+        ->excludes(headless_option);
     CLI::Option* script_option =
         app.add_option("--script", script, "play the user from FILE (\"-\": stdin), one command a line")
             ->type_name("FILE");

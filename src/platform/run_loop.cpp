@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <vector>
 
 namespace vgps {
@@ -87,11 +88,12 @@ void RunLoop::notify_before_wait() {
 
 bool RunLoop::run_once(std::chrono::milliseconds timeout) {
     notify_before_wait();
-    auto wait = timeout;
+    auto wait = timeout;  // negative: no limit
     if (!timers_.empty()) {
-        auto until_timer = std::chrono::duration_cast<std::chrono::milliseconds>(
-            timers_.begin()->first.when - Clock::now() + std::chrono::microseconds(999));
-        wait = std::clamp(until_timer, std::chrono::milliseconds(0), wait);
+        auto until_timer = std::max(std::chrono::milliseconds(0),
+                                    std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        timers_.begin()->first.when - Clock::now() + std::chrono::microseconds(999)));
+        if (wait.count() < 0 || until_timer < wait) wait = until_timer;
     }
 
     std::vector<pollfd> fds;
@@ -101,7 +103,8 @@ bool RunLoop::run_once(std::chrono::milliseconds timeout) {
         fds.push_back(pollfd{source->fd, POLLIN, 0});
         ids.push_back(id);
     }
-    const int r = ::poll(fds.data(), fds.size(), static_cast<int>(std::max<int64_t>(0, wait.count())));
+    const int r = ::poll(fds.data(), fds.size(),
+                         wait.count() < 0 ? -1 : static_cast<int>(std::min<int64_t>(wait.count(), INT32_MAX)));
     bool ran = false;
     if (r > 0) {
         for (size_t i = 0; i < fds.size(); ++i) {
@@ -137,7 +140,8 @@ bool RunLoop::run_until(const std::function<bool()>& done, std::chrono::millisec
 void RunLoop::run() {
     stopped_ = false;
     while (!stopped_ && (!sources_.empty() || !timers_.empty())) {
-        run_once(std::chrono::milliseconds(1000));
+        // Nothing wakes an idle loop: it waits for a source or its next timer.
+        run_once(std::chrono::milliseconds(-1));
     }
 }
 

@@ -53,16 +53,17 @@ public:
     // Safe from inside an observer: a removed observer is not called again.
     void remove_before_wait_observer(ObserverId id);
 
-    // One turn: runs the before-wait observers, waits at most `timeout` for
-    // a source or a timer, then calls what is due. True when at least one
-    // source or timer callback ran.
+    // One turn: runs the before-wait observers, waits at most `timeout` (a
+    // negative one: as long as it takes) for a source or a timer, then calls
+    // what is due. True when at least one source or timer callback ran.
     bool run_once(std::chrono::milliseconds timeout);
 
     // Turns until `done()` is true (checked before every turn) or `timeout`
     // has passed. True when `done()` held.
     bool run_until(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
-    // Turns until `stop()` is called or nothing is left to wait for.
+    // Turns until `stop()` is called or nothing is left to wait for. Between
+    // events the thread sleeps: no turn runs without a source or a timer.
     void run();
     void stop() { stopped_ = true; }
 

@@ -23,46 +23,35 @@
 namespace vexod::bluez {
 namespace {
 
-std::string device_socket(const vgps::bdaddr& device, const std::string& suffix) {
+// A non-blocking connection to the device's local socket `<address>.<name>`,
+// as the radio takes its Bluetooth sockets.
+int connect_to(const vgps::bdaddr& device, const std::string& name, int type) {
     const char* dir = std::getenv("VEXOD_LOCAL_RADIO");
-    return std::string(dir ? dir : ".") + "/" + vgps::ba2str(device) + "." + suffix;
-}
-
-// A non-blocking connection to the local socket at `path`, as the radio
-// takes its Bluetooth sockets.
-int connect_to(const std::string& path, int type) {
-    sockaddr_un address;
-    if (!vgps::local_address(path, &address)) return -1;
-    const int fd = ::socket(AF_UNIX, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
-        const int error = errno;
-        ::close(fd);
-        errno = error == ENOENT ? ECONNREFUSED : error;
+    const std::string base = std::string(dir ? dir : ".") + "/" + vgps::ba2str(device) + ".";
+    if (::access((base + "sdp").c_str(), F_OK) != 0) {
+        errno = EHOSTDOWN;
         return -1;
     }
-    return fd;
+    sockaddr_un address;
+    if (!vgps::local_address(base + name, &address)) return -1;
+    const int fd = ::socket(AF_UNIX, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
+        errno == EINPROGRESS)
+        return fd;
+    const int error = errno == ENOENT ? ECONNREFUSED : errno;
+    ::close(fd);
+    errno = error;
+    return -1;
 }
-
-bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
 }  // namespace
 
 int open_sdp_socket(const vgps::bdaddr&, const vgps::bdaddr& device) {
-    const std::string path = device_socket(device, "sdp");
-    if (!exists(path)) {
-        errno = EHOSTDOWN;
-        return -1;
-    }
-    return connect_to(path, SOCK_SEQPACKET);
+    return connect_to(device, "sdp", SOCK_SEQPACKET);
 }
 
 int open_rfcomm_socket(const vgps::bdaddr&, const vgps::bdaddr& device, uint8_t channel) {
-    if (!exists(device_socket(device, "sdp"))) {
-        errno = EHOSTDOWN;
-        return -1;
-    }
-    return connect_to(device_socket(device, std::to_string(channel)), SOCK_STREAM);
+    return connect_to(device, std::to_string(channel), SOCK_STREAM);
 }
 
 }  // namespace vexod::bluez

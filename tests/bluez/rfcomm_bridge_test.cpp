@@ -6,13 +6,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
-
 #include "device_peers.h"
+#include "platform/fd.h"
 #include "platform/log.h"
 #include "platform/run_loop.h"
 #include "support/temp_dir.h"
@@ -21,107 +18,106 @@ namespace vexod::bluez {
 namespace {
 
 using namespace std::chrono_literals;
-using test::capture;
-using test::connect_to;
 using test::Peer;
 
-bool exists(const std::string& path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
+// A real receiver's NMEA capture, `copies` times over.
+std::string capture(int copies) {
+    std::string all;
+    for (int i = 0; i < copies; ++i) all += vgps::test::read_file(std::string(VGPS_TEST_DATA_DIR) + "/nmea/haicom-305N.log");
+    EXPECT_GT(all.size(), copies * 10000u);
+    return all;
 }
+
+bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
 class RfcommBridgeTest : public ::testing::Test {
 public:
-    void SetUp() override {
-        ASSERT_EQ(::setenv("TMPDIR", tmp.path().c_str(), 1), 0);  // the link's folder goes there
+    // A new link: the receiver on a fresh socket pair, the bridge open.
+    void open(BridgeOptions options) {
+        bridge.reset();
+        app.reset();
+        int fds[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
         receiver = std::make_unique<Peer>(&loop, fds[1]);
-    }
-    void TearDown() override { ::unsetenv("TMPDIR"); }
-
-    void open(BridgeOptions options) {
+        ends.clear();
         bridge = std::make_unique<RfcommBridge>(&loop, fds[0], options, [this](LinkEnd why, int error) {
             ends.push_back({why, error});
-            path_gone_at_end = !exists(bridge->path());
+            gone_at_end = !exists(folder());
         });
         std::string error;
         ASSERT_TRUE(bridge->open(&error)) << error;
-        ASSERT_TRUE(exists(bridge->path()));
         EXPECT_EQ(bridge->path().rfind(tmp.path() + "/vexod-link-", 0), 0u) << bridge->path();
     }
-    void connect_app() { app = std::make_unique<Peer>(&loop, connect_to(bridge->path())); }
+    std::string folder() const { return bridge->path().substr(0, bridge->path().rfind('/')); }
+    void connect_app() {
+        const int fd = vgps::connect_local(bridge->path(), SOCK_CLOEXEC | SOCK_NONBLOCK);
+        ASSERT_GE(fd, 0) << bridge->path();
+        app = std::make_unique<Peer>(&loop, fd);
+    }
     bool run_until(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5000ms) {
         return loop.run_until(done, timeout);
     }
+    void settle(std::chrono::milliseconds time) {
+        loop.run_until([] { return false; }, time);
+    }
+    // The one end reported, with its files gone by then.
+    void expect_end(LinkEnd why, int error = 0) {
+        ASSERT_TRUE(run_until([&] { return !ends.empty(); }));
+        settle(100ms);
+        ASSERT_EQ(ends.size(), 1u);
+        EXPECT_EQ(ends[0].first, why);
+        EXPECT_EQ(ends[0].second, error);
+        EXPECT_TRUE(gone_at_end);
+    }
 
     vgps::test::TempDir tmp;
+    vgps::test::ScopedEnv tmpdir{"TMPDIR", tmp.path()};  // the link's folder goes there
     vgps::LogCapture log;
     vgps::RunLoop loop;
-    int fds[2] = {-1, -1};
     std::unique_ptr<Peer> receiver;  // the device's end of the RFCOMM link
     std::unique_ptr<Peer> app;       // the application on the data socket
     std::unique_ptr<RfcommBridge> bridge;
     std::vector<std::pair<LinkEnd, int>> ends;
-    bool path_gone_at_end = false;
+    bool gone_at_end = false;
 };
 
-TEST_F(RfcommBridgeTest, ARealCaptureReachesTheApplicationAndCommandsTheReceiver) {
-    const std::string stream = capture(16);  // five times the buffers of the bridge and more
-    open(BridgeOptions{});
+TEST_F(RfcommBridgeTest, BothWaysAndAStalledReaderHoldsUpOnlyItsOwnStream) {
+    const std::string stream = capture(32);  // many times the buffers of the bridge
+    open(BridgeOptions{.buffer_bytes = 4096});
     // The receiver starts talking before the application is there.
     receiver->send(stream.substr(0, 5000));
-    loop.run_until([] { return false; }, 50ms);
+    settle(50ms);
     connect_app();
     const std::string command = "$PSRF103,00,00,01,01*25\r\n";
     app->send(command);
     ASSERT_TRUE(run_until([&] { return receiver->in == command; }));
-    receiver->send(stream.substr(5000));
-    receiver->close_when_sent();
-
-    ASSERT_TRUE(run_until([&] { return app->at_end; }, 20000ms));
-    EXPECT_EQ(app->in.size(), stream.size());
-    EXPECT_TRUE(app->in == stream) << "every byte, in order";
-    ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].first, LinkEnd::DeviceClosed);
-    EXPECT_EQ(ends[0].second, 0);
-    EXPECT_TRUE(path_gone_at_end);
-    EXPECT_EQ(bridge->bytes_to_app(), stream.size());
-    EXPECT_EQ(bridge->bytes_to_device(), command.size());
     EXPECT_TRUE(log.contains("<vexod> data socket " + bridge->path() + " connected"));
-}
 
-TEST_F(RfcommBridgeTest, AStalledReaderHoldsUpOnlyItsOwnStream) {
-    const std::string stream = capture(32);
-    open(BridgeOptions{.buffer_bytes = 4096});
-    connect_app();
-    app->set_reading(false);
-    receiver->send(stream);
     // The loop keeps serving everything else while the reader sleeps.
+    app->set_reading(false);
+    receiver->send(stream.substr(5000));
     int ticks = 0;
     std::function<void()> tick = [&] {
         ++ticks;
         loop.add_timer(10ms, tick);
     };
     loop.add_timer(10ms, tick);
-    loop.run_until([] { return false; }, 500ms);
+    settle(500ms);
     EXPECT_GE(ticks, 20);
     EXPECT_TRUE(receiver->blocked) << "the receiver is held up, not buffered without end";
-    EXPECT_LT(receiver->sent, stream.size());
-    const uint64_t held = bridge->bytes_to_app();
-    loop.run_until([] { return false; }, 100ms);
-    EXPECT_EQ(bridge->bytes_to_app(), held) << "nothing moves while the reader sleeps";
+    const size_t held = receiver->sent;
+    EXPECT_LT(held, stream.size());
+    settle(100ms);
+    EXPECT_EQ(receiver->sent, held) << "nothing moves while the reader sleeps";
 
     app->set_reading(true);
     ASSERT_TRUE(run_until([&] { return app->in.size() == stream.size(); }, 20000ms));
-    EXPECT_TRUE(app->in == stream);
+    EXPECT_TRUE(app->in == stream) << "every byte, in order";
     EXPECT_TRUE(ends.empty());
-
     // The application closing ends the link, and the RFCOMM socket with it.
     app->close();
     ASSERT_TRUE(run_until([&] { return receiver->at_end; }));
-    ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].first, LinkEnd::AppClosed);
-    EXPECT_TRUE(path_gone_at_end);
+    expect_end(LinkEnd::AppClosed);
 }
 
 TEST_F(RfcommBridgeTest, EveryEndIsReportedOnce) {
@@ -152,7 +148,7 @@ TEST_F(RfcommBridgeTest, EveryEndIsReportedOnce) {
              t.connect_app();
              t.receiver->set_reading(false);
              t.app->send("$PMTK220,1000*1F\r\n");
-             t.loop.run_until([] { return false; }, 100ms);
+             t.settle(100ms);
              t.receiver->close();
          },
          LinkEnd::DeviceClosed, ECONNRESET},
@@ -161,58 +157,34 @@ TEST_F(RfcommBridgeTest, EveryEndIsReportedOnce) {
              t.connect_app();
              t.app->set_reading(false);
              t.receiver->send(capture(16));
-             t.loop.run_until([] { return false; }, 100ms);
+             t.settle(100ms);
              t.receiver->close();
          },
          LinkEnd::DeviceClosed, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ends.clear();
-        app.reset();
-        receiver.reset();
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
-        receiver = std::make_unique<Peer>(&loop, fds[1]);
         open(BridgeOptions{.buffer_bytes = 4096, .accept_timeout = 300ms, .drain_timeout = 200ms});
-        const std::string dir = bridge->path().substr(0, bridge->path().rfind('/'));
         c.act(*this);
-        ASSERT_TRUE(run_until([&] { return !ends.empty(); }));
-        loop.run_until([] { return false; }, 100ms);
-        ASSERT_EQ(ends.size(), 1u);
-        EXPECT_EQ(ends[0].first, c.why);
-        EXPECT_EQ(ends[0].second, c.error);
-        EXPECT_TRUE(path_gone_at_end);
-        EXPECT_FALSE(exists(dir));
+        expect_end(c.why, c.error);
         EXPECT_TRUE(run_until([&] { return receiver->at_end || receiver->closed(); }))
             << "the RFCOMM socket is closed with the link";
-        bridge.reset();
     }
 }
 
+// A receiver that closes right after the link came up: its bytes wait for
+// the application.
 TEST_F(RfcommBridgeTest, TheReceiversLastWordsWaitForTheApplication) {
     open(BridgeOptions{});
     const std::string last = capture(1);
     receiver->send(last);
     receiver->close_when_sent();
-    loop.run_until([] { return false; }, 100ms);
+    settle(100ms);
     EXPECT_TRUE(ends.empty());
     connect_app();
     ASSERT_TRUE(run_until([&] { return app->at_end; }));
     EXPECT_TRUE(app->in == last);
-    ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].first, LinkEnd::DeviceClosed);
-}
-
-TEST_F(RfcommBridgeTest, DestroyedWhileRunningReportsNothingAndLeavesNothing) {
-    open(BridgeOptions{});
-    connect_app();
-    receiver->send("$GPGGA,1*00\r\n");
-    ASSERT_TRUE(run_until([&] { return !app->in.empty(); }));
-    const std::string dir = bridge->path().substr(0, bridge->path().rfind('/'));
-    bridge.reset();
-    EXPECT_FALSE(exists(dir));
-    EXPECT_TRUE(run_until([&] { return app->at_end && receiver->at_end; }));
-    EXPECT_TRUE(ends.empty());
+    expect_end(LinkEnd::DeviceClosed);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <bluetooth/bluetooth.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include "bluez/address.h"
 #include "device_peers.h"
@@ -24,13 +23,22 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::Bytes;
-using test::from_hex;
+using test::kAllAttributes;
+using test::kPattern;
 using test::SdpServer;
 
-// What the application sends (request 20): the Serial Port class, every
-// attribute.
-const Bytes kPattern = {0x35, 0x03, 0x19, 0x11, 0x01};
-const Bytes kAllAttributes = {0x35, 0x05, 0x0A, 0x00, 0x00, 0xFF, 0xFF};
+// The bytes of the hex digits in `text`, blanks skipped.
+Bytes from_hex(const std::string& text) {
+    std::string digits;
+    for (char c : text) {
+        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
+    }
+    Bytes out;
+    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    }
+    return out;
+}
 
 class SdpSearchTest : public ::testing::Test {
 protected:
@@ -40,7 +48,8 @@ protected:
         Bytes attributes;
     };
 
-    // Searches through a socket pair whose far end `server_for` serves.
+    // Searches for `pattern` and `ids` through a socket pair whose far end
+    // is the device's SDP server, serving `attributes`.
     Outcome search(Bytes attributes, size_t chunk, SdpServer::Mode mode = SdpServer::Mode::Answer,
                    std::chrono::milliseconds timeout = 5000ms) {
         int fds[2];
@@ -48,7 +57,7 @@ protected:
         server = std::make_unique<SdpServer>(&loop, fds[1], std::move(attributes), chunk, mode);
         SdpQuery query;
         std::string error;
-        EXPECT_TRUE(sdp_parse_query(kPattern, kAllAttributes, &query, &error)) << error;
+        EXPECT_TRUE(sdp_parse_query(pattern, ids, &query, &error)) << error;
         Outcome out;
         SdpSearch s(&loop, fds[0], query, timeout, [&](uint32_t result, Bytes bytes) {
             out = Outcome{true, result, std::move(bytes)};
@@ -63,131 +72,119 @@ protected:
                                                vgps::bdaddr{{0, 0x0b, 0x0d, 0x88, 0xa2, 0x3c}});
     }
 
-    vgps::LogCapture log;  // the record listing of the channel choice
+    vgps::LogCapture log;  // also takes the record listing of the channel choice
     vgps::RunLoop loop;
     std::unique_ptr<SdpServer> server;
+    Bytes pattern = kPattern, ids = kAllAttributes;
 };
 
-TEST_F(SdpSearchTest, TheSimulatorsRecordsComeBackAsSentAndGiveTheSameChannel) {
+TEST_F(SdpSearchTest, RecordsComeBackAsSentAndGiveTheSameChannel) {
     struct Case {
-        const char* what;
-        std::vector<Service> services;
-        int channel;
+        std::string what;
+        Bytes records;
+        int channel;  // the one the application chooses
     };
-    const Case cases[] = {
-        {"one serial port", {{"SPP Slave", 1}}, 1},
-        {"a GPS port after another", {{"Serial Port", 1}, {"GPS Serial Port", 2}}, 2},
-        {"no RFCOMM", {{"GPS", 0}}, 0},
-        {"many records", {{"A", 1}, {"B", 2}, {"C", 3}, {"D", 4}, {"Bluetooth GPS", 5}, {"F", 6}, {"G", 7}}, 5},
+    // The simulator's, and five real devices'.
+    std::vector<Case> cases = {
+        {"one serial port", build_attribute_lists({{"SPP Slave", 1}}), 1},
+        {"a GPS port after another", build_attribute_lists({{"Serial Port", 1}, {"GPS Serial Port", 2}}), 2},
+        {"no RFCOMM", build_attribute_lists({{"GPS", 0}}), 0},
+        {"many records",
+         build_attribute_lists({{"A", 1}, {"B", 2}, {"C", 3}, {"D", 4}, {"Bluetooth GPS", 5}, {"F", 6}, {"G", 7}}), 5},
     };
+    for (const auto& [name, chosen] : {std::pair{"rn-spp", 1}, {"chsmartbulb", 2}, {"elm327", 1}, {"pebble", 1},
+                                        {"dialog-audio", 2}}) {
+        const std::string path = std::string(VGPS_TEST_DATA_DIR) + "/sdp/" + name + ".hex";
+        cases.push_back({name, from_hex(vgps::test::read_file(path)), chosen});
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const Bytes simulated = build_attribute_lists(c.services);
-        ASSERT_EQ(channel(simulated), c.channel);
-        // Whole, and in parts of 48 bytes behind continuation states.
-        for (size_t chunk : {size_t(65535), size_t(48)}) {
-            const Outcome out = search(simulated, chunk);
+        ASSERT_EQ(channel(c.records), c.channel);
+        // Whole, and in parts of 23 bytes behind continuation states.
+        for (size_t chunk : {size_t(65535), size_t(23)}) {
+            const Outcome out = search(c.records, chunk);
             EXPECT_EQ(out.result, 0u);
-            EXPECT_EQ(out.attributes, simulated);
+            EXPECT_EQ(out.attributes, c.records);
             EXPECT_EQ(channel(out.attributes), c.channel);
-            EXPECT_EQ(server->requests.size(), (simulated.size() + chunk - 1) / chunk);
             // The device is asked for exactly what the application asked.
-            for (const auto& r : server->requests) {
-                EXPECT_EQ(r.pattern, kPattern);
-                EXPECT_EQ(r.attribute_ids, kAllAttributes);
-                EXPECT_EQ(r.max_bytes, 0xFFFF);
-            }
+            EXPECT_EQ(server->requests,
+                      std::vector<Bytes>((c.records.size() + chunk - 1) / chunk, SdpServer::asked()));
+            EXPECT_TRUE(loop.run_until([&] { return server->saw_end; }, 2000ms)) << "closed after the answer";
         }
     }
 }
 
-TEST_F(SdpSearchTest, RealDevicesRecordsInSmallParts) {
-    for (const char* name : {"rn-spp.hex", "chsmartbulb.hex", "elm327.hex", "pebble.hex", "dialog-audio.hex"}) {
-        SCOPED_TRACE(name);
-        const Bytes captured = from_hex(vgps::test::read_file(std::string(VGPS_TEST_DATA_DIR) + "/sdp/" + name));
-        ASSERT_FALSE(captured.empty());
-        const Outcome out = search(captured, 23);
-        EXPECT_EQ(out.result, 0u);
-        EXPECT_EQ(out.attributes, captured);
-        EXPECT_GT(channel(out.attributes), 0);
-        EXPECT_EQ(channel(out.attributes), channel(captured));
-        EXPECT_TRUE(loop.run_until([&] { return server->saw_end; }, 2000ms)) << "the socket is closed after the answer";
+TEST_F(SdpSearchTest, TheDeviceIsAskedWhatTheApplicationAsked) {
+    struct Case {
+        const char* pattern;
+        const char* ids;
+        const char* sent;  // pattern, maximum byte count, attribute list
+    };
+    for (const Case& c : {
+             // 32- and 128-bit UUIDs; single IDs, sent as such.
+             Case{"350a 1a00001101 1a00001000", "3506 090000 090100", "350a 1a00001101 1a00001000 ffff 3506 090000 090100"},
+             Case{"3511 1c00001101 00001000 800000805f9b34fb", "3503 090100",
+                  "3511 1c00001101 00001000 800000805f9b34fb ffff 3503 090100"},
+             // Sizes mixed: every UUID is sent in 128 bits, keeping its value.
+             Case{"3519 191101 1a00001000 1c00000001 00001000 800000805f9b34fb", "3503 090100",
+                  "3533 1c00001101 00001000 800000805f9b34fb 1c00001000 00001000 800000805f9b34fb"
+                  " 1c00000001 00001000 800000805f9b34fb ffff 3503 090100"},
+             // A range among them: everything is sent as ranges.
+             Case{"3503 191101", "360008 0a00000004 090100", "3503 191101 ffff 350a 0a00000004 0a01000100"},
+         }) {
+        SCOPED_TRACE(c.pattern);
+        pattern = from_hex(c.pattern);
+        ids = from_hex(c.ids);
+        search({}, 100, SdpServer::Mode::Silent, 100ms);
+        EXPECT_EQ(server->requests, std::vector<Bytes>{from_hex(c.sent)});
     }
 }
 
-TEST_F(SdpSearchTest, ADeviceThatDoesNotAnswer) {
-    const Bytes records = build_attribute_lists({{"SPP", 1}, {"GPS", 2}});
+TEST_F(SdpSearchTest, ADeviceThatDoesNotAnswerOrRefuses) {
+    using Mode = SdpServer::Mode;
     struct Case {
         const char* what;
-        SdpServer::Mode mode;
+        Mode mode;
         size_t requests;
+        uint32_t result;
+        const char* log;
     };
-    for (const Case& c : {Case{"silent", SdpServer::Mode::Silent, 1}, Case{"hangs up", SdpServer::Mode::HangUp, 1},
-                          Case{"hangs up halfway", SdpServer::Mode::HangUpAfterFirstPart, 2}}) {
+    for (const Case& c : {
+             Case{"silent", Mode::Silent, 1, vgps::kServiceSearchNotPerformed,
+                  "<vexod> service search: no answer in time"},
+             Case{"hangs up", Mode::HangUp, 1, vgps::kServiceSearchNotPerformed, nullptr},
+             Case{"hangs up halfway", Mode::HangUpAfterFirstPart, 2, vgps::kServiceSearchNotPerformed, nullptr},
+             Case{"refuses", Mode::Refuse, 1, 3,
+                  "<vexod> service search: the device refused the request: 0x0003 (invalid request syntax)"},
+         }) {
         SCOPED_TRACE(c.what);
         const auto started = std::chrono::steady_clock::now();
-        const Outcome out = search(records, 40, c.mode, 300ms);
-        EXPECT_EQ(out.result, vgps::kServiceSearchNotPerformed);
+        const Outcome out = search(build_attribute_lists({{"SPP", 1}, {"GPS", 2}}), 40, c.mode, 300ms);
+        EXPECT_EQ(out.result, c.result);
         EXPECT_TRUE(out.attributes.empty()) << "no part of a broken answer";
         EXPECT_EQ(server->requests.size(), c.requests);
-        if (c.mode != SdpServer::Mode::Silent) {
-            EXPECT_LT(std::chrono::steady_clock::now() - started, 300ms) << "a hang-up is not waited out";
+        if (c.mode != Mode::Silent) {
+            EXPECT_LT(std::chrono::steady_clock::now() - started, 300ms) << "not waited out";
+        }
+        if (c.log) {
+            EXPECT_TRUE(log.contains(c.log));
         }
     }
-    EXPECT_TRUE(log.contains("<vexod> service search: no answer in time"));
 }
 
-TEST_F(SdpSearchTest, ARefusedRequestGivesTheDevicesErrorCode) {
-    const Outcome out = search(build_attribute_lists({{"SPP", 1}}), 100, SdpServer::Mode::Refuse);
-    EXPECT_EQ(out.result, 3u);
-    EXPECT_TRUE(out.attributes.empty());
-    EXPECT_TRUE(log.contains("<vexod> service search: the device refused the request: 0x0003 (invalid request syntax)"));
-}
-
-TEST_F(SdpSearchTest, DestroyedBeforeTheAnswerClosesTheSocketAndReportsNothing) {
-    int fds[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
-    server = std::make_unique<SdpServer>(&loop, fds[1], Bytes{}, 100, SdpServer::Mode::Silent);
-    SdpQuery query;
-    std::string error;
-    ASSERT_TRUE(sdp_parse_query(kPattern, kAllAttributes, &query, &error));
-    bool called = false;
-    auto s = std::make_unique<SdpSearch>(&loop, fds[0], query, 200ms, [&](uint32_t, Bytes) { called = true; });
-    ASSERT_TRUE(loop.run_until([&] { return server->requests.size() == 1; }, 2000ms));
-    s.reset();
-    EXPECT_TRUE(loop.run_until([&] { return server->saw_end; }, 2000ms));
-    loop.run_until([] { return false; }, 300ms);
-    EXPECT_FALSE(called);
-}
-
-TEST(SdpQuery, PatternsAndAttributeLists) {
+TEST(SdpQuery, WhatIsNotAPatternOrAnAttributeListIsRefused) {
     SdpQuery q;
     std::string error;
-    // 16-, 32- and 128-bit UUIDs; single IDs only: sent as 16-bit IDs.
-    ASSERT_TRUE(sdp_parse_query(from_hex("3519 191101 1a00001101 1c00001101 00001000 800000805f9b34fb"),
-                                from_hex("3506 090000 090100"), &q, &error))
-        << error;
-    ASSERT_EQ(q.uuids.size(), 3u);
-    EXPECT_EQ(q.uuids[0].type, SDP_UUID16);
-    EXPECT_EQ(q.uuids[1].type, SDP_UUID32);
-    EXPECT_EQ(q.uuids[2].type, SDP_UUID128);
-    EXPECT_EQ(q.ranges, (std::vector<uint32_t>{0x00000000, 0x01000100}));
-    EXPECT_TRUE(q.individual);
-    // A range among them: everything is sent as ranges.
-    ASSERT_TRUE(sdp_parse_query(kPattern, from_hex("360008 0a00000004 090100"), &q, &error)) << error;
-    EXPECT_EQ(q.ranges, (std::vector<uint32_t>{0x00000004, 0x01000100}));
-    EXPECT_FALSE(q.individual);
-
     const std::pair<const char*, const char*> bad[] = {
-        {"191101", "3503 090000"},             // pattern not a sequence
-        {"3504 191101", "3503 090000"},        // sequence longer than the bytes
-        {"3503 191101 00", "3503 090000"},     // bytes after it
-        {"3500", "3503 090000"},               // no UUID
-        {"3503 091101", "3503 090000"},        // not a UUID
-        {"3503 191101", "3500"},               // no attribute
-        {"3503 191101", "3505 0a00050004"},    // a range that ends before it starts
-        {"3503 191101", "3503 190000"},        // not an ID
-        {"3503 191101", ""},                   // nothing
+        {"191101", "3503 090000"},           // pattern not a sequence
+        {"3504 191101", "3503 090000"},      // sequence longer than the bytes
+        {"3503 191101 00", "3503 090000"},   // bytes after it
+        {"3500", "3503 090000"},             // no UUID
+        {"3503 091101", "3503 090000"},      // not a UUID
+        {"3503 191101", "3500"},             // no attribute
+        {"3503 191101", "3505 0a00050004"},  // a range that ends before it starts
+        {"3503 191101", "3503 190000"},      // not an ID
+        {"3503 191101", ""},                 // nothing
     };
     for (const auto& [pattern, ids] : bad) {
         EXPECT_FALSE(sdp_parse_query(from_hex(pattern), from_hex(ids), &q, &error)) << pattern << " / " << ids;

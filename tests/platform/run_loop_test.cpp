@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/sockets.h"
@@ -78,6 +79,29 @@ TEST(RunLoop, TimersFireOnceInOrderAndTheLoopStopsOnRequest) {
     loop.add_timer(10000ms, [&] { fired.push_back(99); });
     loop.run();  // returns after stop(), not after 10 s
     EXPECT_EQ(std::count(fired.begin(), fired.end(), 99), 0);
+}
+
+TEST(RunLoop, AnIdleRunSleepsUntilASourceIsReady) {
+    RunLoop loop;
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    int turns = 0;
+    loop.add_before_wait_observer([&] { ++turns; });
+    loop.add_source(fds[0], [&] {
+        char c;
+        ASSERT_EQ(::read(fds[0], &c, 1), 1);
+        loop.stop();
+    });
+    // Written well after any periodic wake-up would have come.
+    std::thread writer([&] {
+        std::this_thread::sleep_for(1300ms);
+        ASSERT_EQ(::write(fds[1], "x", 1), 1);
+    });
+    loop.run();
+    writer.join();
+    EXPECT_EQ(turns, 1);  // one wait, one callback, stopped
+    ::close(fds[0]);
+    ::close(fds[1]);
 }
 
 TEST(RunLoop, BeforeWaitObserversRunAtTheStartOfEveryTurn) {

@@ -2,6 +2,7 @@
 // the object goes away.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace vgps::test {
@@ -19,6 +20,20 @@ public:
 
 private:
     std::string path_;
+};
+
+// An environment variable set for the object's life (TMPDIR for the
+// folders of the code under test, a bus address), then put back as it was.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, const std::string& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
 };
 
 // Whole-file helpers for fixtures.

@@ -93,7 +93,6 @@ public:
     // Starts an inquiry of `length`, replacing one still running. False
     // when there is no adapter (nothing is reported then).
     bool start_inquiry(std::chrono::milliseconds length);
-    bool inquiry_running() const { return inquiry_timer_ != 0; }
 
     // Asks for a device's name; answered by bluez_name_result.
     void request_name(const vgps::bdaddr& address);

@@ -83,7 +83,6 @@ RfcommBridge::Io RfcommBridge::drain(int fd, Buffer& buffer) {
     } while (n < 0 && errno == EINTR);
     if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? Io::Idle : Io::Error;
     buffer.head += static_cast<size_t>(n);
-    buffer.total += static_cast<uint64_t>(n);
     if (buffer.size() == 0) buffer.head = buffer.tail = 0;
     return Io::Progress;
 }

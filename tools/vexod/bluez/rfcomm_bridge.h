@@ -52,9 +52,6 @@ public:
     // The path to report in notification 30.
     const std::string& path() const { return socket_.path(); }
 
-    uint64_t bytes_to_app() const { return to_app_.total; }
-    uint64_t bytes_to_device() const { return to_device_.total; }
-
 private:
     // One direction: bytes read from one side, not yet written to the
     // other, at [head, tail) of a fixed block.
@@ -62,7 +59,6 @@ private:
         std::unique_ptr<uint8_t[]> data;
         size_t head = 0;
         size_t tail = 0;
-        uint64_t total = 0;  // written
         size_t size() const { return tail - head; }
     };
     enum class Io { Progress, Idle, End, Error };
