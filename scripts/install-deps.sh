@@ -9,6 +9,7 @@ packages=(
   libbluetooth-dev libplist-dev nlohmann-json3-dev libcli11-dev
   libsystemd-dev dbus-daemon python3-dbusmock
   clang libclang-rt-14-dev
+  libgtk-4-dev libshumate-dev libsoup-3.0-dev xvfb xauth
   valgrind
   libncurses-dev tmux
 )

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/AppSession.h"
 #include "app/HeadlessReport.h"
 #include "app/LinkStatusWatch.h"
 #include "app/ScriptPlayer.h"
@@ -13,7 +14,6 @@
 #include "link/DaemonManager.h"
 #include "platform/log.h"
 #include "platform/stop_signals.h"
-#include "ui/vexod_gps_trialAppDelegate.h"
 #include "uikit/UIApplication.h"
 
 namespace vgps {
@@ -125,98 +125,47 @@ private:
     bool connectFailed_ = false;
 };
 
-void print_line(FILE* to, const std::string& line) {
-    std::fprintf(to, "%s\n", line.c_str());
-    std::fflush(to);
-}
-
 }  // namespace
 
 int run_headless(const AppOptions& options) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     // A script is read whole and checked before anything starts.
-    ScriptReading script;
-    if (options.script) {
-        script = read_script_file(*options.script, ScriptCommands::standard());
-        if (script.error) {
-            print_line(stderr, "vexod-gps: " + *script.error);
-            return 2;
-        }
-    }
+    std::optional<ScriptReading> script = read_app_script(options, ScriptCommands::standard());
+    if (!script) return 2;
 
-    RunLoop* loop = RunLoop::main();
-    DaemonManager* manager = DaemonManager::sharedManager();
-    if (!options.socketPath.empty()) manager->setDaemonSocketPath(options.socketPath);
-    NotificationCenter* center = NotificationCenter::defaultCenter();
-
-    UIApplication app(loop);
-    vexod_gps_trialAppDelegate delegate(manager, center);
-
-    bool interrupted = false;
-    bool timedOut = false;
-    int scriptStatus = 0;
-    // Stopped at once, not after the wait of the turn under way.
-    auto stop = [&] {
-        app.stop();
-        loop->add_timer(0ms, [] {});
-    };
-    if (!watch_stop_signals(loop, [&](int sig) {
-            if (sig == SIGALRM) {
-                timedOut = true;
-            } else {
-                interrupted = true;
-            }
-            stop();
-        })) {
-        return 1;
-    }
-    // The time-out comes as a stop signal (SIGALRM), so that a request
-    // waiting for the daemon gives way to it at once, like to SIGINT.
-    if (options.timeoutSeconds > 0 &&
-        !stop_after(std::chrono::milliseconds(static_cast<int64_t>(std::ceil(options.timeoutSeconds * 1000))))) {
-        std::perror("vexod-gps: setitimer");
-        return 1;
-    }
-
-    std::unique_ptr<ScriptPlayer> player;
+    AppSession session(options);
+    if (!session.ok()) return 1;
+    DaemonManager* manager = session.manager();
     std::unique_ptr<HeadlessReport> report;
     std::unique_ptr<LinkStatusWatch> health;  // the report's health lines
     std::unique_ptr<RoadUser> user;
     RunLoop::ObserverId watcher = 0;
     if (options.script) {
-        player = std::make_unique<ScriptPlayer>(
-            &app, std::move(script.lines), ScriptCommands::standard(),
-            [](const std::string& line) { print_line(stdout, line); },
-            [](const std::string& line) { print_line(stderr, line); },
-            [&](int status) {
-                scriptStatus = status;
-                stop();
-            });
-        player->start();
+        session.playScript(std::move(script->lines), ScriptCommands::standard());
     } else {
-        report = std::make_unique<HeadlessReport>(stdout, manager, center);
+        report = std::make_unique<HeadlessReport>(stdout, manager, session.center());
         report->setPositionLimit(options.positions);
         report->printRemembered(*manager->deviceList());
         health = std::make_unique<LinkStatusWatch>(
-            manager, loop, [&report](const LinkHealthReport* r, const std::string& verdict) {
+            manager, session.loop(), [&report](const LinkHealthReport* r, const std::string& verdict) {
                 if (r != nullptr) report->line(HeadlessReport::healthLine(*r, verdict));
             });
-        user = std::make_unique<RoadUser>(&app, manager, report.get(), options.device);
+        user = std::make_unique<RoadUser>(session.app(), manager, report.get(), options.device);
         auto done = [&] {
             return user->connectFailed() || report->daemonGone() ||
                    (options.exitWhenDone && user->namesDone() && !report->linkPending() &&
                     manager->dataDescriptor() < 0) ||
                    (options.positions > 0 && report->positionCount() >= options.positions);
         };
-        watcher = loop->add_before_wait_observer([&, done] {
+        watcher = session.loop()->add_before_wait_observer([&, done] {
             user->step();
-            if (done()) stop();
+            if (done()) session.stop();
         });
     }
 
-    const int launched = UIApplicationMain(&app, &delegate);
-    if (watcher != 0) loop->remove_before_wait_observer(watcher);
+    const int launched = session.run();
+    if (watcher != 0) session.loop()->remove_before_wait_observer(watcher);
     if (launched != 0) return 1;
     // A stop that came while a request waited has closed the connection
     // already; it is not a daemon that went away or could not be reached.
@@ -225,10 +174,9 @@ int run_headless(const AppOptions& options) {
     if (!stopped && report && report->daemonGone()) return 1;
 
     // The data link and the daemon connection are closed before the end.
-    if (manager->state() > DaemonStateConnected) manager->disconnectFromDevice();
-    if (manager->isConnected()) manager->shutdownDaemon();
-    if (timedOut) return 3;
-    return scriptStatus;
+    session.closeConnections();
+    if (session.timedOut()) return 3;
+    return session.scriptStatus();
 }
 
 }  // namespace vgps

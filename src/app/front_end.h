@@ -19,6 +19,8 @@ namespace vgps {
 struct AppOptions {
     bool headless = false;
     bool terminal = false;              // --terminal
+    bool gtk = false;                   // --gtk: the desktop window
+    bool offline = false;               // --offline: no map tiles, no network
     std::optional<std::string> script;  // --script FILE ("-": stdin)
     std::string socketPath;             // --socket; empty: the default
     std::optional<bdaddr> device;       // --device
@@ -30,6 +32,7 @@ struct AppOptions {
 enum class FrontEnd {
     Headless,  // no display: a script, or the scripted road that prints report lines
     Terminal,  // the screens in the terminal on stdin and stdout (front-end/terminal)
+    Window,    // a GTK window on the desktop (WindowFrontEnd.h)
 };
 
 struct FrontEndChoice {
@@ -37,7 +40,12 @@ struct FrontEndChoice {
     std::string whyNone;  // when there is none to run
 };
 
+// The asked-for front-end; without one, the window when the program has no
+// terminal (stdin and stdout are not both terminals) but a display
+// (DISPLAY or WAYLAND_DISPLAY set): started from a desktop's menu.
 FrontEndChoice choose_front_end(const AppOptions& options);
+// Whether a desktop's display is named in the environment.
+bool display_present();
 
 // Runs the application with `frontEnd`; the process's exit status.
 int run_front_end(FrontEnd frontEnd, const AppOptions& options);

@@ -30,24 +30,33 @@ int main(int argc, char** argv) {
     std::string script;
     vgps::CommandLine cli(
         "vexod-gps",
-        "[--terminal] [--script FILE] [--socket PATH] [--timeout SECONDS]\n"
+        "[--terminal | --gtk [--offline]] [--script FILE] [--socket PATH] [--timeout SECONDS]\n"
         "       vexod-gps --headless [--script FILE] [--socket PATH] [--device ADDRESS] [--positions N]\n"
         "                 [--exit-when-done] [--timeout SECONDS]",
         "The application: its main screen connects to the vexod daemon, searches for devices, resolves\n"
         "their names and connects to one; its GPS inspector shows the positions. On a terminal the\n"
         "screens are drawn in it and a person plays the user with the keys and the mouse (q quits).\n"
-        "With --headless and no script, a scripted user plays that road and every report is one line\n"
-        "on stdout; with --script, the script plays the user and each of its dumps is one line on\n"
-        "stdout (in a terminal, once it is given back).",
-        "Exit status: 0 done, quit or interrupted, 1 daemon not reachable, gone or not answering (or\n"
-        "no usable terminal), 2 bad arguments or script, 3 time-out, 4 a script's wait-for that ran\n"
-        "out of time. Log lines go to stderr (held while the screens are drawn on it).");
+        "With --gtk (the default without a terminal when a display is there) they are a desktop window\n"
+        "whose map shows OpenStreetMap tiles around the position, fetched from the network, unless\n"
+        "--offline. With --headless and no script, a scripted user plays that road and every report is\n"
+        "one line on stdout; with --script, the script plays the user and each of its dumps is one line\n"
+        "on stdout (in a terminal, once it is given back).",
+        "Exit status: 0 done, quit or interrupted (or the window closed), 1 daemon not reachable, gone\n"
+        "or not answering (or no usable terminal, or no display for the window), 2 bad arguments or\n"
+        "script, 3 time-out, 4 a script's wait-for (or a window command) that ran out of time. Log lines\n"
+        "go to stderr (held while the screens are drawn on the terminal).");
     CLI::App& app = cli.app();
     CLI::Option* headless_option =
         app.add_flag("--headless", options.headless, "run without a display: report lines or a script's dumps");
-    app.add_flag("--terminal", options.terminal,
-                 "draw the screens in the terminal (the default when stdin and\nstdout are one)")
-        ->excludes(headless_option);
+    CLI::Option* terminal_option =
+        app.add_flag("--terminal", options.terminal,
+                     "draw the screens in the terminal (the default when stdin and\nstdout are one)")
+            ->excludes(headless_option);
+    CLI::Option* gtk_option = app.add_flag("--gtk", options.gtk, "the screens in a window on the desktop (GTK)");
+    gtk_option->excludes(headless_option)->excludes(terminal_option);
+    app.add_flag("--offline", options.offline,
+                 "the window's map uses no network: no tiles, the pin on a plain\nbackground "
+                 "(also VEXOD_GPS_OFFLINE=1)");
     CLI::Option* script_option =
         app.add_option("--script", script, "play the user from FILE (\"-\": stdin), one command a line")
             ->type_name("FILE");
@@ -68,6 +77,7 @@ int main(int argc, char** argv) {
                    "a number of seconds above 0 and at most 1000000",
                    "exit with status 3 when still running after this long");
     script_option->excludes(device_option)->excludes(positions_option)->excludes(done_option);
+    gtk_option->excludes(device_option)->excludes(positions_option)->excludes(done_option);
     if (const auto status = cli.parse(argc, argv)) return *status;
 
     if (script_option->count() > 0) options.script = script;

@@ -113,19 +113,24 @@ TEST(Headless, PrintsPositionsOfTheChosenDeviceUntilTheLinkEnds) {
     auto gps = run_front_end(dir, vexod, {"--device", "00:1C:88:30:5E:01", "--positions", "5"});
     EXPECT_TRUE(exited_with(gps->wait(20000ms), 0)) << read_file(dir.file("gps.err"));
     auto lines = output_lines(dir.file("gps.out"));
-    const auto at = std::find(lines.begin(), lines.end(), "connecting 00:1c:88:30:5e:01");
-    // The 40 epochs go out at once: the daemon may report the link's end
-    // (notification 31) in the turn that read the fifth position.
-    const bool ended = lines.end() - at == 9 && at[7] == "state 3 -> 1";
-    ASSERT_EQ(lines.end() - at, ended ? 9 : 8)
-        << "exactly five positions, then the link and the daemon connection closed";
-    EXPECT_EQ(at[1], "state 1 -> 3");
+    auto at = std::find(lines.begin(), lines.end(), "connecting 00:1c:88:30:5e:01");
+    // The daemon streams the 40 epochs as fast as the socket takes them and
+    // then drops the link: on a slow run (sanitizers) its notification 31
+    // can come before the fifth position is printed ("state 3 -> 1", and
+    // the positions still in the data socket after it), else the
+    // application closes the link itself ("state 3 -> 0").
+    std::vector<std::string> road(at, lines.end());
+    const auto dropped = std::find(road.begin(), road.end(), "state 3 -> 1");
+    const bool droppedFirst = dropped != road.end();
+    if (droppedFirst) road.erase(dropped);
+    ASSERT_EQ(road.size(), 8u) << "exactly five positions, then the link and the daemon connection closed";
+    EXPECT_EQ(road[1], "state 1 -> 3");
     // Sydney: south and east; the degrees as the inspector shows them.
     const std::regex position(
         R"(\{"UTC":"2011/09/15 08:3\d:\d\d\.00","FIX":3,"LAT":-3351\.\d+,"LON":15112\.\d+,)"
         R"("LAT_DEG":-33\.85\d{4},"LON_DEG":151\.21\d{4}\})");
-    for (int i = 2; i < 7; ++i) EXPECT_TRUE(std::regex_match(at[i], position)) << at[i];
-    EXPECT_EQ(at[ended ? 8 : 7], ended ? "state 1 -> 0" : "state 3 -> 0");
+    for (int i = 2; i < 7; ++i) EXPECT_TRUE(std::regex_match(road[i], position)) << road[i];
+    EXPECT_EQ(road[7], droppedFirst ? "state 1 -> 0" : "state 3 -> 0");
 
     // --exit-when-done waits for notification 31 after the 40th epoch; what
     // was still in the data socket may be printed after it.

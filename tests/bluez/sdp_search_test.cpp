@@ -125,6 +125,10 @@ TEST_F(SdpSearchTest, TheDeviceIsAskedWhatTheApplicationAsked) {
              Case{"350a 1a00001101 1a00001000", "3506 090000 090100", "350a 1a00001101 1a00001000 ffff 3506 090000 090100"},
              Case{"3511 1c00001101 00001000 800000805f9b34fb", "3503 090100",
                   "3511 1c00001101 00001000 800000805f9b34fb ffff 3503 090100"},
+             // Sizes mixed: every UUID is sent in 128 bits, keeping its value.
+             Case{"3519 191101 1a00001000 1c00000001 00001000 800000805f9b34fb", "3503 090100",
+                  "3533 1c00001101 00001000 800000805f9b34fb 1c00001000 00001000 800000805f9b34fb"
+                  " 1c00000001 00001000 800000805f9b34fb ffff 3503 090100"},
              // A range among them: everything is sent as ranges.
              Case{"3503 191101", "360008 0a00000004 090100", "3503 191101 ffff 350a 0a00000004 0a01000100"},
          }) {

@@ -1,35 +1,21 @@
 // nmea-dump run as a separate process on real files, as people and other
 // checks run it.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "nmea_support.h"
+#include "support/process.h"
 
 namespace vgps {
 namespace {
 
 using test::nmea_sentence;
+using test::shell_quote;
 
-struct DumpRun {
-    int status;
-    test::Strings out;
-    std::string err;
-};
+test::ShellRun run_dump(const std::string& args) { return test::run_shell(std::string(NMEA_DUMP_BINARY) + " " + args); }
 
-std::string quote(const std::string& s) { return "'" + s + "'"; }
-
-DumpRun run_dump(const test::TempDir& dir, const std::string& args) {
-    const std::string out = dir.file("out"), err = dir.file("err");
-    const int raw = std::system((std::string(NMEA_DUMP_BINARY) + " " + args +
-                                 " >" + quote(out) + " 2>" + quote(err)).c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, test::lines_of(test::read_file(out)),
-            test::read_file(err)};
-}
-
-TEST(NmeaDump, PrintsTheWholeRecordAfterEachBlock) {
+TEST(NmeaDump, PrintsTheWholeRecordAfterEachBlockAndErrorsOnRequest) {
     test::TempDir dir;
     test::write_file(dir.file("in.nmea"),
                      nmea_sentence("GPGSV,1,1,01,07,10,100,40") +
@@ -40,7 +26,7 @@ TEST(NmeaDump, PrintsTheWholeRecordAfterEachBlock) {
     for (int i = 1; i < 12; ++i) sats += ",{\"id\":0,\"in_use\":0,\"elv\":0,\"azimuth\":0,\"sig\":0}";
 
     // 1291593600 is 2010-12-06 00:00:00 UTC.
-    const DumpRun run = run_dump(dir, "--clock 1291593600 --block 4096 " + quote(dir.file("in.nmea")));
+    test::ShellRun run = run_dump("--clock 1291593600 --block 4096 " + shell_quote(dir.file("in.nmea")));
     EXPECT_EQ(0, run.status) << run.err;
     EXPECT_EQ(test::Strings{
                   "{\"smask\":23,\"utc\":{\"year\":110,\"mon\":11,\"day\":6,\"hour\":12,\"min\":35,"
@@ -50,87 +36,59 @@ TEST(NmeaDump, PrintsTheWholeRecordAfterEachBlock) {
                   sats + "]}}"},
               run.out);
     EXPECT_EQ("", run.err);
-}
 
-TEST(NmeaDump, ReadsStdinInBlocksAndSummarises) {
-    test::TempDir dir;
-    std::string capture;
-    for (const std::string& line : test::capture_lines("bt-q818")) capture += line;
-    test::write_file(dir.file("q818.nmea"), capture);
-    const size_t blocks = (capture.size() + 99) / 100;
-
-    DumpRun run = run_dump(dir, "--clock=0 --block=100 - <" + quote(dir.file("q818.nmea")));
+    test::write_file(dir.file("bad.nmea"), nmea_sentence("GPGGA,1,2"));
+    run = run_dump("--errors --summary " + shell_quote(dir.file("bad.nmea")));
     EXPECT_EQ(0, run.status);
-    ASSERT_EQ(blocks, run.out.size());
-    EXPECT_NE(std::string::npos, run.out.back().find("\"lat\":3401.9765,\"lon\":-11744.8274"));
-
-    run = run_dump(dir, "--summary --block 100 " + quote(dir.file("q818.nmea")));
-    EXPECT_EQ(test::Strings{"{\"bytes\":" + std::to_string(capture.size()) + ",\"blocks\":" +
-                            std::to_string(blocks) + ",\"packs\":60}"},
-              run.out);
+    EXPECT_EQ("trace: $GPGGA,1,2*55\nerror: GPGGA parse error!\n", run.err);
 }
 
-TEST(NmeaDump, TheBlockSizeChangesNoRecord) {
+TEST(NmeaDump, ReadsAFileOrStdinAndTheBlockSizeChangesNoRecord) {
     // A capture of 20 KB read in 1023-byte blocks, as the data link reads:
     // the sentences split over two blocks count as well.
     test::TempDir dir;
     std::string capture;
     for (const std::string& line : test::capture_lines("haicom-305N")) capture += line;
     test::write_file(dir.file("in.nmea"), capture);
-    auto dump = [&](const std::string& options) { return run_dump(dir, options + " " + quote(dir.file("in.nmea"))); };
-    // The packs applied, from the summary.
-    auto packs = [&](const char* block) {
-        const std::string summary = dump(std::string("--summary --block ") + block).out.at(0);
-        return summary.substr(summary.find("\"packs\""));
-    };
-    const DumpRun bytewise = dump("--clock 0 --block 1");
+    const std::string file = shell_quote(dir.file("in.nmea"));
+    const test::ShellRun bytewise = run_dump("--clock=0 --block=1 - <" + file);
     ASSERT_EQ(0, bytewise.status) << bytewise.err;
     ASSERT_EQ(capture.size(), bytewise.out.size());
-    EXPECT_EQ("\"packs\":252}", packs("1"));  // 73 VTG of an older form are refused
-    for (const char* block : {"1023", "1024", "100000"}) {
+    // 1023 is the default; 73 VTG sentences of an older form are refused.
+    for (const size_t block : {1, 1023, 1024, 100000}) {
         SCOPED_TRACE(block);
-        const DumpRun run = dump(std::string("--clock 0 --block ") + block);
-        EXPECT_EQ(0, run.status);
-        ASSERT_FALSE(run.out.empty());
+        const std::string options = (block == 1023 ? "" : "--block " + std::to_string(block) + " ") + file;
+        const test::ShellRun run = run_dump("--clock 0 " + options);
+        ASSERT_EQ((capture.size() + block - 1) / block, run.out.size());
         EXPECT_EQ(bytewise.out.back(), run.out.back());
-        EXPECT_EQ(packs("1"), packs(block));
+        EXPECT_EQ(test::Strings{"{\"bytes\":" + std::to_string(capture.size()) + ",\"blocks\":" +
+                                std::to_string(run.out.size()) + ",\"packs\":252}"},
+                  run_dump("--summary " + options).out);
     }
-}
-
-TEST(NmeaDump, ReportsErrorsAndTracesOnRequest) {
-    test::TempDir dir;
-    test::write_file(dir.file("bad.nmea"), nmea_sentence("GPGGA,1,2"));
-    const DumpRun run = run_dump(dir, "--errors --summary " + quote(dir.file("bad.nmea")));
-    EXPECT_EQ(0, run.status);
-    EXPECT_EQ("trace: $GPGGA,1,2*55\nerror: GPGGA parse error!\n", run.err);
 }
 
 TEST(NmeaDump, AWriteThatFailsIsAnErrorNotAShortOutput) {
     // The output, the summary, or the error lines meet a full disk.
     test::TempDir dir;
     test::write_file(dir.file("in.nmea"), nmea_sentence("GPGGA,1,2") + nmea_sentence("GPGSV,1,1,01,07,10,100,40"));
-    const std::string in = quote(dir.file("in.nmea"));
-    auto status_of = [](const std::string& command) {
-        const int raw = std::system((std::string(NMEA_DUMP_BINARY) + " " + command).c_str());
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    };
+    const std::string in = shell_quote(dir.file("in.nmea"));
     for (const std::string& args : {in, "--summary " + in, "--block 1 " + in}) {
-        EXPECT_EQ(2, status_of(args + " >/dev/full 2>" + quote(dir.file("err")))) << args;
-        EXPECT_EQ("nmea-dump: cannot write the output: No space left on device\n", test::read_file(dir.file("err")))
-            << args;
+        const test::ShellRun run = run_dump(args + " >/dev/full");
+        EXPECT_EQ(2, run.status) << args;
+        EXPECT_EQ("nmea-dump: cannot write the output: No space left on device\n", run.err) << args;
     }
-    EXPECT_EQ(2, status_of("--errors --summary " + in + " >/dev/null 2>/dev/full"));
+    EXPECT_EQ(2, run_dump("--errors --summary " + in + " >/dev/null 2>/dev/full").status);
 }
 
 TEST(NmeaDump, RefusesBadOptionsAndMissingFiles) {
     test::TempDir dir;
-    DumpRun run = run_dump(dir, quote(dir.file("missing.nmea")));
+    test::ShellRun run = run_dump(shell_quote(dir.file("missing.nmea")));
     EXPECT_EQ(2, run.status);
     EXPECT_NE(std::string::npos, run.err.find("missing.nmea"));
     EXPECT_TRUE(run.out.empty());
 
     for (const char* args : {"--block 0", "--block x", "--clock", "--frobnicate", "-x", "a b"}) {
-        run = run_dump(dir, args);
+        run = run_dump(args);
         EXPECT_EQ(2, run.status) << args;
         EXPECT_NE(std::string::npos, run.err.find("usage: nmea-dump")) << args;
     }

@@ -110,64 +110,45 @@ void expect_blocks_as_bytes(const std::string& stream, const std::vector<FeedSta
     nmea_parser_destroy(&parser);
 }
 
-TEST_F(NmeaParser, LineFeedsAloneNeverCutASentence) {
-    // The bytes pile up until the buffer is full, then the next byte clears
-    // it; the sentence the clear cuts leaves its tail, which is skipped up to
-    // the next "$".
+// Without a CR LF nothing is decoded and the bytes pile up until the buffer
+// is full; the next byte clears it, and the sentence the clear cuts leaves a
+// tail that is skipped up to the next "$". Bytes held when a block arrives
+// are kept: the stream cut into blocks gives what it gives byte by byte.
+TEST(NmeaParserStalls, OnlyAFullBufferIsClearedWhateverTheBlocks) {
     const std::string lf = nmea_sentence("GPGGA,123520,4807.040,N,01131.002,E,1,08,0.9,545.4,M,46.9,M,,", "\n");
-    std::string stream;
-    for (int i = 0; i < 40; ++i) stream += lf;
-    const auto bytewise = byte_by_byte(stream);
-    size_t most = 0;
-    for (const FeedState& s : bytewise) {
-        EXPECT_EQ(0, s.applied);
-        most = std::max(most, s.held.size());
-    }
-    EXPECT_EQ(static_cast<size_t>(parser.buff_size - 1), most);
-    for (size_t block : {size_t{1}, lf.size(), size_t{1023}, size_t{5000}})
-        expect_blocks_as_bytes(stream, bytewise, {block});
-}
-
-TEST_F(NmeaParser, AStarWithoutLineEndStallsUntilTheBufferClears) {
+    std::string lf_only;
+    for (int i = 0; i < 40; ++i) lf_only += lf;
     // Two sentences run together on one line, as a real receiver sent them.
-    const std::string stalled = nmea_sentence("GPGSA,A,3,,,,,,,,,,,,,1,1,1", "") + kRmc;
-    int applied = parse(stalled);
-    size_t pushed = stalled.size();
-    for (; pushed + kGga.size() < static_cast<size_t>(parser.buff_size); pushed += kGga.size())
-        applied += parse(kGga);
-    EXPECT_EQ(0, applied);
-    EXPECT_EQ(pushed, static_cast<size_t>(parser.buff_use));
-    // The sentence that fills the buffer is cut by the clear and lost; the
-    // next one is decoded.
-    EXPECT_EQ(0, parse(kGga));
-    EXPECT_LT(parser.buff_use, static_cast<int>(kGga.size()));
-    EXPECT_EQ(1, parse(kGga));
-    EXPECT_EQ(0, parser.buff_use);
-}
-
-TEST_F(NmeaParser, ABlockArrivingWhileBytesAreHeldKeepsThem) {
-    // The rest of a sentence, then whole ones, padded to 1023 bytes: with
-    // its first byte held, every sentence is decoded, whatever the block
-    // size.
-    std::string block = kGga.substr(1);
-    int whole = 0;
-    for (; block.size() + kGga.size() < 1023; ++whole) block += kGga;
-    block.resize(1023, ' ');
-    for (size_t size : {size_t{1022}, size_t{1023}, size_t{1024}, size_t{3000}}) {
-        SCOPED_TRACE(size);
-        std::string bytes = block;
-        bytes.resize(size, ' ');
-        nmea_parser_buff_clear(&parser);
-        EXPECT_EQ(0, parse("$"));
-        EXPECT_EQ(whole + 1, parse(bytes));
+    std::string stalled = nmea_sentence("GPGSA,A,3,,,,,,,,,,,,,1,1,1", "") + kRmc;
+    while (stalled.size() + kGga.size() < NMEA_DEF_PARSEBUFF) stalled += kGga;
+    // A "$", then 1023 bytes: the rest of its sentence and whole ones.
+    std::string held = "$" + kGga.substr(1);
+    int whole = 1;
+    for (; held.size() + kGga.size() < NMEA_DEF_PARSEBUFF; ++whole) held += kGga;
+    held.resize(NMEA_DEF_PARSEBUFF, ' ');
+    const struct {
+        const char* what;
+        std::string stream;
+        int applied;
+        std::vector<std::vector<size_t>> cuttings;
+    } cases[] = {
+        {"line feeds alone", lf_only, 0, {{1}, {lf.size()}, {1023}, {5000}}},
+        // The sentence that fills the buffer is lost, the next one decoded.
+        {"a star without its line end", stalled + kGga + kGga, 1, {{1}, {1023}, {1024}}},
+        {"held bytes and a block of 1022 to 3000", held + std::string(2000, ' '), whole,
+         {{1, 1022}, {1, 1023}, {1, 1024}, {1, 3000}}},
+        {"a full buffer ending no sentence", "$" + std::string(1022, 'x') + kGga, 1, {{1023, 1}, {1023, 1000}, {1024}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto bytewise = byte_by_byte(c.stream);
+        EXPECT_EQ(c.applied, bytewise.back().applied);
+        // Each comes to fill the buffer (the third by its padding): 1023 bytes.
+        size_t most = 0;
+        for (const FeedState& s : bytewise) most = std::max(most, s.held.size());
+        EXPECT_EQ(NMEA_DEF_PARSEBUFF - 1, most);
+        for (const auto& blocks : c.cuttings) expect_blocks_as_bytes(c.stream, bytewise, blocks);
     }
-    // A buffer full of bytes that end no sentence is cleared by the next
-    // byte, however many come with it.
-    nmea_parser_buff_clear(&parser);
-    EXPECT_EQ(0, parse("$" + std::string(1022, 'x')));
-    EXPECT_EQ(parser.buff_size - 1, parser.buff_use);
-    EXPECT_EQ(1, parse(kGga));
-    EXPECT_EQ(0, parser.buff_use);
 }
 
 // Random streams of what a receiver's link carries, cut into random blocks:
@@ -222,16 +203,16 @@ TEST(NmeaAssertions, StopOnNullArgumentsNamingTheCondition) {
 
 // ---- Real receiver captures -------------------------------------------
 
-// Feeds the pieces in turn to one parser: after each, the packs applied so
-// far and the record.
-std::vector<std::pair<int, nmeaINFO>> feed(const test::Strings& pieces) {
+// The record after each line, fed in turn to one parser.
+std::vector<nmeaINFO> feed(const test::Strings& lines) {
     nmeaPARSER parser;
     EXPECT_EQ(1, nmea_parser_init(&parser));
     nmeaINFO info = test::fresh_info(0);
-    std::vector<std::pair<int, nmeaINFO>> out;
-    int applied = 0;
-    for (const std::string& p : pieces)
-        out.emplace_back(applied += nmea_parse(&parser, p.data(), static_cast<int>(p.size()), &info), info);
+    std::vector<nmeaINFO> out;
+    for (const std::string& line : lines) {
+        nmea_parse(&parser, line.data(), static_cast<int>(line.size()), &info);
+        out.push_back(info);
+    }
     nmea_parser_destroy(&parser);
     return out;
 }
@@ -243,9 +224,9 @@ double json_number(const std::string& json, const std::string& key) {
 }
 
 // After each valid RMC the record holds the date, time, position, speed and
-// track that the reference decoder reported for the same sentence; cutting
-// the stream into blocks of any size changes nothing.
-TEST(NmeaCaptures, RmcPositionsMatchTheReferenceDecoderInAnyBlockSize) {
+// track that the reference decoder reported for the same sentence. (How the
+// stream is cut into blocks changes nothing: NmeaParserCuts.)
+TEST(NmeaCaptures, RmcPositionsMatchTheReferenceDecoder) {
     // The receivers, with the count of valid RMC sentences that have a report.
     const std::pair<std::string, int> captures[] = {
         {"bt-q818", 10}, {"bn-9015", 5}, {"haicom-305N", 67}, {"magellan-ec10", 21},
@@ -272,7 +253,7 @@ TEST(NmeaCaptures, RmcPositionsMatchTheReferenceDecoderInAnyBlockSize) {
             if (std::isnan(lat) || std::isnan(lon) || time == std::string::npos) continue;
             ++compared;
             SCOPED_TRACE(sentence);
-            const nmeaINFO& info = by_line[i].second;
+            const nmeaINFO& info = by_line[i];
             EXPECT_NEAR(lat, nmea_ndeg2degree(info.lat), 1e-6);
             EXPECT_NEAR(lon, nmea_ndeg2degree(info.lon), 1e-6);
             char when[96];
@@ -284,16 +265,6 @@ TEST(NmeaCaptures, RmcPositionsMatchTheReferenceDecoderInAnyBlockSize) {
             if (!std::isnan(track)) { EXPECT_NEAR(track, info.direction, 1e-4); }
         }
         EXPECT_EQ(want_compared, compared);
-
-        std::string stream;
-        for (const std::string& line : lines) stream += line;
-        for (size_t block : {1, 7, 80, 500, 1023}) {
-            test::Strings pieces;
-            for (size_t pos = 0; pos < stream.size(); pos += block) pieces.push_back(stream.substr(pos, block));
-            const auto fed = feed(pieces);
-            EXPECT_EQ(by_line.back().first, fed.back().first) << block;
-            EXPECT_EQ(0, std::memcmp(&by_line.back().second, &fed.back().second, sizeof(nmeaINFO))) << block;
-        }
     }
 }
 
@@ -301,8 +272,8 @@ TEST(NmeaCaptures, OtherTalkersGiveNoFix) {
     // This receiver reports its fix under GN and GL talkers only; the GP
     // sentences come after the lock is lost.
     const auto fed = feed(test::capture_lines("ch-4711"));
-    for (const auto& [packs, info] : fed) EXPECT_EQ(std::make_pair(0, 1), std::make_pair(info.sig, info.fix));
-    EXPECT_EQ(NMEA_GPGGA | NMEA_GPGSA | NMEA_GPGSV | NMEA_GPRMC, fed.back().second.smask);
+    for (const nmeaINFO& info : fed) EXPECT_EQ(std::make_pair(0, 1), std::make_pair(info.sig, info.fix));
+    EXPECT_EQ(NMEA_GPGGA | NMEA_GPGSA | NMEA_GPGSV | NMEA_GPRMC, fed.back().smask);
 }
 
 }  // namespace

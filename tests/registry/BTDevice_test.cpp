@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "platform/log.h"
 #include "prefs_fixture.h"
 
 namespace vgps {
@@ -23,89 +24,88 @@ TEST(BTDeviceRecord, TitleFallsBackToTheAddress) {
     EXPECT_EQ(BTDevice("G", 0, std::nullopt, &kB).nameOrAddress(), "G");
 }
 
-using BTDeviceFile = test::PrefsTest;
+// One operation of a new record of `device` on the main file: whether it
+// writes the file (a rewrite puts a new inode in place) and the file as
+// plistlib reads it afterwards ("" for no file), with the address texts
+// written A (kA's), B (kB's) and U (kB's in upper case).
+struct FileStep {
+    const bdaddr* device;
+    void (BTDevice::*op)();
+    bool writes;
+    std::string json;
+};
 
-// Without a file only the two saves create one; a second save of the same
-// address does not write.
-TEST_F(BTDeviceFile, SavesCreateTheFileAndWriteOnce) {
-    BTDevice b = device(kB);
-    b.removeFromFile();
-    b.removeDefault();
-    EXPECT_FALSE(std::filesystem::exists(mainFile()));
-    b.saveAsDefault();
-    EXPECT_EQ(probeMain().json, "{\"default\": \"0a:1b:2c:3d:4e:5f\"}");
-    b.saveToFile();
-    test::PlistProbe written = probeMain();
-    EXPECT_EQ(written.form, "xml");
-    EXPECT_EQ(written.json, "{\"default\": \"0a:1b:2c:3d:4e:5f\", \"remembered\": [\"0a:1b:2c:3d:4e:5f\"]}");
+std::string with_addresses(std::string json) {
+    for (auto [letter, text] : {std::pair{'A', "\"00:11:22:33:44:55\""}, {'B', "\"0a:1b:2c:3d:4e:5f\""},
+                                {'U', "\"0A:1B:2C:3D:4E:5F\""}})
+        for (size_t at; (at = json.find(letter)) != std::string::npos;) json.replace(at, 1, text);
+    return json;
+}
 
-    const ino_t inode = mainInode();
-    const std::string bytes = read_file(mainFile());
-    b.saveToFile();
-    device(kB).saveToFile();  // another record, same address
-    EXPECT_EQ(mainInode(), inode);
-    EXPECT_EQ(read_file(mainFile()), bytes);
-    device(kA).saveToFile();  // appended at the end
-    EXPECT_EQ(key("remembered"), "[\"0a:1b:2c:3d:4e:5f\", \"00:11:22:33:44:55\"]");
+class BTDeviceFile : public test::PrefsTest {
+protected:
+    void play(const std::string& scenario, const std::vector<FileStep>& steps) {
+        if (!scenario.empty()) use(scenario);
+        for (size_t i = 0; i < steps.size(); ++i) {
+            SCOPED_TRACE(scenario + " step " + std::to_string(i + 1));
+            const ino_t inode = mainInode();
+            BTDevice d = device(*steps[i].device);
+            (d.*steps[i].op)();
+            EXPECT_EQ(mainInode() != inode, steps[i].writes);
+            EXPECT_EQ(std::filesystem::exists(mainFile()) ? probeMain().json : "", with_addresses(steps[i].json));
+        }
+    }
+};
+
+constexpr auto kSave = &BTDevice::saveToFile;
+constexpr auto kRemove = &BTDevice::removeFromFile;
+constexpr auto kDefault = &BTDevice::saveAsDefault;
+constexpr auto kNoDefault = &BTDevice::removeDefault;
+
+// Without a file only the two saves create one; saving what is there
+// already does not write.
+TEST_F(BTDeviceFile, SavesCreateTheFileAndWriteOnlyWhatChanges) {
+    play("", {
+        {&kB, kRemove, false, ""},
+        {&kB, kNoDefault, false, ""},
+        {&kB, kDefault, true, R"({"default": B})"},
+        {&kB, kSave, true, R"({"default": B, "remembered": [B]})"},
+        {&kB, kSave, false, R"({"default": B, "remembered": [B]})"},
+        {&kA, kSave, true, R"({"default": B, "remembered": [B, A]})"},  // appended at the end
+    });
+    EXPECT_EQ(probeMain().form, "xml");
+    play("xml/a-then-b", {
+        {&kB, kDefault, false, R"({"default": B, "remembered": [A, B]})"},
+        {&kA, kDefault, true, R"({"default": A, "remembered": [A, B]})"},
+        // Any default goes, and the file is rewritten though there is none.
+        {&kB, kNoDefault, true, R"({"remembered": [A, B]})"},
+        {&kB, kNoDefault, true, R"({"remembered": [A, B]})"},
+    });
+    // A "remembered" that is no list is someone else's data: left as it is.
+    play("xml/remembered-not-array", {
+        {&kA, kSave, false, R"({"default": A, "remembered": A})"},
+        {&kA, kRemove, false, R"({"default": A, "remembered": A})"},
+    });
 }
 
 // Addresses compare as texts, case and all. Removal takes every copy of the
 // device's text and leaves the default; without a match it still rewrites.
 TEST_F(BTDeviceFile, RemoveAndDefaultCompareTextsExactly) {
-    use("binary/copies-of-b");  // remembered B, "0A:1B:...", A, B; default "0A:1B:..."; "other"
-    BTDevice b = device(kB);
-    ino_t inode = mainInode();
-    b.saveAsDefault();
-    EXPECT_NE(mainInode(), inode);
-    b.removeFromFile();
-    const std::string after = probeMain().json;
-    EXPECT_EQ(after, "{\"default\": \"0a:1b:2c:3d:4e:5f\", \"other\": \"x\", "
-                     "\"remembered\": [\"0A:1B:2C:3D:4E:5F\", \"00:11:22:33:44:55\"]}");
-    inode = mainInode();
-    device(kC).removeFromFile();
-    EXPECT_NE(mainInode(), inode);
-    EXPECT_EQ(probeMain().json, after);
-    b.saveToFile();  // the upper-case copy is not the device
-    EXPECT_EQ(key("remembered"), "[\"0A:1B:2C:3D:4E:5F\", \"00:11:22:33:44:55\", \"0a:1b:2c:3d:4e:5f\"]");
-}
-
-TEST_F(BTDeviceFile, DefaultWritesOnlyWhenItChanges) {
-    use("xml/a-then-b");  // remembered A, B; default B
-    ino_t inode = mainInode();
-    BTDevice b = device(kB);
-    b.saveAsDefault();
-    EXPECT_EQ(mainInode(), inode);
-
-    device(kA).saveAsDefault();
-    EXPECT_NE(mainInode(), inode);
-    EXPECT_EQ(key("default"), "\"00:11:22:33:44:55\"");
-
-    b.removeDefault();  // A is the default, but any default goes
-    EXPECT_EQ(key("default"), "<absent>");
-    inode = mainInode();
-    b.removeDefault();  // rewritten though there is no default
-    EXPECT_NE(mainInode(), inode);
-    EXPECT_EQ(key("remembered"), "[\"00:11:22:33:44:55\", \"0a:1b:2c:3d:4e:5f\"]");
-}
-
-// A "remembered" that is no list is someone else's data: left as it is.
-TEST_F(BTDeviceFile, ForeignRememberedValueIsKept) {
-    use("xml/remembered-not-array");  // "remembered" is a string
-    const std::string bytes = read_file(mainFile());
-    BTDevice a = device(kA);
-    a.saveToFile();
-    a.removeFromFile();
-    EXPECT_EQ(read_file(mainFile()), bytes);
+    // remembered B, "0A:1B:...", A, B; default "0A:1B:..."; "other"
+    play("binary/copies-of-b", {
+        {&kB, kDefault, true, R"({"default": B, "other": "x", "remembered": [B, U, A, B]})"},
+        {&kB, kRemove, true, R"({"default": B, "other": "x", "remembered": [U, A]})"},
+        {&kC, kRemove, true, R"({"default": B, "other": "x", "remembered": [U, A]})"},
+        {&kB, kSave, true, R"({"default": B, "other": "x", "remembered": [U, A, B]})"},
+    });
 }
 
 // Every write carries over the keys this system does not know, with their
 // values exactly as plistlib reads them, from either form of the file.
 TEST_F(BTDeviceFile, UnknownKeysSurviveEveryWrite) {
     for (const char* form : {"xml", "binary"}) {
-        int n = 0;  // saveToFile, removeFromFile, saveAsDefault, removeDefault
-        for (auto op : {&BTDevice::saveToFile, &BTDevice::removeFromFile, &BTDevice::saveAsDefault,
-                        &BTDevice::removeDefault}) {
-            SCOPED_TRACE(::testing::Message() << form << " operation " << n++);
+        for (auto op : {kSave, kRemove, kDefault, kNoDefault}) {
+            SCOPED_TRACE(form);
             use(std::string(form) + "/unknown-keys");
             const std::string others = probeMain({"--drop", "remembered", "default"}).json;
             const ino_t inode = mainInode();
@@ -119,17 +119,22 @@ TEST_F(BTDeviceFile, UnknownKeysSurviveEveryWrite) {
     }
 }
 
-// A file that is there but does not parse is never overwritten, and loads
-// nothing; the in-memory flags still change.
-TEST_F(BTDeviceFile, UnreadableFileSurvivesEveryOperation) {
+// A main file that is there but does not parse is never overwritten, loads
+// nothing and says so once; the in-memory flags still change. A missing
+// file is nothing to report.
+TEST_F(BTDeviceFile, UnreadableFileSurvivesEveryOperationAndIsSkippedWithALogLine) {
+    const std::vector<std::string> skipped{"<-[BTDeviceCache loadSaved]> skipping " + mainFile() +
+                                           ": not a readable property-list dictionary"};
     for (const char* name : test::kUnreadable) {
         SCOPED_TRACE(name);
         use(std::string("unreadable/") + name);
         const std::string bytes = read_file(mainFile());
         const ino_t inode = mainInode();
+        LogCapture log;
         BTDeviceCache cache;
         cache.loadSaved();
         EXPECT_TRUE(cache.empty());
+        EXPECT_EQ(log.lines(), skipped);
         BTDevice c = device(kC);
         c.saveToFile();
         c.saveAsDefault();
@@ -140,6 +145,16 @@ TEST_F(BTDeviceFile, UnreadableFileSurvivesEveryOperation) {
         EXPECT_EQ(mainInode(), inode);
         EXPECT_EQ(read_file(mainFile()), bytes);
     }
+    std::filesystem::remove(mainFile());
+    std::filesystem::create_directory(mainFile());
+    LogCapture log;
+    BTDeviceCache cache;
+    cache.loadSaved();
+    EXPECT_EQ(log.lines(), skipped) << "a folder in its place";
+    std::filesystem::remove(mainFile());
+    log.clear();
+    cache.loadSaved();
+    EXPECT_EQ(log.lines(), std::vector<std::string>{});
 }
 
 }  // namespace

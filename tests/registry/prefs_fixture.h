@@ -44,9 +44,8 @@ protected:
         struct stat st;
         return ::stat(mainFile().c_str(), &st) == 0 ? st.st_ino : 0;
     }
-    // plistlib's reading of the main file, or of one key of it.
+    // plistlib's reading of the main file.
     PlistProbe probeMain(const std::vector<std::string>& args = {}) const { return probe_plist(mainFile(), args); }
-    std::string key(const char* name) const { return probeMain({"--key", name}).json; }
 
     TempDir dir_;
 };

@@ -5,19 +5,17 @@
 // lines and exit codes matter). Records are built with libbluetooth's record
 // API and sent through its encoder.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
-#include <sstream>
 #include <utility>
 
 #include "platform/log.h"
 #include "sdp/sdp_guard.h"
 #include "sdp/sdp_parser.h"
 #include "sdp/sdp_record_walk.h"
+#include "support/process.h"
 #include "support/temp_dir.h"
 
 namespace vgps::test {
@@ -165,10 +163,15 @@ Lines listing(const Bytes& pdu, size_t first = 0) {
     return first < lines.size() ? Lines(lines.begin() + static_cast<long>(first), lines.end()) : Lines{};
 }
 
-TEST(SdpListing, HandleOnlyRecordListsTwoLinesAndNoHandleListsTheAllocatorsValue) {
-    RecordBuilder with_handle;
-    EXPECT_EQ(listing(with_handle.handle(0x00090002).pdu()),
-              (Lines{kRule, "<print_service_attr> Service Record Handle: 0x00090002"}));
+TEST(SdpListing, HandleOnlyRecordsListTwoLinesAndNoHandleListsTheAllocatorsValue) {
+    const Lines handle_only{kRule, "<print_service_attr> Service Record Handle: 0x00000001"};
+    EXPECT_EQ(listing(RecordBuilder().handle(1).pdu()), handle_only);
+    // Attributes of the wrong type leave their section out: name as a
+    // number, class list of strings, protocol list as a number, language
+    // list as a string, profile list as a uint8.
+    EXPECT_EQ(listing(from_hex("352c 0900000a00000001 0901000a41424344 090001 3503 250141"
+                               "090004 0a00000003 090006 25026a61 090009 0805")),
+              handle_only);
     RecordBuilder without;
     EXPECT_EQ(listing(without.classes({uuid16(SERIAL_PORT_SVCLASS_ID)}).pdu(), 1).at(0),
               "<print_service_attr> Service Record Handle: 0xffffffff");
@@ -232,14 +235,6 @@ TEST(SdpListing, OurRecordPrintIsCalledNotLibbluetooths) {
                                       "<sdp_record_print> Service Description: NMEA over SPP",
                                       "<sdp_record_print> Service Provider: Acme",
                                       "<print_service_attr> Service Record Handle: 0x00000007"}));
-}
-
-TEST(SdpListing, AttributesOfTheWrongTypeLeaveTheirSectionOut) {
-    // Name as a number, class list of strings, protocol list as a number,
-    // language list as a string, profile list as a uint8.
-    const Bytes pdu = from_hex("352c 0900000a00000001 0901000a41424344 090001 3503 250141"
-                               "090004 0a00000003 090006 25026a61 090009 0805");
-    EXPECT_EQ(listing(pdu), (Lines{kRule, "<print_service_attr> Service Record Handle: 0x00000001"}));
 }
 
 const std::string kFound = "BD_ADDR: 00:06:66:0a:bc:de";
@@ -414,22 +409,9 @@ TEST(SdpWalk, IntegerHandlesOfEverySizeAreReadOthersRefused) {
     }
 }
 
-struct DumpRun {
-    int status;
-    Lines out;
-    std::string err;
-};
-
 // Runs sdp-dump with `args` (shell words) and stdin from the file `input`.
-DumpRun run_dump(const std::string& args, const std::string& input = "/dev/null") {
-    TempDir dir;
-    const std::string command = std::string(SDP_DUMP_BINARY) + " " + args + " <" + input + " >" + dir.file("out") +
-                                " 2>" + dir.file("err");
-    const int status = std::system(command.c_str());
-    DumpRun r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, read_file(dir.file("err"))};
-    std::istringstream lines(read_file(dir.file("out")));
-    for (std::string line; std::getline(lines, line);) r.out.push_back(line);
-    return r;
+ShellRun run_dump(const std::string& args, const std::string& input = "/dev/null") {
+    return run_shell(std::string(SDP_DUMP_BINARY) + " " + args + " <" + input);
 }
 
 TEST(SdpDump, ListsASerialPortRecordFromRawBytesOnStdinOrInAFile) {
@@ -467,7 +449,7 @@ TEST(SdpDump, ListsASerialPortRecordFromRawBytesOnStdinOrInAFile) {
     };
     const std::string addr = " --addr 00:06:66:4A:0b:C1";
     for (const std::string& args : {addr, "-" + addr, raw + addr}) {
-        const DumpRun r = run_dump(args, raw);
+        const ShellRun r = run_dump(args, raw);
         EXPECT_EQ(r.status, 0) << args;
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.out, expected);
@@ -476,7 +458,7 @@ TEST(SdpDump, ListsASerialPortRecordFromRawBytesOnStdinOrInAFile) {
 
 TEST(SdpDump, ReadsHexTextOfARealDeviceAndSaysWhenThereIsNoChannel) {
     // Ten lines of hex on stdin.
-    DumpRun r = run_dump("--hex -", std::string(VGPS_TEST_DATA_DIR) + "/sdp/dialog-audio.hex");
+    ShellRun r = run_dump("--hex -", std::string(VGPS_TEST_DATA_DIR) + "/sdp/dialog-audio.hex");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(Lines(r.out.end() - std::min<long>(2, std::ssize(r.out)), r.out.end()),
               (Lines{kMe + "BD_ADDR: 00:00:00:00:00:00", "channel 2"}));
@@ -485,29 +467,26 @@ TEST(SdpDump, ReadsHexTextOfARealDeviceAndSaysWhenThereIsNoChannel) {
     EXPECT_EQ(r.out, (Lines{kMe + "No rfcomm channel found", "channel none"}));
 }
 
-TEST(SdpDump, UnreadableInputExitsWithTwo) {
+TEST(SdpDump, RefusesWhatItCannotListAndReportsAFailedWrite) {
     TempDir dir;
     write_file(dir.file("bad.hex"), "35 0x");
     write_file(dir.file("odd.hex"), "350");
     for (const std::string& args : {dir.file("missing"), dir.path(), "--hex " + dir.file("bad.hex"),
                                     "--hex " + dir.file("odd.hex"), std::string("--addr 00:11:22"),
                                     std::string("--bogus")}) {
-        const DumpRun r = run_dump(args);
+        const ShellRun r = run_dump(args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_TRUE(r.out.empty());
         EXPECT_EQ(r.err.rfind("sdp-dump: ", 0), 0u) << r.err;
     }
-}
 
-TEST(SdpDump, StopsAtAnInputNoDaemonCouldSendAndReportsAFailedWrite) {
     // Zero bytes, one more than 64 MiB (a sparse file: no disk is used),
     // against daemon messages of less than 50 MiB.
-    TempDir dir;
     const std::string big = dir.file("big.bin");
     write_file(big, "");
     ASSERT_EQ(::truncate(big.c_str(), (64 << 20) + 1), 0);
     for (const std::string& args : {big, std::string("-")}) {
-        const DumpRun r = run_dump(args, big);
+        const ShellRun r = run_dump(args, big);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_TRUE(r.out.empty());
         const std::string name = args == "-" ? "stdin" : big;
@@ -515,11 +494,9 @@ TEST(SdpDump, StopsAtAnInputNoDaemonCouldSendAndReportsAFailedWrite) {
                          "(less than 50 MiB); nothing was listed\n");
     }
 
-    const std::string spp = std::string(VGPS_TEST_DATA_DIR) + "/sdp/rn-spp.hex";
-    const int status = std::system((std::string(SDP_DUMP_BINARY) + " --hex " + spp + " >/dev/full 2>" +
-                                    dir.file("err")).c_str());
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
-    EXPECT_EQ(read_file(dir.file("err")), "sdp-dump: cannot write the output: No space left on device\n");
+    const ShellRun full = run_dump("--hex >/dev/full", std::string(VGPS_TEST_DATA_DIR) + "/sdp/rn-spp.hex");
+    EXPECT_EQ(full.status, 2);
+    EXPECT_EQ(full.err, "sdp-dump: cannot write the output: No space left on device\n");
 }
 
 }  // namespace

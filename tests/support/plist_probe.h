@@ -15,7 +15,7 @@ struct PlistProbe {
 };
 
 // plist_probe.py FILE [args...]: args as the script takes them, e.g.
-// {"--key", "remembered"} or {"--drop", "remembered", "default"}.
+// {"--drop", "remembered", "default"}.
 PlistProbe probe_plist(const std::string& path, const std::vector<std::string>& args = {});
 
 // Copies every file of `from` (not recursive) into the folder `to`.

@@ -4,7 +4,6 @@ canonical JSON, so that tests can check what the code under test wrote with
 a reader nobody here wrote.
 
     plist_probe.py FILE                 the whole root value
-    plist_probe.py FILE --key K         the value under K ("<absent>" if none)
     plist_probe.py FILE --drop K1 K2    the root dictionary without those keys
 
 The first output line is the file's form, "xml" or "binary". Exit status 2
@@ -43,12 +42,7 @@ def main(argv):
         print(f"unreadable: {e}", file=sys.stderr)
         return 2
     print("binary" if data.startswith(b"bplist00") else "xml")
-    if len(argv) > 3 and argv[2] == "--key":
-        if argv[3] not in root:
-            print("<absent>")
-            return 0
-        root = root[argv[3]]
-    elif len(argv) > 2 and argv[2] == "--drop":
+    if len(argv) > 2 and argv[2] == "--drop":
         root = {k: v for k, v in root.items() if k not in argv[3:]}
     print(json.dumps(plain(root), sort_keys=True))
     return 0

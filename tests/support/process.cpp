@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <sstream>
 #include <thread>
 
@@ -71,6 +72,18 @@ std::vector<std::string> output_lines(const std::string& path) {
     std::istringstream in(read_file(path));
     for (std::string line; std::getline(in, line);) out.push_back(line);
     return out;
+}
+
+std::string shell_quote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+ShellRun run_shell(const std::string& command) {
+    TempDir dir;
+    const int raw = std::system(("{ " + command + "\n} >" + dir.file("out") + " 2>" + dir.file("err")).c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, output_lines(dir.file("out")), read_file(dir.file("err"))};
 }
 
 bool wait_for_text(const std::string& path, const std::string& text, std::chrono::milliseconds timeout) {

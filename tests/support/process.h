@@ -54,6 +54,19 @@ bool exited_with(int status, int code);
 // The lines of a program's output file, without their line ends.
 std::vector<std::string> output_lines(const std::string& path);
 
+// `text` quoted for the shell.
+std::string shell_quote(const std::string& text);
+
+// What a shell command line printed and how it ended.
+struct ShellRun {
+    int status;                    // the exit status, -1 when killed by a signal
+    std::vector<std::string> out;  // the lines of stdout
+    std::string err;               // stderr
+};
+// Runs `command` with /bin/sh, its output captured unless the command line
+// redirects it itself (e.g. ">/dev/full").
+ShellRun run_shell(const std::string& command);
+
 // Polls `path` until it contains `text` or `timeout` passes.
 bool wait_for_text(const std::string& path, const std::string& text,
                    std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -82,6 +83,23 @@ bool sdp_parse_query(const std::vector<uint8_t>& pattern, const std::vector<uint
     if (q.uuids.empty() || q.uuids.size() > kMaxPatternUuids) {
         *error = "the search pattern holds " + std::to_string(q.uuids.size()) + " UUIDs, not 1 to 12";
         return false;
+    }
+    // libbluetooth writes every UUID of a pattern in the size of the first
+    // one, which would cut longer ones short; a pattern that mixes sizes is
+    // sent in 128 bits, where every UUID keeps its value.
+    const bool mixed = std::any_of(q.uuids.begin(), q.uuids.end(),
+                                   [&](const uuid_t& u) { return u.type != q.uuids.front().type; });
+    if (mixed) {
+        for (uuid_t& u : q.uuids) {
+            uuid_t wide{};
+            if (u.type == SDP_UUID16) {
+                sdp_uuid16_to_uuid128(&wide, &u);
+                u = wide;
+            } else if (u.type == SDP_UUID32) {
+                sdp_uuid32_to_uuid128(&wide, &u);
+                u = wide;
+            }
+        }
     }
     if (!sequence_content(attribute_ids, &p, &n)) {
         *error = "the attribute ID list is not a data element sequence";
