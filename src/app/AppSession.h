@@ -38,6 +38,7 @@ public:
     DaemonManager* manager() const { return manager_; }
     NotificationCenter* center() const { return center_; }
     UIApplication* app() { return &app_; }
+    const vexod_gps_trialAppDelegate* delegate() const { return &delegate_; }
 
     // Stops the application at once, not after the wait of the turn under
     // way.

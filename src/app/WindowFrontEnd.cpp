@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "app/AppSession.h"
+#include "app/LinkStatusWatch.h"
 #include "frontend/gtk/GtkFrontEnd.h"
 
 namespace vgps {
@@ -88,6 +89,11 @@ int run_window(const AppOptions& options) {
     }
     window = front.get();
     front->setCloseHandler([&session] { session.stop(); });
+    // The verdict on the data link as the header's subtitle while the
+    // inspector is up.
+    const std::unique_ptr<LinkStatusWatch> status =
+        LinkStatusWatch::forInspector(session.manager(), session.loop(), session.delegate(),
+                                      [&front](const std::string& text) { front->setSubtitle(text); });
     if (options.script) session.playScript(std::move(script->lines), std::move(commands));
 
     const int launched = session.run();

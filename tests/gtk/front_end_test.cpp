@@ -163,10 +163,17 @@ TEST_F(GtkFrontEndTest, AtAnotherScaleFramesAreScaledAndTheScreenFollowsTheWindo
 
 TEST_F(GtkFrontEndTest, ResizingTheWindowResizesTheScreen) {
     open();
-    gtk_window_set_default_size(front->window(), 400, 600);
-    EXPECT_TRUE(loop.run_until([&] { return app.mainScreen()->bounds().size == CGSizeMake(400, 620); }, 10s));
+    // The window's size counts its header bar and the theme's borders: the
+    // screen is what is left of it below them.
+    const int w = gtk_widget_get_width(GTK_WIDGET(front->window()));
+    const int h = gtk_widget_get_height(GTK_WIDGET(front->window()));
+    gtk_window_set_default_size(front->window(), w + 80, h + 120);
+    EXPECT_TRUE(loop.run_until([&] { return app.mainScreen()->bounds().size.width > 380; }, 10s));
     settle();
-    EXPECT_EQ(front->dumpWidgets()["window"]["width"], 400);
+    const JSON window = front->dumpWidgets()["window"];
+    EXPECT_EQ(app.mainScreen()->bounds().size,
+              CGSizeMake(window["width"].get<double>(), window["height"].get<double>() + 20));
+    EXPECT_GT(window["height"].get<double>(), 560);
     expect_widgets_match_views(this, gallery.window(), widgets(), 1);
 }
 

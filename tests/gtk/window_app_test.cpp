@@ -181,6 +181,12 @@ TEST_F(WindowAppTest, TheRoadOfAPositionInTheWindow) {
     EXPECT_NE(later["center"], first["center"]);
     EXPECT_EQ(first["tiles"], "offline");
 
+    // The header's subtitle tells of the link only while the inspector is
+    // up; this receiver speaks GP, which is decoded.
+    EXPECT_EQ(run.out[0]["gtk"]["window"]["subtitle"], "");
+    EXPECT_EQ(run.out[4]["gtk"]["window"]["subtitle"].get<std::string>().rfind("receiving GP sentences", 0), 0u)
+        << run.out[4]["gtk"]["window"];
+
     for (const char* name : {"notice.png", "inspector.png"}) {
         GError* error = nullptr;
         GdkTexture* texture = gdk_texture_new_from_filename((shots + "/" + name).c_str(), &error);
@@ -191,6 +197,40 @@ TEST_F(WindowAppTest, TheRoadOfAPositionInTheWindow) {
         gdk_texture_download(texture, reinterpret_cast<guchar*>(pixels.data()), 320 * 4);
         g_object_unref(texture);
         EXPECT_GT(std::set<uint32_t>(pixels.begin(), pixels.end()).size(), 50u) << name;
+    }
+}
+
+TEST_F(WindowAppTest, TheHeaderSaysWhyTheInspectorShowsNoFix) {
+    // A GPS/GLONASS receiver that reports its fix under the GN and GL
+    // talkers only (a real capture, an epoch every two seconds).
+    VexodProcess vexod(VEXOD_BINARY, dir.path(), R"({"link": {"speed": 0.5}, "devices": [
+        {"address": "00:1b:c1:47:11:06", "class": "0x001f00", "name": "GNSS Mouse", "inquiry_delay_ms": 50,
+         "services": [{"name": "Serial Port", "rfcomm_channel": 1}],
+         "nmea_file": ")" + std::string(VGPS_TEST_DATA_DIR) + R"(/nmea/ch-4711.log"}]})");
+    const AppRun run = run_app(dir, {VEXOD_GPS_BINARY, "--gtk", "--offline", "--socket", vexod.socket_path()},
+                               "wait-for \"Skyvane GPS Demo\"\n"
+                               "dismiss\n"
+                               "tap-row 1 0\n"
+                               "wait-for \"GNSS Mouse\" 15\n"
+                               "tap-row 1 0\n"
+                               "wait-for \"GPS Inspector\" 15\n"
+                               "wait 2.5\n"
+                               "widgets\n"
+                               "back\n"
+                               "wait 1.5\n"
+                               "widgets\n");
+    ASSERT_TRUE(exited_with(run.status, 0)) << run.err;
+    ASSERT_EQ(run.out.size(), 2u) << run.err;
+    const std::string subtitle = run.out[0]["gtk"]["window"]["subtitle"];
+    EXPECT_EQ(subtitle.rfind("receiving GN", 0), 0u) << subtitle;
+    EXPECT_NE(subtitle.find("sentences: this build decodes GP only"), std::string::npos) << subtitle;
+    EXPECT_NE(run.out[0]["toolkit"].dump().find("Fix not available"), std::string::npos);
+    // Back on the main screen the subtitle is gone while the link goes on;
+    // the screen keeps its size all along.
+    EXPECT_EQ(run.out[1]["gtk"]["window"]["subtitle"], "");
+    for (const JSON& line : run.out) {
+        EXPECT_EQ(line["gtk"]["window"]["width"], 320);
+        EXPECT_EQ(line["gtk"]["window"]["height"], 460);
     }
 }
 

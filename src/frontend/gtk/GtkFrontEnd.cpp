@@ -136,9 +136,7 @@ bool GtkFrontEnd::start(std::string* error) {
     window_ = GTK_WINDOW(gtk_window_new());
     gtk_window_set_title(window_, options_.title.c_str());
     gtk_window_set_icon_name(window_, "vexod-gps");
-    const CGSize screen = app_->mainScreen()->bounds().size;
-    gtk_window_set_default_size(window_, int(std::lround(screen.width * scale)),
-                                int(std::lround((screen.height - UIScreen::kStatusBarHeight) * scale)));
+    gtk_window_set_titlebar(window_, header_new());
     g_signal_connect(window_, "close-request", G_CALLBACK(+[](GtkWindow*, gpointer self) -> gboolean {
                          auto* front = static_cast<GtkFrontEnd*>(self);
                          if (front->closeHandler_) front->closeHandler_();
@@ -152,6 +150,10 @@ bool GtkFrontEnd::start(std::string* error) {
     look.background = UIColor::whiteColor();
     look.clips = true;
     look.allocated = [this](int w, int h) { stageAllocated(w, h); };
+    // The window opens at its natural size: the header bar and whatever
+    // the theme puts around it, and the screen below the status bar.
+    const CGSize screen = app_->mainScreen()->bounds().size;
+    look.natural = {std::round(screen.width * scale), std::round((screen.height - UIScreen::kStatusBarHeight) * scale)};
     gtkfe::view_box_changed(stage_, true);
     gtk_widget_set_size_request(stage_, int(160 * scale), int(200 * scale));
     gtk_window_set_child(window_, stage_);
@@ -214,6 +216,48 @@ bool GtkFrontEnd::start(std::string* error) {
     syncAlert();
     return true;
 }
+
+GtkWidget* GtkFrontEnd::header_new() {
+    // The title, and under it a subtitle the application fills with what
+    // it tells beside the screens (hidden while empty). A phone-size header
+    // leaves the titles little room between the window's buttons: only the
+    // close button is shown, as on a phone's desktop, the subtitle takes up
+    // to two lines, and its whole text is the tooltip.
+    GtkWidget* header = gtk_header_bar_new();
+    gtk_header_bar_set_decoration_layout(GTK_HEADER_BAR(header), ":close");
+    GtkWidget* titles = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_widget_set_valign(titles, GTK_ALIGN_CENTER);
+    GtkWidget* title = gtk_label_new(options_.title.c_str());
+    gtk_widget_add_css_class(title, "title");
+    subtitle_ = gtk_label_new("");
+    gtk_widget_add_css_class(subtitle_, "subtitle");
+    gtk_label_set_wrap(GTK_LABEL(subtitle_), TRUE);
+    gtk_label_set_lines(GTK_LABEL(subtitle_), 2);
+    gtk_label_set_ellipsize(GTK_LABEL(subtitle_), PANGO_ELLIPSIZE_END);
+    gtk_label_set_justify(GTK_LABEL(subtitle_), GTK_JUSTIFY_CENTER);
+    gtk_label_set_max_width_chars(GTK_LABEL(subtitle_), 34);
+    gtk_box_append(GTK_BOX(titles), title);
+    gtk_box_append(GTK_BOX(titles), subtitle_);
+    gtk_header_bar_set_title_widget(GTK_HEADER_BAR(header), titles);
+    // As tall from the start as with a subtitle of two lines, so that one
+    // appearing takes no pixels from the screen.
+    gtk_label_set_text(GTK_LABEL(subtitle_), "1\n2");
+    int height = 0;
+    gtk_widget_measure(header, GTK_ORIENTATION_VERTICAL, -1, nullptr, &height, nullptr, nullptr);
+    gtk_widget_set_size_request(header, -1, height);
+    gtk_label_set_text(GTK_LABEL(subtitle_), "");
+    gtk_widget_set_visible(subtitle_, FALSE);
+    return header;
+}
+
+void GtkFrontEnd::setSubtitle(const std::string& text) {
+    if (text == gtk_label_get_text(GTK_LABEL(subtitle_))) return;
+    gtk_label_set_text(GTK_LABEL(subtitle_), text.c_str());
+    gtk_widget_set_tooltip_text(subtitle_, text.empty() ? nullptr : text.c_str());
+    gtk_widget_set_visible(subtitle_, !text.empty());
+}
+
+std::string GtkFrontEnd::subtitle() const { return gtk_label_get_text(GTK_LABEL(subtitle_)); }
 
 GtkFrontEnd::~GtkFrontEnd() {
     app_->setDisplayObserver(nullptr);
@@ -434,6 +478,8 @@ JSON GtkFrontEnd::dumpAlert() const {
 JSON GtkFrontEnd::dumpWidgets() const {
     JSON out = JSON::object();
     JSON window = JSON::object();
+    window["title"] = options_.title;
+    window["subtitle"] = subtitle();
     window["width"] = gtk_widget_get_width(stage_);
     window["height"] = gtk_widget_get_height(stage_);
     window["scale"] = options_.scale;

@@ -62,6 +62,10 @@ public:
     void setCloseHandler(std::function<void()> handler) { closeHandler_ = std::move(handler); }
 
     GtkWindow* window() const { return window_; }
+    // The header bar's subtitle under the title ("" hides it): what the
+    // application tells beside the screens.
+    void setSubtitle(const std::string& text);
+    std::string subtitle() const;
     // The widget that stands for a toolkit view, and the one inside it that
     // shows what the view is (a GtkLabel, GtkSwitch…); null when none.
     GtkWidget* boxForView(uint64_t viewId) const;
@@ -69,7 +73,7 @@ public:
     // The alert dialog on screen, or null.
     GtkWindow* alertDialog() const { return dialog_; }
 
-    // {"window":{"width","height","scale","frames"},"widgets":[…],"alert":{…}|null}:
+    // {"window":{"title","subtitle","width","height","scale","frames"},"widgets":[…],"alert":{…}|null}:
     // every widget of the window, depth first in drawing order, with the
     // toolkit view it stands for, its GTK type, its frame in window points
     // as GTK placed it and what it shows.
@@ -101,6 +105,7 @@ public:
 private:
     GtkFrontEnd(UIApplication* app, const GtkFrontEndOptions& options);
     bool start(std::string* error);
+    GtkWidget* header_new();
     void beforeWait();
     void stageAllocated(int width, int height);
     CGPoint toPoints(double x, double y) const;
@@ -116,6 +121,7 @@ private:
     std::unique_ptr<gtkfe::Mirror> mirror_;
     GtkWindow* window_ = nullptr;
     GtkWidget* stage_ = nullptr;
+    GtkWidget* subtitle_ = nullptr;
     GtkWindow* dialog_ = nullptr;
     const void* dialogAlert_ = nullptr;
     std::function<void()> closeHandler_;

@@ -38,10 +38,11 @@ namespace {
 
 VgpsViewBox* as_box(GtkWidget* widget) { return G_TYPE_CHECK_INSTANCE_CAST(widget, vgps_view_box_get_type(), VgpsViewBox); }
 
-void box_measure(GtkWidget* /*widget*/, GtkOrientation /*orientation*/, int /*for_size*/, int* minimum, int* natural,
+void box_measure(GtkWidget* widget, GtkOrientation orientation, int /*for_size*/, int* minimum, int* natural,
                  int* minimum_baseline, int* natural_baseline) {
+    const CGSize size = as_box(widget)->look->natural;
     *minimum = 0;
-    *natural = 0;
+    *natural = int(orientation == GTK_ORIENTATION_HORIZONTAL ? size.width : size.height);
     *minimum_baseline = -1;
     *natural_baseline = -1;
 }

@@ -30,6 +30,8 @@ struct ViewBoxLook {
     bool clips = false;
     // Draws between the background and the children, in the box's pixels.
     std::function<void(GtkSnapshot* snapshot, double width, double height)> painter;
+    // The size the box asks for when given the choice (pixels).
+    CGSize natural;
     // Told of every allocation of the box (pixels).
     std::function<void(int width, int height)> allocated;
 };
