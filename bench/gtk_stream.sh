@@ -10,16 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 bin=build/release
-work=$(mktemp -d "${TMPDIR:-/tmp}/vexod-stream.XXXXXX")
-daemon_pid=""
-gps_pid=""
-cleanup() {
-  for pid in $gps_pid $daemon_pid; do
-    if kill -0 "$pid" 2>/dev/null; then kill -TERM "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source scripts/vexod-session.sh
+vexod_session vexod-stream
 
 cat >"$work/scenario.json" <<'JSON'
 {"inquiry": {"end_after_ms": 20}, "devices": [
@@ -38,25 +30,21 @@ wait $((seconds + 15))
 dump
 EOF2
 
-"$bin/tools/vexod/vexod" --socket "$work/vexod.sock" --scenario "$work/scenario.json" 2>"$work/vexod.log" &
-daemon_pid=$!
-for _ in $(seq 100); do
-  grep -q "listening on" "$work/vexod.log" 2>/dev/null && break
-  sleep 0.05
-done
+start_vexod --socket "$work/vexod.sock" --scenario "$work/scenario.json"
 
 gps=("$bin/src/app/vexod-gps" --gtk --offline --script "$work/script" --socket "$work/vexod.sock")
 if [[ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; then
   # One virtual display for the whole measurement; the program runs on it.
   Xvfb :$(( $$ % 4000 + 100 )) -screen 0 1024x768x24 -nolisten tcp 2>/dev/null &
   xvfb_pid=$!
-  trap 'cleanup; kill -TERM $xvfb_pid 2>/dev/null || true' EXIT
+  session_pids+=("$xvfb_pid")
   export DISPLAY=:$(( $$ % 4000 + 100 ))
   sleep 1
   export GSK_RENDERER=cairo GTK_A11Y=none
 fi
 VEXOD_GPS_PREFS_DIR="$work" "${gps[@]}" >"$work/dumps" 2>"$work/gps.log" &
 gps_pid=$!
+session_pids=("$gps_pid" "${session_pids[@]}")  # stopped first
 
 ticks() { awk '{print $14 + $15}' "/proc/$gps_pid/stat"; }
 hz=$(getconf CLK_TCK)

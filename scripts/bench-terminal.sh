@@ -23,22 +23,12 @@ bin=build/release
 
 "$bin/bench/terminal_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/vexod-bench.XXXXXX")
+source scripts/vexod-session.sh
+vexod_session vexod-bench
 tmux=(tmux -S "$work/tmux.sock" -f /dev/null)
-daemon_pid=""
-cleanup() {
-  "${tmux[@]}" kill-server 2>/dev/null || true
-  if [[ -n "$daemon_pid" ]] && kill -0 "$daemon_pid" 2>/dev/null; then
-    kill -TERM "$daemon_pid"
-    wait "$daemon_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+session_cleanup() { "${tmux[@]}" kill-server 2>/dev/null; }
 
-"$bin/tools/vexod/vexod" --socket "$work/vexod.sock" --scenario tools/vexod/scenarios/example.json 2>"$work/vexod.log" &
-daemon_pid=$!
-for _ in $(seq 100); do grep -q "listening on" "$work/vexod.log" 2>/dev/null && break; sleep 0.05; done
+start_vexod --socket "$work/vexod.sock" --scenario tools/vexod/scenarios/example.json
 
 "${tmux[@]}" new-session -d -x 40 -y 30 -e LANG=C.UTF-8 -e VEXOD_GPS_PREFS_DIR="$work" \
   "sh -c 'echo \$\$ >$work/pid; exec $bin/src/app/vexod-gps --socket $work/vexod.sock 2>$work/gps.log'; sleep 600"

@@ -24,25 +24,12 @@ cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/release -j "$jobs" >/dev/null
 
 bin=build/release
-work=$(mktemp -d "${TMPDIR:-/tmp}/vexod-demo.XXXXXX")
+source scripts/vexod-session.sh
+vexod_session vexod-demo
 socket="$work/vexod.sock"
-daemon_pid=""
-cleanup() {
-  if [[ -n "$daemon_pid" ]] && kill -0 "$daemon_pid" 2>/dev/null; then
-    kill -TERM "$daemon_pid" 2>/dev/null || true
-    wait "$daemon_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
 
 echo "== starting vexod with tools/vexod/scenarios/example.json on $socket"
-"$bin/tools/vexod/vexod" --socket "$socket" --scenario tools/vexod/scenarios/example.json 2>"$work/vexod.log" &
-daemon_pid=$!
-for _ in $(seq 100); do
-  grep -q "listening on" "$work/vexod.log" 2>/dev/null && break
-  sleep 0.05
-done
+start_vexod --socket "$socket" --scenario tools/vexod/scenarios/example.json
 
 status=0
 if [[ -t 0 && -t 1 ]]; then

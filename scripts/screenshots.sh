@@ -13,24 +13,10 @@ cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/release -j "$jobs" --target vexod vexod-gps >/dev/null
 
 bin=build/release
-work=$(mktemp -d "${TMPDIR:-/tmp}/vexod-shots.XXXXXX")
-daemon_pid=""
-cleanup() {
-  if [[ -n "$daemon_pid" ]] && kill -0 "$daemon_pid" 2>/dev/null; then
-    kill -TERM "$daemon_pid" 2>/dev/null || true
-    wait "$daemon_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source scripts/vexod-session.sh
+vexod_session vexod-shots
 
-"$bin/tools/vexod/vexod" --socket "$work/vexod.sock" --scenario tools/vexod/scenarios/example.json --speed 20 \
-  2>"$work/vexod.log" &
-daemon_pid=$!
-for _ in $(seq 100); do
-  grep -q "listening on" "$work/vexod.log" 2>/dev/null && break
-  sleep 0.05
-done
+start_vexod --socket "$work/vexod.sock" --scenario tools/vexod/scenarios/example.json --speed 20
 
 run=("$bin/src/app/vexod-gps" --gtk --offline --script scripts/screenshots.script --socket "$work/vexod.sock"
      --timeout 120)
