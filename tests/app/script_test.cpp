@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <signal.h>
-#include <sys/wait.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,23 +14,17 @@ namespace {
 
 using namespace std::chrono_literals;
 using vgps::test::ChildProcess;
+using vgps::test::exited_with;
+using vgps::test::output_lines;
 using vgps::test::read_file;
 using vgps::test::TempDir;
 using vgps::test::VexodProcess;
 using vgps::test::write_file;
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
-
-bool exited_with(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
-
 struct ScriptRun {
     int status;
-    std::string out, err;
+    std::vector<std::string> out;
+    std::string err;
 };
 
 // Runs a script against `socket`; its output and status.
@@ -44,7 +36,7 @@ ScriptRun run_script(const TempDir& dir, const std::string& socket, const std::s
     argv.insert(argv.end(), extra.begin(), extra.end());
     ChildProcess gps(argv, dir.file("out"), dir.file("err"));
     const int status = gps.wait(20000ms);
-    return {status, read_file(dir.file("out")), read_file(dir.file("err"))};
+    return {status, output_lines(dir.file("out")), read_file(dir.file("err"))};
 }
 
 TEST(Script, DumpsOneLineEachComplainsAndGoesOnAndEndsWithTheWaitThatRanOut) {
@@ -64,13 +56,13 @@ wait-for 'never shown' 0.2
 dump
 )");
     EXPECT_TRUE(exited_with(run.status, 4)) << run.err;
-    const auto out = lines_of(run.out);
+    const auto& out = run.out;
     ASSERT_EQ(out.size(), 1u) << "nothing runs after the wait that ran out";
     const auto dump = nlohmann::json::parse(out[0]);
     EXPECT_EQ(dump["screens"][0]["title"], "Skyvane GPS Demo");
     EXPECT_EQ(dump["alerts"].size(), 1u);
     std::vector<std::string> complaints;
-    for (const auto& line : lines_of(run.err)) {
+    for (const auto& line : output_lines(dir.file("err"))) {
         if (line.empty() || line[0] != '<') complaints.push_back(line);
     }
     // While the notice is up it covers the search row (1 0); the one
@@ -96,7 +88,7 @@ TEST(Script, BadScriptsAreRefusedBeforeAnythingStarts) {
         const ScriptRun run = run_script(dir, nobody, script);
         EXPECT_TRUE(exited_with(run.status, 2)) << script;
         EXPECT_EQ(run.err, "vexod-gps: " + dir.file("script") + ":" + error + "\n");
-        EXPECT_EQ(run.out, "");
+        EXPECT_TRUE(run.out.empty());
     }
     ChildProcess missing({VEXOD_GPS_BINARY, "--headless", "--script", dir.file("none")}, dir.file("o"), dir.file("e"));
     EXPECT_TRUE(exited_with(missing.wait(10000ms), 2));
@@ -120,7 +112,7 @@ TEST(Script, RunsWithNoDaemonAndIgnoresSigusr1) {
     ASSERT_TRUE(vgps::test::wait_for_text(dir.file("out"), "\n"));
     gps.signal(SIGUSR1);
     EXPECT_TRUE(exited_with(gps.wait(10000ms), 0)) << read_file(dir.file("err"));
-    const auto out = lines_of(read_file(dir.file("out")));
+    const auto out = output_lines(dir.file("out"));
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(nlohmann::json::parse(out[1])["alerts"][1]["title"], "Failed to connect to daemon");
 }

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -81,15 +80,8 @@ TEST(GPSDataLink, EveryEndLeavesNoDescriptorBehind) {
         Receiver receiver(dir.file("r"));
         GPSDataLink link(&centre, &loop);
         int error = 0;
-        // Nobody at the path, a path too long for the daemon's platform.
-        EXPECT_EQ(link.open(dir.file("nobody").c_str(), &error), GPSDataLink::OpenResult::NotConnected);
-        EXPECT_EQ(error, ENOENT);
-        const std::string long_path = dir.file("") + std::string(104, 'p');
-        EXPECT_EQ(link.open(long_path.c_str(), &error), GPSDataLink::OpenResult::PathTooLong);
-        EXPECT_EQ(error, ENAMETOOLONG);
-        EXPECT_EQ(link.descriptor(), -1);
-
-        // A link replaced by a new one, then closed by its peer.
+        // A link replaced by a new one, then closed by its peer. (Failed
+        // opens are counted in gps_link_test.)
         ASSERT_EQ(link.open(receiver.path.c_str(), &error), GPSDataLink::OpenResult::Linked);
         receiver.accept();
         ASSERT_EQ(link.open(receiver.path.c_str(), &error), GPSDataLink::OpenResult::Linked);
