@@ -27,16 +27,19 @@ struct ScriptRun {
     std::string err;
 };
 
-// Runs a script against `socket`; its output and status.
-ScriptRun run_script(const TempDir& dir, const std::string& socket, const std::string& script,
-               std::vector<std::string> extra = {}) {
-    write_file(dir.file("script"), script);
+// Runs vexod-gps --headless with `args`; its output and status.
+ScriptRun run_gps(const TempDir& dir, const std::vector<std::string>& args) {
     ::setenv("VEXOD_GPS_PREFS_DIR", dir.path().c_str(), 1);
-    std::vector<std::string> argv{VEXOD_GPS_BINARY, "--headless", "--script", dir.file("script"), "--socket", socket};
-    argv.insert(argv.end(), extra.begin(), extra.end());
+    std::vector<std::string> argv{VEXOD_GPS_BINARY, "--headless"};
+    argv.insert(argv.end(), args.begin(), args.end());
     ChildProcess gps(argv, dir.file("out"), dir.file("err"));
     const int status = gps.wait(20000ms);
     return {status, output_lines(dir.file("out")), read_file(dir.file("err"))};
+}
+
+ScriptRun run_script(const TempDir& dir, const std::string& socket, const std::string& script) {
+    write_file(dir.file("script"), script);
+    return run_gps(dir, {"--script", dir.file("script"), "--socket", socket});
 }
 
 TEST(Script, DumpsOneLineEachComplainsAndGoesOnAndEndsWithTheWaitThatRanOut) {
@@ -90,17 +93,18 @@ TEST(Script, BadScriptsAreRefusedBeforeAnythingStarts) {
         EXPECT_EQ(run.err, "vexod-gps: " + dir.file("script") + ":" + error + "\n");
         EXPECT_TRUE(run.out.empty());
     }
-    ChildProcess missing({VEXOD_GPS_BINARY, "--headless", "--script", dir.file("none")}, dir.file("o"), dir.file("e"));
-    EXPECT_TRUE(exited_with(missing.wait(10000ms), 2));
-    EXPECT_EQ(read_file(dir.file("e")), "vexod-gps: " + dir.file("none") + ": No such file or directory\n");
-    ChildProcess folder({VEXOD_GPS_BINARY, "--headless", "--script", dir.path()}, dir.file("o"), dir.file("e"));
-    EXPECT_TRUE(exited_with(folder.wait(10000ms), 2));
-    EXPECT_EQ(read_file(dir.file("e")), "vexod-gps: " + dir.path() + ": Is a directory\n");
-    // A script plays the user: the scripted road's options do not go with it.
-    ChildProcess both({VEXOD_GPS_BINARY, "--headless", "--script", dir.file("script"), "--positions", "3"},
-                      dir.file("o"), dir.file("e"));
-    EXPECT_TRUE(exited_with(both.wait(10000ms), 2));
-    EXPECT_NE(read_file(dir.file("e")).find("--positions"), std::string::npos);
+    // A missing script, a folder; a script plays the user, so the scripted
+    // road's options do not go with it.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"--script", dir.file("none")}, dir.file("none") + ": No such file or directory\n"},
+        {{"--script", dir.path()}, dir.path() + ": Is a directory\n"},
+        {{"--script", dir.file("script"), "--positions", "3"}, "--script excludes --positions\n"},
+    };
+    for (const auto& [args, error] : refused) {
+        const ScriptRun run = run_gps(dir, args);
+        EXPECT_TRUE(exited_with(run.status, 2)) << error;
+        EXPECT_EQ(run.err.rfind("vexod-gps: " + error, 0), 0u) << run.err;
+    }
 }
 
 TEST(Script, RunsWithNoDaemonAndIgnoresSigusr1) {
