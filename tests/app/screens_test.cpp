@@ -346,11 +346,12 @@ TEST_F(ScreensTest, LinksComingOneAfterAnotherKeepTheStackTwoScreensDeep) {
     // accepts), each time without the user going back.
     const std::string path = dir.file("link");
     const int listener = listen_unix(path);
+    const size_t descriptors = open_descriptor_count(), sources = loop.source_count();
     std::weak_ptr<UIViewController> first;
+    std::vector<int> peers;
     for (int i = 0; i < 200; ++i) {
         manager->connectWithSocketPath_status(path.c_str(), 0);
-        const int peer = ::accept(listener, nullptr, nullptr);
-        if (peer >= 0) ::close(peer);
+        peers.push_back(::accept(listener, nullptr, nullptr));
         if (i == 0) first = nav()->viewControllers().back();
         loop.run_once(0ms);
     }
@@ -358,6 +359,10 @@ TEST_F(ScreensTest, LinksComingOneAfterAnotherKeepTheStackTwoScreensDeep) {
     EXPECT_EQ(center.observerCount(kPositionNotificationName), 1u);
     EXPECT_TRUE(first.expired());
     EXPECT_EQ(logged(log, "<-[GPSInspector viewWillAppear:]>").size(), 200u);
+    // Each link replaced closed its data socket and left the run loop.
+    EXPECT_EQ(open_descriptor_count(), descriptors + peers.size() + 1);
+    EXPECT_EQ(loop.source_count(), sources + 1);
+    for (int peer : peers) ::close(peer);
     ::close(listener);
 }
 

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "nmea/nmea_support.h"
-#include "platform/log.h"
 #include "support/sockets.h"
 #include "support/temp_dir.h"
 
@@ -68,32 +67,6 @@ TEST(GPSDataLink, EachLinkPostsToItsOwnCentre) {
     EXPECT_EQ(utc_of(posted[1]), std::vector<std::string>{"2020/01/01 12:00:00.00"});
     EXPECT_TRUE(on_default.empty());
     NotificationCenter::defaultCenter()->removeObserver(default_observer);
-}
-
-TEST(GPSDataLink, EveryEndLeavesNoDescriptorBehind) {
-    test::TempDir dir;
-    RunLoop loop;
-    NotificationCenter centre;
-    LogCapture log;
-    const size_t descriptors = test::open_descriptor_count();
-    {
-        Receiver receiver(dir.file("r"));
-        GPSDataLink link(&centre, &loop);
-        int error = 0;
-        // A link replaced by a new one, then closed by its peer. (Failed
-        // opens are counted in gps_link_test.)
-        ASSERT_EQ(link.open(receiver.path.c_str(), &error), GPSDataLink::OpenResult::Linked);
-        receiver.accept();
-        ASSERT_EQ(link.open(receiver.path.c_str(), &error), GPSDataLink::OpenResult::Linked);
-        ::close(receiver.peer);
-        receiver.accept();
-        ::close(receiver.peer);
-        receiver.peer = -1;
-        ASSERT_TRUE(loop.run_until([&] { return link.descriptor() < 0; }, 5000ms));
-        EXPECT_TRUE(log.contains("<-[DaemonManager readNMEASentences]> rfcomm socket disconnected"));
-        EXPECT_EQ(loop.source_count(), 0u);
-    }
-    EXPECT_EQ(test::open_descriptor_count(), descriptors);
 }
 
 }  // namespace
