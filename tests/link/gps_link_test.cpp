@@ -237,7 +237,7 @@ TEST_F(GpsLinkTest, ReplayedCaptureGivesTheRecordedFixes) {
 
 // The health verdict on real receivers replayed by vexod through the
 // manager's data link, checked as each link ends (the record stays with
-// the manager).
+// the manager); the counts behind them are in link_health_test.
 TEST_F(GpsLinkTest, HealthVerdictsOnRealReceiversThroughTheDataLink) {
     ASSERT_NO_FATAL_FAILURE(start(scenario({
         replay("00:00:00:00:00:01", "bt-q818.log"),
@@ -261,19 +261,7 @@ TEST_F(GpsLinkTest, HealthVerdictsOnRealReceiversThroughTheDataLink) {
         const std::string verdict = link_verdict(r, manager->gpsInfo().fix);
         EXPECT_EQ(verdict.substr(0, c.verdict.size()), c.verdict) << verdict;
         EXPECT_GT(r.bytes, 0u);
-        if (c.verdict.back() == ' ') {
-            EXPECT_GE(r.badChecksumPercent, kLinkChecksumErrorPercent);
-            EXPECT_GT(r.badChecksums, 10u);
-            EXPECT_GE(r.clears, 1u);
-        }
     }
-    // What the GN receiver sent, by kind; its GPGSV satellites were applied.
-    tap("00:00:00:00:00:02");
-    ASSERT_TRUE(run_until([&] { return link_over(); }));
-    const LinkHealthReport gn = manager->linkHealth().report(LinkHealth::Clock::now());
-    EXPECT_EQ(gn.applied, 4u);
-    EXPECT_EQ(gn.skippedSentences, 36u);
-    EXPECT_EQ(manager->gpsInfo().satinfo.inview, 14);
 }
 
 TEST_F(GpsLinkTest, HealthOfALinkThatFallsSilent) {
