@@ -91,63 +91,44 @@ protected:
 
 // --- reading dumps
 
-inline void walk(const JSON& view, const std::function<void(const JSON&)>& visit) {
-    visit(view);
-    if (view.contains("subviews")) {
-        for (const auto& child : view["subviews"]) walk(child, visit);
-    }
-}
-
-// Every view of `cls` in the window, in drawing order.
-inline std::vector<JSON> views_of(const JSON& dump, const std::string& cls) {
+// Every view of `cls` inside `view` (itself included), in drawing order.
+inline std::vector<JSON> all_in(const JSON& view, const std::string& cls) {
     std::vector<JSON> out;
-    walk(dump["window"], [&](const JSON& v) {
-        if (v["class"] == cls) out.push_back(v);
-    });
+    if (view.is_null()) return out;
+    if (view["class"] == cls) out.push_back(view);
+    if (view.contains("subviews"))
+        for (const auto& child : view["subviews"])
+            for (JSON& v : all_in(child, cls)) out.push_back(std::move(v));
     return out;
 }
-
-// The top screen's table.
-inline JSON table_of(const JSON& dump) {
-    const auto tables = views_of(dump, "UITableView");
-    return tables.empty() ? JSON() : tables.front();
+inline std::vector<JSON> views_of(const JSON& dump, const std::string& cls) { return all_in(dump["window"], cls); }
+// The first view of `cls` inside `view`, or null.
+inline JSON first_in(const JSON& view, const std::string& cls) {
+    const auto found = all_in(view, cls);
+    return found.empty() ? JSON() : found.front();
 }
 
+// The top screen's table's sections.
 inline JSON sections_of(const JSON& dump) {
-    const JSON table = table_of(dump);
+    const JSON table = first_in(dump["window"], "UITableView");
     return table.is_null() ? JSON::array() : table["sections"];
 }
 
 // The cell shown at (section, row) of the top table, or null.
 inline JSON cell_at(const JSON& dump, int section, int row) {
-    const JSON table = table_of(dump);
-    if (table.is_null()) return JSON();
-    for (const auto& v : table["subviews"]) {
-        if (v.contains("indexPath") && v["indexPath"] == JSON::array({section, row})) return v;
-    }
+    const JSON table = first_in(dump["window"], "UITableView");
+    if (!table.is_null())
+        for (const auto& v : table["subviews"])
+            if (v.contains("indexPath") && v["indexPath"] == JSON::array({section, row})) return v;
     return JSON();
 }
 
-// The texts of the labels inside a view, in drawing order.
+// The texts of the visible labels inside a view, in drawing order.
 inline std::vector<std::string> labels_in(const JSON& view) {
     std::vector<std::string> out;
-    if (view.is_null()) return out;
-    walk(view, [&](const JSON& v) {
-        if (v["class"] == "UILabel" && v["text"].is_string() && !v["hidden"].get<bool>()) {
-            out.push_back(v["text"].get<std::string>());
-        }
-    });
+    for (const auto& v : all_in(view, "UILabel"))
+        if (v["text"].is_string() && !v["hidden"].get<bool>()) out.push_back(v["text"].get<std::string>());
     return out;
-}
-
-// The first view of `cls` inside `view`, or null.
-inline JSON first_in(const JSON& view, const std::string& cls) {
-    JSON found;
-    if (view.is_null()) return found;
-    walk(view, [&](const JSON& v) {
-        if (found.is_null() && v["class"] == cls) found = v;
-    });
-    return found;
 }
 
 }  // namespace vgps::test

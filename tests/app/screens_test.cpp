@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <regex>
 
+#include "nmea/nmea_support.h"
 #include "screens_fixture.h"
 #include "support/sockets.h"
 #include "ui/MapViewCell.h"
@@ -48,14 +49,6 @@ std::vector<std::string> logged(const LogCapture& log, const std::string& prefix
         if (line.rfind(prefix, 0) == 0) out.push_back(line);
     }
     return out;
-}
-
-std::string nmea(const std::string& body) {
-    uint8_t sum = 0;
-    for (char c : body) sum ^= static_cast<uint8_t>(c);
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X", sum);
-    return "$" + body + tail + "\r\n";
 }
 
 // A receiver found by the search, generating a track from Munich.
@@ -224,8 +217,8 @@ TEST_F(ScreensTest, ConnectingLinkingAndTheInspectorFollowingThePosition) {
                                {"083003.00", "A", "4808.000,N,01131.000,E", "3"},
                                {"083004.00", "A", "0000.000,S,00000.000,W", "3"}};
     for (const auto& e : epochs) {
-        track += nmea(std::string("GPRMC,") + e[0] + "," + e[1] + "," + e[2] + ",0.0,0.0,150911,,");
-        track += nmea(std::string("GPGSA,A,") + e[3] + ",04,05,,09,12,,,24,,,,,2.5,1.3,2.1");
+        track += nmea_sentence(std::string("GPRMC,") + e[0] + "," + e[1] + "," + e[2] + ",0.0,0.0,150911,,");
+        track += nmea_sentence(std::string("GPGSA,A,") + e[3] + ",04,05,,09,12,,,24,,,,,2.5,1.3,2.1");
     }
     write_file(dir.file("fix.nmea"), track);
     startDaemon(R"({"inquiry": {"end_after_ms": 20}, "link": {"speed": 4}, "devices": [
@@ -353,11 +346,12 @@ TEST_F(ScreensTest, LinksComingOneAfterAnotherKeepTheStackTwoScreensDeep) {
     // accepts), each time without the user going back.
     const std::string path = dir.file("link");
     const int listener = listen_unix(path);
+    const size_t descriptors = open_descriptor_count(), sources = loop.source_count();
     std::weak_ptr<UIViewController> first;
+    std::vector<int> peers;
     for (int i = 0; i < 200; ++i) {
         manager->connectWithSocketPath_status(path.c_str(), 0);
-        const int peer = ::accept(listener, nullptr, nullptr);
-        if (peer >= 0) ::close(peer);
+        peers.push_back(::accept(listener, nullptr, nullptr));
         if (i == 0) first = nav()->viewControllers().back();
         loop.run_once(0ms);
     }
@@ -365,6 +359,10 @@ TEST_F(ScreensTest, LinksComingOneAfterAnotherKeepTheStackTwoScreensDeep) {
     EXPECT_EQ(center.observerCount(kPositionNotificationName), 1u);
     EXPECT_TRUE(first.expired());
     EXPECT_EQ(logged(log, "<-[GPSInspector viewWillAppear:]>").size(), 200u);
+    // Each link replaced closed its data socket and left the run loop.
+    EXPECT_EQ(open_descriptor_count(), descriptors + peers.size() + 1);
+    EXPECT_EQ(loop.source_count(), sources + 1);
+    for (int peer : peers) ::close(peer);
     ::close(listener);
 }
 

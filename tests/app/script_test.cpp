@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <signal.h>
-#include <sys/wait.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,35 +14,32 @@ namespace {
 
 using namespace std::chrono_literals;
 using vgps::test::ChildProcess;
+using vgps::test::exited_with;
+using vgps::test::output_lines;
 using vgps::test::read_file;
 using vgps::test::TempDir;
 using vgps::test::VexodProcess;
 using vgps::test::write_file;
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
-
-bool exited_with(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
-
 struct ScriptRun {
     int status;
-    std::string out, err;
+    std::vector<std::string> out;
+    std::string err;
 };
 
-// Runs a script against `socket`; its output and status.
-ScriptRun run_script(const TempDir& dir, const std::string& socket, const std::string& script,
-               std::vector<std::string> extra = {}) {
-    write_file(dir.file("script"), script);
+// Runs vexod-gps --headless with `args`; its output and status.
+ScriptRun run_gps(const TempDir& dir, const std::vector<std::string>& args) {
     ::setenv("VEXOD_GPS_PREFS_DIR", dir.path().c_str(), 1);
-    std::vector<std::string> argv{VEXOD_GPS_BINARY, "--headless", "--script", dir.file("script"), "--socket", socket};
-    argv.insert(argv.end(), extra.begin(), extra.end());
+    std::vector<std::string> argv{VEXOD_GPS_BINARY, "--headless"};
+    argv.insert(argv.end(), args.begin(), args.end());
     ChildProcess gps(argv, dir.file("out"), dir.file("err"));
     const int status = gps.wait(20000ms);
-    return {status, read_file(dir.file("out")), read_file(dir.file("err"))};
+    return {status, output_lines(dir.file("out")), read_file(dir.file("err"))};
+}
+
+ScriptRun run_script(const TempDir& dir, const std::string& socket, const std::string& script) {
+    write_file(dir.file("script"), script);
+    return run_gps(dir, {"--script", dir.file("script"), "--socket", socket});
 }
 
 TEST(Script, DumpsOneLineEachComplainsAndGoesOnAndEndsWithTheWaitThatRanOut) {
@@ -64,13 +59,13 @@ wait-for 'never shown' 0.2
 dump
 )");
     EXPECT_TRUE(exited_with(run.status, 4)) << run.err;
-    const auto out = lines_of(run.out);
+    const auto& out = run.out;
     ASSERT_EQ(out.size(), 1u) << "nothing runs after the wait that ran out";
     const auto dump = nlohmann::json::parse(out[0]);
     EXPECT_EQ(dump["screens"][0]["title"], "Skyvane GPS Demo");
     EXPECT_EQ(dump["alerts"].size(), 1u);
     std::vector<std::string> complaints;
-    for (const auto& line : lines_of(run.err)) {
+    for (const auto& line : output_lines(dir.file("err"))) {
         if (line.empty() || line[0] != '<') complaints.push_back(line);
     }
     // While the notice is up it covers the search row (1 0); the one
@@ -96,19 +91,20 @@ TEST(Script, BadScriptsAreRefusedBeforeAnythingStarts) {
         const ScriptRun run = run_script(dir, nobody, script);
         EXPECT_TRUE(exited_with(run.status, 2)) << script;
         EXPECT_EQ(run.err, "vexod-gps: " + dir.file("script") + ":" + error + "\n");
-        EXPECT_EQ(run.out, "");
+        EXPECT_TRUE(run.out.empty());
     }
-    ChildProcess missing({VEXOD_GPS_BINARY, "--headless", "--script", dir.file("none")}, dir.file("o"), dir.file("e"));
-    EXPECT_TRUE(exited_with(missing.wait(10000ms), 2));
-    EXPECT_EQ(read_file(dir.file("e")), "vexod-gps: " + dir.file("none") + ": No such file or directory\n");
-    ChildProcess folder({VEXOD_GPS_BINARY, "--headless", "--script", dir.path()}, dir.file("o"), dir.file("e"));
-    EXPECT_TRUE(exited_with(folder.wait(10000ms), 2));
-    EXPECT_EQ(read_file(dir.file("e")), "vexod-gps: " + dir.path() + ": Is a directory\n");
-    // A script plays the user: the scripted road's options do not go with it.
-    ChildProcess both({VEXOD_GPS_BINARY, "--headless", "--script", dir.file("script"), "--positions", "3"},
-                      dir.file("o"), dir.file("e"));
-    EXPECT_TRUE(exited_with(both.wait(10000ms), 2));
-    EXPECT_NE(read_file(dir.file("e")).find("--positions"), std::string::npos);
+    // A missing script, a folder; a script plays the user, so the scripted
+    // road's options do not go with it.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"--script", dir.file("none")}, dir.file("none") + ": No such file or directory\n"},
+        {{"--script", dir.path()}, dir.path() + ": Is a directory\n"},
+        {{"--script", dir.file("script"), "--positions", "3"}, "--script excludes --positions\n"},
+    };
+    for (const auto& [args, error] : refused) {
+        const ScriptRun run = run_gps(dir, args);
+        EXPECT_TRUE(exited_with(run.status, 2)) << error;
+        EXPECT_EQ(run.err.rfind("vexod-gps: " + error, 0), 0u) << run.err;
+    }
 }
 
 TEST(Script, RunsWithNoDaemonAndIgnoresSigusr1) {
@@ -120,7 +116,7 @@ TEST(Script, RunsWithNoDaemonAndIgnoresSigusr1) {
     ASSERT_TRUE(vgps::test::wait_for_text(dir.file("out"), "\n"));
     gps.signal(SIGUSR1);
     EXPECT_TRUE(exited_with(gps.wait(10000ms), 0)) << read_file(dir.file("err"));
-    const auto out = lines_of(read_file(dir.file("out")));
+    const auto out = output_lines(dir.file("out"));
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(nlohmann::json::parse(out[1])["alerts"][1]["title"], "Failed to connect to daemon");
 }

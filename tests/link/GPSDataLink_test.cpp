@@ -5,12 +5,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
 #include "nmea/nmea_support.h"
-#include "platform/log.h"
 #include "support/sockets.h"
 #include "support/temp_dir.h"
 
@@ -69,39 +67,6 @@ TEST(GPSDataLink, EachLinkPostsToItsOwnCentre) {
     EXPECT_EQ(utc_of(posted[1]), std::vector<std::string>{"2020/01/01 12:00:00.00"});
     EXPECT_TRUE(on_default.empty());
     NotificationCenter::defaultCenter()->removeObserver(default_observer);
-}
-
-TEST(GPSDataLink, EveryEndLeavesNoDescriptorBehind) {
-    test::TempDir dir;
-    RunLoop loop;
-    NotificationCenter centre;
-    LogCapture log;
-    const size_t descriptors = test::open_descriptor_count();
-    {
-        Receiver receiver(dir.file("r"));
-        GPSDataLink link(&centre, &loop);
-        int error = 0;
-        // Nobody at the path, a path too long for the daemon's platform.
-        EXPECT_EQ(link.open(dir.file("nobody").c_str(), &error), GPSDataLink::OpenResult::NotConnected);
-        EXPECT_EQ(error, ENOENT);
-        const std::string long_path = dir.file("") + std::string(104, 'p');
-        EXPECT_EQ(link.open(long_path.c_str(), &error), GPSDataLink::OpenResult::PathTooLong);
-        EXPECT_EQ(error, ENAMETOOLONG);
-        EXPECT_EQ(link.descriptor(), -1);
-
-        // A link replaced by a new one, then closed by its peer.
-        ASSERT_EQ(link.open(receiver.path.c_str(), &error), GPSDataLink::OpenResult::Linked);
-        receiver.accept();
-        ASSERT_EQ(link.open(receiver.path.c_str(), &error), GPSDataLink::OpenResult::Linked);
-        ::close(receiver.peer);
-        receiver.accept();
-        ::close(receiver.peer);
-        receiver.peer = -1;
-        ASSERT_TRUE(loop.run_until([&] { return link.descriptor() < 0; }, 5000ms));
-        EXPECT_TRUE(log.contains("<-[DaemonManager readNMEASentences]> rfcomm socket disconnected"));
-        EXPECT_EQ(loop.source_count(), 0u);
-    }
-    EXPECT_EQ(test::open_descriptor_count(), descriptors);
 }
 
 }  // namespace

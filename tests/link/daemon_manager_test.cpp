@@ -363,37 +363,10 @@ TEST_F(DaemonManagerTest, NoDaemonListeningFailsQuietlyAndRequestsFailCleanly) {
     EXPECT_TRUE(delegate.events.empty());
 }
 
-}  // namespace
-}  // namespace vgps
-
-namespace vgps {
-namespace {
-
-// Logs each report as "<observer> ..." so that its place among the
-// delegate's "<delegate> ..." lines shows.
-struct LoggingObserver : DaemonManagerDelegate {
-    void say(const std::string& e) { log_from("observer", "%s", e.c_str()); }
-    void daemonManager_showTitle_Message(DaemonManager*, const std::string& t, const std::string& m) override {
-        say("show " + t + "|" + m);
-    }
-    void daemonManager_getDeviceName_forDevice_withResult(DaemonManager*, const std::optional<std::string>&,
-                                                          std::shared_ptr<BTDevice> d, bool) override {
-        say("name " + d->addressString());
-    }
-    void daemonManager_foundNewDevice(DaemonManager*, std::shared_ptr<BTDevice> d) override {
-        say("found " + d->addressString());
-    }
-    void daemonManager_inquiryStopped(DaemonManager*, bool) override { say("stopped 1"); }
-    void daemonManager_stateChangedFrom_To(DaemonManager*, int32_t from, int32_t to) override {
-        say("state " + std::to_string(from) + "->" + std::to_string(to));
-    }
-    void daemonManager_initialStateReterived(DaemonManager*, int32_t s) override { say("initial " + std::to_string(s)); }
-};
-
 TEST_F(DaemonManagerTest, SideObserversHearEachReportJustBeforeTheDelegate) {
     start_daemon(R"({"inquiry": {"end_after_ms": 20}, "devices": [
       {"address": "00:0b:0d:88:a2:3c", "name": "GPSlim236", "switched_off": true}]})");
-    LoggingObserver observer;
+    test::RecordingDelegate observer("observer");
     manager->addObserver(&observer);
     manager->addObserver(&observer);  // once is enough
     ASSERT_TRUE(manager->connectToDaemon());

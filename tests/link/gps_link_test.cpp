@@ -36,6 +36,13 @@ std::string device(const std::string& address, const std::string& services, cons
            R"(, "generator": {"start_time": 1316075405})" + (extra.empty() ? "" : ", " + extra) + "}";
 }
 
+// A device replaying a capture of tests/data/nmea.
+std::string replay(const std::string& address, const std::string& file, const std::string& faults = "") {
+    return device(address, kGps,
+                  R"("nmea_file": ")" + std::string(VGPS_TEST_DATA_DIR) + "/nmea/" + file + R"(")" +
+                      (faults.empty() ? "" : ", " + faults));
+}
+
 std::string scenario(const std::vector<std::string>& devices, const std::string& speed = "0") {
     std::string list;
     for (const auto& d : devices) list += (list.empty() ? "" : ",") + d;
@@ -198,16 +205,14 @@ TEST_F(GpsLinkTest, AReceiverFasterThanDecodingCannotHoldTheLoop) {
 }
 
 TEST_F(GpsLinkTest, ReplayedCaptureGivesTheRecordedFixes) {
-    const std::string data = std::string(VGPS_TEST_DATA_DIR) + "/nmea/";
-    ASSERT_NO_FATAL_FAILURE(
-        start(scenario({device("00:00:00:00:00:01", kGps, R"("nmea_file": ")" + data + R"(bt-q818.log")")}, "50")));
+    ASSERT_NO_FATAL_FAILURE(start(scenario({replay("00:00:00:00:00:01", "bt-q818.log")}, "50")));
     tap("00:00:00:00:00:01");
     ASSERT_TRUE(run_until([&] { return link_over(); }));
 
     // The reference decoder's fixes beside the capture, by second.
     std::map<std::string, std::pair<double, double>> reference;
     const std::regex tpv(R"re("time":"(\d+)-(\d+)-(\d+)T([\d:]{8})[^"]*".*"lat":([-\d.]+),"lon":([-\d.]+))re");
-    const std::string chk = test::read_file(data + "bt-q818.gpsd.chk");
+    const std::string chk = test::read_file(std::string(VGPS_TEST_DATA_DIR) + "/nmea/bt-q818.gpsd.chk");
     for (std::sregex_iterator m(chk.begin(), chk.end(), tpv), end; m != end; ++m) {
         const auto& g = *m;
         reference[g[1].str() + "/" + g[2].str() + "/" + g[3].str() + " " + g[4].str()] = {std::stod(g[5]),
@@ -232,12 +237,8 @@ TEST_F(GpsLinkTest, ReplayedCaptureGivesTheRecordedFixes) {
 
 // The health verdict on real receivers replayed by vexod through the
 // manager's data link, checked as each link ends (the record stays with
-// the manager).
+// the manager); the counts behind them are in link_health_test.
 TEST_F(GpsLinkTest, HealthVerdictsOnRealReceiversThroughTheDataLink) {
-    const std::string data = std::string(VGPS_TEST_DATA_DIR) + "/nmea/";
-    auto replay = [&](const char* address, const std::string& file, const std::string& faults = "") {
-        return device(address, kGps, R"("nmea_file": ")" + data + file + R"(")" + (faults.empty() ? "" : ", " + faults));
-    };
     ASSERT_NO_FATAL_FAILURE(start(scenario({
         replay("00:00:00:00:00:01", "bt-q818.log"),
         // Its first seven epochs: the fix under the GN and GL talkers only.
@@ -260,26 +261,12 @@ TEST_F(GpsLinkTest, HealthVerdictsOnRealReceiversThroughTheDataLink) {
         const std::string verdict = link_verdict(r, manager->gpsInfo().fix);
         EXPECT_EQ(verdict.substr(0, c.verdict.size()), c.verdict) << verdict;
         EXPECT_GT(r.bytes, 0u);
-        if (c.verdict.back() == ' ') {
-            EXPECT_GE(r.badChecksumPercent, kLinkChecksumErrorPercent);
-            EXPECT_GT(r.badChecksums, 10u);
-            EXPECT_GE(r.clears, 1u);
-        }
     }
-    // What the GN receiver sent, by kind; its GPGSV satellites were applied.
-    tap("00:00:00:00:00:02");
-    ASSERT_TRUE(run_until([&] { return link_over(); }));
-    const LinkHealthReport gn = manager->linkHealth().report(LinkHealth::Clock::now());
-    EXPECT_EQ(gn.applied, 4u);
-    EXPECT_EQ(gn.skippedSentences, 36u);
-    EXPECT_EQ(manager->gpsInfo().satinfo.inview, 14);
 }
 
 TEST_F(GpsLinkTest, HealthOfALinkThatFallsSilent) {
     // One epoch, and the next not before 1000 s: the link stays up, silent.
-    const std::string data = std::string(VGPS_TEST_DATA_DIR) + "/nmea/";
-    ASSERT_NO_FATAL_FAILURE(start(
-        scenario({device("00:00:00:00:00:01", kGps, R"("nmea_file": ")" + data + R"(bt-q818.log")")}, "0.001")));
+    ASSERT_NO_FATAL_FAILURE(start(scenario({replay("00:00:00:00:00:01", "bt-q818.log")}, "0.001")));
     tap("00:00:00:00:00:01");
     ASSERT_TRUE(run_until([&] { return manager->linkHealth().report(LinkHealth::Clock::now()).applied == 6; }));
     const auto now = LinkHealth::Clock::now();

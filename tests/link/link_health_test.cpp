@@ -129,6 +129,8 @@ TEST(LinkHealth, VerdictsOnRealReceivers) {
         EXPECT_EQ(link_skipped_text(r), "GNGSA 1.6/s, PORZD 1/s, GNGGA 0.8/s, GNRMC 0.8/s, GLGSV 0.4/s, GLGGA 0.2/s, "
                                         "GLGSA 0.2/s, GLRMC 0.2/s");
         EXPECT_EQ(r.applied, 4u) << "the GPGSV sentences";
+        EXPECT_EQ(r.skippedSentences, 36u);
+        EXPECT_EQ(link.info.satinfo.inview, 14);
         link.play({epochs.begin() + 7, epochs.end()});
         EXPECT_EQ(link.verdict(), "receiving GP sentences, no fix");
         EXPECT_EQ(link_skipped_text(link.report()), "PORZD 1/s");
@@ -230,6 +232,8 @@ TEST(LinkHealth, RatesComeFromTheLastWholeSecondsAndKindsFromFixedSlots) {
     EXPECT_EQ(r.skipped[1].total, 16u);
     EXPECT_EQ(r.skippedSentences, 8u * 18);
     EXPECT_EQ(link_skipped_text(r).substr(0, 25), "other 5/s, GNRMC 2/s, PX0");
+    // Rates with one decimal at most.
+    EXPECT_EQ(link_rate_text(0.25) + " " + link_rate_text(412.46) + " " + link_rate_text(0.04), "0.2 412.5 0");
     // The first second counts what came so far; ten silent seconds later
     // the rates are 0 and nothing skipped is recent.
     Link young;
@@ -262,13 +266,6 @@ TEST(LinkHealth, FollowingAStreamAllocatesNothing) {
     }
     EXPECT_EQ(g_allocations.load(), before);
     EXPECT_GT(health.report(now).skippedSentences, 0u);
-}
-
-TEST(LinkHealth, NumbersAreWrittenWithOneDecimalAtMost) {
-    EXPECT_EQ(link_rate_text(1.0), "1");
-    EXPECT_EQ(link_rate_text(0.25), "0.2");
-    EXPECT_EQ(link_rate_text(412.46), "412.5");
-    EXPECT_EQ(link_rate_text(0.04), "0");
 }
 
 }  // namespace

@@ -26,13 +26,16 @@ namespace vgps::test {
 
 using Events = std::vector<std::string>;
 
+// Logged as "<delegate> ..." or, for a side observer, "<observer> ...".
 struct RecordingDelegate : DaemonManagerDelegate, AlertPresenter {
-    Events events;  // the delegate's reports only
+    explicit RecordingDelegate(const char* name = "delegate") : who(name) {}
+    const char* who;
+    Events events;  // the reports only
     int alerts = 0;
 
     void add(const std::string& e) {
         events.push_back(e);
-        log_from("delegate", "%s", e.c_str());
+        log_from(who, "%s", e.c_str());
     }
     void daemonManager_showTitle_Message(DaemonManager*, const std::string& t, const std::string& m) override {
         add("show " + t + "|" + m);
