@@ -62,8 +62,8 @@ measure() {  # label seconds
 }
 measure "idle on the main screen" "$idle_seconds"
 
-# BT-GPS 5E01 (it replays a recorded track): from the search row, up two.
-"${tmux[@]}" send-keys Up Up Enter
+# BT-GPS 5E01 (it replays a recorded track): from the search row, up three.
+"${tmux[@]}" send-keys Up Up Up Enter
 wait_for "GPS Inspector"
 wait_for "Current Location"
 measure "streaming positions to the inspector" "$stream_seconds"
