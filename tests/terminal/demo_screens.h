@@ -1,14 +1,11 @@
-// The screens of terminal-demo, also drawn by the unit tests: a
-// navigation stack whose root is a grouped table with a switch row, device
-// rows (idle, connecting, connected with the detail button, remembered and
-// bookmarked), the search row, a footer, a banner and an optional alert; a
-// device row or the detail button pushes a screen with four value rows and
-// a map whose pin can move on a timer.
+// Screens drawn by the terminal front-end's unit tests: a navigation stack
+// whose root is a grouped table with a switch row, device rows (idle,
+// connecting, connected with the detail button, remembered and bookmarked),
+// the search row, a footer, a banner and an optional alert; a device row or
+// the detail button pushes a screen with four value rows and a map.
 #pragma once
 
-#include <cmath>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,16 +23,6 @@
 
 namespace vgps::demo {
 
-// Where the screens tell what a person did ("switch off", "row 0"…).
-inline std::function<void(const std::string&)>& event_sink() {
-    static std::function<void(const std::string&)> sink;
-    return sink;
-}
-
-inline void event(const std::string& what) {
-    if (event_sink()) event_sink()(what);
-}
-
 inline std::shared_ptr<GADBannerView> place_banner(UIViewController* screen) {
     const double h = kGADAdSizeBannerHeight;
     auto banner = std::make_shared<GADBannerView>(
@@ -48,7 +35,7 @@ inline std::shared_ptr<GADBannerView> place_banner(UIViewController* screen) {
 
 class Inspector : public UITableViewController {
 public:
-    explicit Inspector(int moveMs) : UITableViewController(UITableViewStyleGrouped), moveMs_(moveMs) {
+    Inspector() : UITableViewController(UITableViewStyleGrouped) {
         const char* titles[] = {"UTC", "FIX", "LON", "LAT"};
         const char* values[] = {"12:34:56", "3D", "11.516666", "48.117302"};
         for (int i = 0; i < 4; ++i) {
@@ -60,16 +47,12 @@ public:
             values_[i]->setTag(8);
         }
     }
-    ~Inspector() override {
-        if (timer_ != 0) UIApplication::sharedApplication()->runLoop()->cancel_timer(timer_);
-    }
     void viewDidLoad() override {
         navigationItem()->setTitle("GPS Inspector");
         banner_ = place_banner(this);
     }
     void viewWillAppear(bool animated) override {
         UITableViewController::viewWillAppear(animated);
-        event("inspector appeared");
         move();
     }
     int numberOfSectionsInTableView(UITableView*) override { return 2; }
@@ -92,10 +75,9 @@ public:
     }
 
 private:
-    // One step along a small circle around a fixed point.
+    // A position just east of the map's centre.
     void move() {
-        const double a = step_++ * 0.4;
-        const CLLocationCoordinate2D here{48.117302 + 0.0015 * std::sin(a), 11.516666 + 0.002 * std::cos(a)};
+        const CLLocationCoordinate2D here{48.117302, 11.518666};
         char text[32];
         std::snprintf(text, sizeof text, "%f", here.longitude);
         values_[2]->setText(std::string(text));
@@ -103,18 +85,8 @@ private:
         values_[3]->setText(std::string(text));
         if (auto* cell = dynamic_cast<MapViewCell*>(tableView()->cellForRowAtIndexPath({1, 0})))
             cell->didLocatedTo(here);
-        if (moveMs_ > 0) {
-            timer_ =
-                UIApplication::sharedApplication()->runLoop()->add_timer(std::chrono::milliseconds(moveMs_), [this] {
-                    timer_ = 0;
-                    move();
-                });
-        }
     }
 
-    int moveMs_;
-    int step_ = 0;
-    RunLoop::TimerId timer_ = 0;
     const char* titles_[4];
     std::shared_ptr<UILabel> values_[4];
     std::shared_ptr<GADBannerView> banner_;
@@ -129,7 +101,7 @@ struct Device {
 
 class Root : public UITableViewController, public BTDeviceViewDelegate {
 public:
-    Root(bool alert, int moveMs) : UITableViewController(UITableViewStyleGrouped), alert_(alert), moveMs_(moveMs) {}
+    explicit Root(bool alert) : UITableViewController(UITableViewStyleGrouped), alert_(alert) {}
 
     void viewDidLoad() override {
         navigationItem()->setTitle("Terminal Demo");
@@ -145,25 +117,17 @@ public:
         toggle_->setOn(true);
         toggle_->addTarget_action_forControlEvents(
             this,
-            [this](UIControl*) {
-                event(toggle_->isOn() ? "switch on" : "switch off");
-                tableView()->reloadData();
-            },
+            [this](UIControl*) { tableView()->reloadData(); },
             UIControlEventValueChanged);
         banner_ = place_banner(this);
     }
-    void viewWillAppear(bool animated) override {
-        UITableViewController::viewWillAppear(animated);
-        event("root appeared");
-    }
-
     int numberOfSectionsInTableView(UITableView*) override { return toggle_->isOn() ? 2 : 1; }
     int tableView_numberOfRowsInSection(UITableView*, int section) override { return section == 0 ? 1 : 4; }
     std::optional<std::string> tableView_titleForHeaderInSection(UITableView*, int section) override {
         return section == 1 ? std::optional<std::string>("Devices") : std::nullopt;
     }
     std::optional<std::string> tableView_titleForFooterInSection(UITableView*, int section) override {
-        if (section == 1) return searching_ ? "Searching for new devices ..." : "Tap on one device to connect.";
+        if (section == 1) return "Tap on one device to connect.";
         return toggle_->isOn() ? std::nullopt : std::optional<std::string>("Connected to vexod daemon.");
     }
     double tableView_heightForRowAtIndexPath(UITableView*, NSIndexPath path) override {
@@ -180,7 +144,6 @@ public:
         if (path.row == 3) {
             auto cell = std::static_pointer_cast<FindMoreView>(table->dequeueReusableCellWithIdentifier("Search"));
             if (!cell) cell = std::make_shared<FindMoreView>(UITableViewCellStyleDefault, "Search");
-            cell->setSearching(searching_);
             return cell;
         }
         auto cell = std::static_pointer_cast<BTDeviceView>(table->dequeueReusableCellWithIdentifier("Device"));
@@ -201,18 +164,10 @@ public:
     }
     void tableView_didSelectRowAtIndexPath(UITableView* table, NSIndexPath path) override {
         table->deselectRowAtIndexPath_animated(path, true);
-        if (path.row == 3) {
-            searching_ = !searching_;
-            event(searching_ ? "search started" : "search stopped");
-            table->reloadData();
-            return;
-        }
-        event("row " + std::to_string(path.row));
-        navigationController()->pushViewController_animated(std::make_shared<Inspector>(moveMs_), true);
+        if (path.row != 3) navigationController()->pushViewController_animated(std::make_shared<Inspector>(), true);
     }
-    void tableView_accessoryButtonTappedForRowWithIndexPath(UITableView*, NSIndexPath path) override {
-        event("detail " + std::to_string(path.row));
-        navigationController()->pushViewController_animated(std::make_shared<Inspector>(moveMs_), true);
+    void tableView_accessoryButtonTappedForRowWithIndexPath(UITableView*, NSIndexPath) override {
+        navigationController()->pushViewController_animated(std::make_shared<Inspector>(), true);
     }
     Device& device(int row) { return devices_[row]; }
     UISwitch* globalSwitch() const { return toggle_.get(); }
@@ -222,14 +177,11 @@ public:
         if (!path) return;
         Device& d = devices_[path->row];
         d.bookmarked = !d.bookmarked;
-        event("bookmark " + std::to_string(path->row) + (d.bookmarked ? " on" : " off"));
         tableView()->reloadRowsAtIndexPaths_withRowAnimation({*path}, 0);
     }
 
 private:
     bool alert_;
-    int moveMs_;
-    bool searching_ = false;
     std::shared_ptr<UISwitch> toggle_;
     std::shared_ptr<GADBannerView> banner_;
     Device devices_[3] = {
@@ -241,11 +193,11 @@ private:
 
 class Delegate : public UIApplicationDelegate {
 public:
-    Delegate(bool alert, int moveMs) : alert_(alert), moveMs_(moveMs) {}
+    explicit Delegate(bool alert) : alert_(alert) {}
     bool application_didFinishLaunchingWithOptions(UIApplication* app, const UIApplicationLaunchOptions*) override {
         window_ = std::make_shared<UIWindow>(app->mainScreen()->bounds());
         window_->setBackgroundColor(UIColor::blackColor());
-        nav_ = std::make_shared<UINavigationController>(std::make_shared<Root>(alert_, moveMs_));
+        nav_ = std::make_shared<UINavigationController>(std::make_shared<Root>(alert_));
         window_->addSubview(nav_->viewShared());
         window_->makeKeyAndVisible();
         return true;
@@ -257,7 +209,6 @@ public:
 
 private:
     bool alert_;
-    int moveMs_;
     std::shared_ptr<UIWindow> window_;
     std::shared_ptr<UINavigationController> nav_;
 };

@@ -17,7 +17,7 @@ class TerminalControllerTest : public ::testing::Test {
 protected:
     void launch(bool alert, int cols = 40, int lines = 30) {
         std::setlocale(LC_CTYPE, "C.UTF-8");
-        delegate = std::make_unique<demo::Delegate>(alert, 0);
+        delegate = std::make_unique<demo::Delegate>(alert);
         app.setDelegate(delegate.get());
         controller.setSize(cols, lines);
         ASSERT_TRUE(app.launch());
@@ -73,6 +73,14 @@ TEST_F(TerminalControllerTest, TheHighlightGoesToTheAlertThenComesBackToTheScree
 
 TEST_F(TerminalControllerTest, PushingAndGoingBackKeepsEachScreensHighlight) {
     launch(false);
+    // The connecting device's spinner turns, a frame at each tick.
+    ASSERT_TRUE(controller.spinnersTurning());
+    const char32_t spinner = controller.buffer().at(4, 15).glyph;
+    controller.advanceSpinner();
+    ASSERT_TRUE(controller.needsRender());
+    controller.render();
+    EXPECT_NE(controller.buffer().at(4, 15).glyph, spinner);
+
     press(K::End);
     press(K::Up);
     press(K::Up);
