@@ -36,11 +36,6 @@ public:
     // A position as the inspector shows it: its labels, then the map.
     void showPosition(double latitude, double longitude, int fix, const std::string& utc);
 
-    // How often the switch's handler ran, and the switch's value then.
-    int switchChanges() const;
-    bool switchOn() const;
-    uint64_t switchViewId() const;
-
 private:
     UIApplication* app_;
     std::shared_ptr<MainScreen> main_;
