@@ -2,8 +2,8 @@
 // application's own: a device list (a switch, device rows connecting and
 // connected, a search row, section headers and footers, the banner) and an
 // inspector (value rows and the map cell) that a tap on a device row
-// pushes. For looking at the GTK front-end while working on it and for its
-// tests; the front-end itself never sees these.
+// pushes. For looking at the GTK front-end while working on it and for the
+// front-ends' tests; the front-ends themselves never see these.
 #pragma once
 
 #include <memory>
