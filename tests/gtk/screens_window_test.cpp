@@ -89,7 +89,8 @@ TEST_F(ScreensInWindowTest, TheSwitchToggledInTheWindowReachesTheMainScreen) {
     EXPECT_FALSE(gtk_switch_get_state(GTK_SWITCH(front->widgetForView(sw->viewId()))));
     // Only the switch's section is left, in the window too.
     EXPECT_EQ(sections_of(dumpNow()).size(), 1u);
-    for (const auto& w : front->dumpWidgets()["widgets"]) {
+    const JSON dump = front->dumpWidgets();
+    for (const auto& w : dump["widgets"]) {
         if (w["class"] == "UITableView") {
             EXPECT_EQ(w["sections"].size(), 1u);
         }
