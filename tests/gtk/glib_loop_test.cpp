@@ -48,6 +48,22 @@ void attach_counting(GSource* source, GMainContext* context, int* calls) {
     g_source_unref(source);
 }
 
+// A watch on `fd` that drains it and counts each time it was readable;
+// the caller destroys and unrefs it.
+GSource* watch_readable(int fd, GMainContext* context, int* reads) {
+    GSource* watch = g_unix_fd_source_new(fd, G_IO_IN);
+    auto on_readable = +[](int readable, GIOCondition, gpointer data) -> gboolean {
+        char buf[16];
+        while (read(readable, buf, sizeof buf) > 0) {
+        }
+        ++*static_cast<int*>(data);
+        return G_SOURCE_CONTINUE;
+    };
+    g_source_set_callback(watch, G_SOURCE_FUNC(on_readable), reads, nullptr);
+    g_source_attach(watch, context);
+    return watch;
+}
+
 TEST_F(GLibLoopTest, TimeoutsAndRunLoopTimersAreBothServed) {
     GLibLoopJoin join(&loop, context);
     ASSERT_TRUE(join.ok());
@@ -69,16 +85,7 @@ TEST_F(GLibLoopTest, DescriptorWatchesFollowTheDescriptorsGLibAsksFor) {
     int fds[2];
     ASSERT_EQ(pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
     int reads = 0;
-    auto on_readable = +[](int fd, GIOCondition, gpointer data) -> gboolean {
-        char buf[16];
-        while (read(fd, buf, sizeof buf) > 0) {
-        }
-        ++*static_cast<int*>(data);
-        return G_SOURCE_CONTINUE;
-    };
-    GSource* watch = g_unix_fd_source_new(fds[0], G_IO_IN);
-    g_source_set_callback(watch, G_SOURCE_FUNC(on_readable), &reads, nullptr);
-    g_source_attach(watch, context);
+    GSource* watch = watch_readable(fds[0], context, &reads);
     loop.run_once(0ms);  // GLib has told the loop what to watch
     ASSERT_EQ(write(fds[1], "x", 1), 1);
     EXPECT_TRUE(loop.run_until([&] { return reads == 1; }, 5s));
@@ -93,9 +100,7 @@ TEST_F(GLibLoopTest, DescriptorWatchesFollowTheDescriptorsGLibAsksFor) {
     loop.run_once(0ms);
     ASSERT_EQ(pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
     ASSERT_EQ(fds[0], old_read);
-    watch = g_unix_fd_source_new(fds[0], G_IO_IN);
-    g_source_set_callback(watch, G_SOURCE_FUNC(on_readable), &reads, nullptr);
-    g_source_attach(watch, context);
+    watch = watch_readable(fds[0], context, &reads);
     loop.run_once(0ms);
     ASSERT_EQ(write(fds[1], "y", 1), 1);
     EXPECT_TRUE(loop.run_until([&] { return reads == 2; }, 5s));
@@ -111,10 +116,8 @@ TEST_F(GLibLoopTest, ADescriptorGLibDroppedButStillOpenDoesNotKeepTheLoopAwake) 
     int fds[2];
     ASSERT_EQ(pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
     const int copy = dup(fds[0]);  // keeps the pipe's read end alive
-    GSource* watch = g_unix_fd_source_new(fds[0], G_IO_IN);
-    g_source_set_callback(watch, G_SOURCE_FUNC(+[](int, GIOCondition, gpointer) -> gboolean { return TRUE; }),
-                          nullptr, nullptr);
-    g_source_attach(watch, context);
+    int reads = 0;
+    GSource* watch = watch_readable(fds[0], context, &reads);
     loop.run_once(0ms);
     // GLib lets the descriptor go, closed under its number while the copy
     // keeps the pipe open; then the pipe becomes readable.

@@ -122,12 +122,6 @@ TEST(TileUrl, ATemplateFromTheEnvironmentMustNameEveryTile) {
     EXPECT_NE(log.lines()[0].find("VEXOD_GPS_TILE_URL"), std::string::npos);
 }
 
-TEST(TileUrl, PlaceholdersAreReplacedWherevertheyStand) {
-    EXPECT_EQ(gtkfe::tile_url("https://tile.openstreetmap.org/{z}/{x}/{y}.png", 3, 4, 5),
-              "https://tile.openstreetmap.org/5/3/4.png");
-    EXPECT_EQ(gtkfe::tile_url("http://h/t?x={x}&y={y}&z={z}&{q}", 10, 20, 30), "http://h/t?x=10&y=20&z=30&{q}");
-}
-
 TEST(ZoomForRegion, TheRegionJustFitsTheMap) {
     // The inspector's map: 300 by 248 pixels, 0.01 degrees around Munich.
     const MKCoordinateRegion region{{48.117302, 11.516666}, {0.01, 0.01}};

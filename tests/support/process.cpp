@@ -17,7 +17,7 @@ namespace vgps::test {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& stdout_path,
                            const std::string& stderr_path, std::optional<RunAs> run_as)
-    : out_(stdout_path), err_(stderr_path) {
+    : err_(stderr_path) {
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);

@@ -32,21 +32,19 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    pid_t pid() const { return pid_; }
     bool running();
     void signal(int sig);
     // Waits for the exit; the raw wait status, or -1 when still running
     // after `timeout`.
     int wait(std::chrono::milliseconds timeout);
 
-    const std::string& stdout_path() const { return out_; }
     const std::string& stderr_path() const { return err_; }
 
 private:
     pid_t pid_ = -1;
     bool reaped_ = false;
     int status_ = 0;
-    std::string out_, err_;
+    std::string err_;
 };
 
 // True when a raw wait status is a normal exit with `code`.

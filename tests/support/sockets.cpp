@@ -22,18 +22,13 @@ SocketPair::SocketPair() {
 }
 
 SocketPair::~SocketPair() {
-    close_app();
+    if (fds[0] >= 0) ::close(fds[0]);
     close_peer();
 }
 
 void SocketPair::close_peer() {
     if (fds[1] >= 0) ::close(fds[1]);
     fds[1] = -1;
-}
-
-void SocketPair::close_app() {
-    if (fds[0] >= 0) ::close(fds[0]);
-    fds[0] = -1;
 }
 
 int listen_unix(const std::string& path) { return listen_local(path, 4); }

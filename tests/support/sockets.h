@@ -24,7 +24,6 @@ struct SocketPair {
     int app() const { return fds[0]; }
     int peer() const { return fds[1]; }
     void close_peer();
-    void close_app();
 
     int fds[2] = {-1, -1};
 };

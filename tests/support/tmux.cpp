@@ -1,102 +1,61 @@
 #include "support/tmux.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <thread>
 
-extern char** environ;
+#include "support/process.h"
+#include "support/temp_dir.h"
 
 namespace vgps::test {
 
-int run_program(const std::vector<std::string>& argv, std::string* output) {
-    int pipefd[2];
-    if (::pipe2(pipefd, O_CLOEXEC) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipefd[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipefd[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(pipefd[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    ::close(pipefd[0]);
-    if (rc != 0) return -1;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (output != nullptr) *output = std::move(out);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::vector<std::string> TmuxSession::tmux(std::initializer_list<std::string> args) const {
-    std::vector<std::string> argv{"tmux", "-S", socket_, "-f", "/dev/null"};
-    argv.insert(argv.end(), args);
-    return argv;
+std::string TmuxSession::tmux(std::vector<std::string> args, bool* ok) const {
+    args.insert(args.begin(), {VGPS_TMUX, "-S", socket_, "-f", "/dev/null"});
+    ChildProcess child(args, socket_ + ".out", socket_ + ".err");
+    const int status = child.wait(std::chrono::seconds(10));
+    if (ok != nullptr) *ok = exited_with(status, 0);
+    return read_file(socket_ + ".out");
 }
 
 TmuxSession::TmuxSession(const std::string& dir, int cols, int lines, const std::string& command,
                          std::vector<std::string> env)
     : socket_(dir + "/tmux.sock") {
-    std::vector<std::string> argv =
-        tmux({"new-session", "-d", "-x", std::to_string(cols), "-y", std::to_string(lines)});
+    std::vector<std::string> args{"new-session", "-d", "-x", std::to_string(cols), "-y", std::to_string(lines)};
     bool lang = false;
     for (const auto& e : env) lang = lang || e.rfind("LANG=", 0) == 0;
     if (!lang) env.push_back("LANG=C.UTF-8");
     for (const auto& e : env) {
-        argv.push_back("-e");
-        argv.push_back(e);
+        args.push_back("-e");
+        args.push_back(e);
     }
-    argv.push_back(command);
-    started_ = run_program(argv) == 0;
+    args.push_back(command);
+    tmux(args, &started_);
 }
 
-TmuxSession::~TmuxSession() { run_program(tmux({"kill-server"})); }
+TmuxSession::~TmuxSession() {
+    // Not through tmux(): the folder for its output may be gone already.
+    ChildProcess({VGPS_TMUX, "-S", socket_, "kill-server"}, "/dev/null", "/dev/null").wait(std::chrono::seconds(10));
+}
 
 void TmuxSession::keys(std::initializer_list<std::string> names) {
-    std::vector<std::string> argv = tmux({"send-keys", "-t", "0"});
-    argv.insert(argv.end(), names);
-    run_program(argv);
+    std::vector<std::string> args{"send-keys", "-t", "0"};
+    args.insert(args.end(), names);
+    tmux(args);
 }
-
-void TmuxSession::type(const std::string& text) { run_program(tmux({"send-keys", "-t", "0", "-l", text})); }
 
 void TmuxSession::click(int col, int line) {
     const std::string at = std::to_string(col + 1) + ";" + std::to_string(line + 1);
-    type("\x1b[<0;" + at + "M\x1b[<0;" + at + "m");
+    tmux({"send-keys", "-t", "0", "-l", "\x1b[<0;" + at + "M\x1b[<0;" + at + "m"});
 }
 
 void TmuxSession::resize(int cols, int lines) {
-    run_program(tmux({"resize-window", "-t", "0", "-x", std::to_string(cols), "-y", std::to_string(lines)}));
+    tmux({"resize-window", "-t", "0", "-x", std::to_string(cols), "-y", std::to_string(lines)});
 }
 
-std::string TmuxSession::screen() const {
-    std::string out;
-    run_program(tmux({"capture-pane", "-p", "-t", "0"}), &out);
-    return out;
-}
+std::string TmuxSession::screen() const { return tmux({"capture-pane", "-p", "-t", "0"}); }
 
-std::string TmuxSession::styledScreen() const {
-    std::string out;
-    run_program(tmux({"capture-pane", "-p", "-e", "-t", "0"}), &out);
-    return out;
-}
+std::string TmuxSession::styledScreen() const { return tmux({"capture-pane", "-p", "-e", "-t", "0"}); }
 
-std::string TmuxSession::history() const {
-    std::string out;
-    run_program(tmux({"capture-pane", "-p", "-J", "-S", "-", "-t", "0"}), &out);
-    return out;
-}
+std::string TmuxSession::history() const { return tmux({"capture-pane", "-p", "-J", "-S", "-", "-t", "0"}); }
 
 bool TmuxSession::waitUntil(const std::function<bool(const std::string&)>& done, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -13,10 +13,6 @@
 
 namespace vgps::test {
 
-// Runs a program to its end; its exit status (-1 when it could not run)
-// and what it wrote on stdout.
-int run_program(const std::vector<std::string>& argv, std::string* output = nullptr);
-
 class TmuxSession {
 public:
     // `command` runs through /bin/sh in the session (the pane closes when
@@ -32,8 +28,6 @@ public:
     // Key names as tmux knows them: "Enter", "Tab", "BTab", "Escape",
     // "Up", "BSpace", "C-c", "q"…
     void keys(std::initializer_list<std::string> names);
-    // Bytes typed as they are.
-    void type(const std::string& text);
     // A left click on a cell (columns and lines from 0).
     void click(int col, int line);
     void resize(int cols, int lines);
@@ -57,7 +51,9 @@ public:
     int lineOf(const std::string& text) const;
 
 private:
-    std::vector<std::string> tmux(std::initializer_list<std::string> args) const;
+    // Runs tmux on the session's server with `args`: what it printed, and
+    // in `*ok` whether it succeeded.
+    std::string tmux(std::vector<std::string> args, bool* ok = nullptr) const;
 
     std::string socket_;
     bool started_ = false;

@@ -50,12 +50,11 @@ protected:
     const CellRect area = CellRect::fromEdges(2, 17, 38, 29);
 };
 
-TEST_F(MapCanvasTest, TheRegionFitsTheFrameAndCoordinatesLandWhereTheyShould) {
+TEST_F(MapCanvasTest, CoordinatesLandWhereTheyShouldAndComeBack) {
     const MapProjection p(map.region(), kFrame);
-    // 0.01 degrees of latitude (1113 m) over 248 points is the larger scale.
-    EXPECT_NEAR(p.metresPerPoint(), 0.01 * MapProjection::kMetresPerDegree / 248, 1e-9);
     EXPECT_EQ(p.pointFor(kCentre), CGPointMake(160, 384));
-    // 0.001 degrees north is 24.8 points up; 0.002 east is 33.1 to the right.
+    // 0.001 degrees north is 24.8 points up, 0.002 east 33.1 to the right
+    // (0.01 degrees of latitude, 1113 m, over 248 points is the scale).
     const CGPoint q = p.pointFor({kCentre.latitude + 0.001, kCentre.longitude + 0.002});
     EXPECT_NEAR(q.y, 384 - 24.8, 0.05);
     EXPECT_NEAR(q.x, 160 + 33.1, 0.05);
@@ -63,8 +62,7 @@ TEST_F(MapCanvasTest, TheRegionFitsTheFrameAndCoordinatesLandWhereTheyShould) {
     EXPECT_NEAR(back.latitude, kCentre.latitude + 0.001, 1e-12);
     EXPECT_NEAR(back.longitude, kCentre.longitude + 0.002, 1e-12);
     // Across the date line the short way round.
-    const MapProjection east({{10, 179.999}, {0.01, 0.01}}, kFrame);
-    EXPECT_GT(east.pointFor({10, -179.999}).x, 160);
+    EXPECT_GT(MapProjection({{10, 179.999}, {0.01, 0.01}}, kFrame).pointFor({10, -179.999}).x, 160);
 }
 
 TEST_F(MapCanvasTest, APinAtAKnownCoordinateLandsOnItsCellWithItsCalloutBeside) {
@@ -127,24 +125,16 @@ TEST_F(MapCanvasTest, TheTrackIsDrawnInFainterDotsOverALightGridWithAScaleBar) {
 }
 
 TEST(MapScale, NiceLengthsAndLabels) {
-    EXPECT_EQ(nice_length(431), 200);
-    EXPECT_EQ(nice_length(999), 500);
-    EXPECT_EQ(nice_length(1000), 1000);
-    EXPECT_EQ(nice_length(7), 5);
-    EXPECT_EQ(nice_length(0.2), 1);
+    for (auto [metres, nice] : {std::pair{431.0, 200}, {999.0, 500}, {1000.0, 1000}, {7.0, 5}, {0.2, 1}}) {
+        EXPECT_EQ(nice_length(metres), nice) << metres;
+    }
     EXPECT_EQ(scale_label(200), "200 m");
     EXPECT_EQ(scale_label(5000), "5 km");
 }
 
-TEST(MapCanvasAscii, WithoutUnicodeTheMapStaysReadable) {
-    std::setlocale(LC_CTYPE, "C.UTF-8");
-    Callouts callouts;
-    MKMapView map(kFrame);
-    map.setDelegate(&callouts);
-    map.setRegion_animated({kCentre, {0.01, 0.01}}, false);
+TEST_F(MapCanvasTest, WithoutUnicodeTheMapStaysReadable) {
     map.addAnnotation(std::make_shared<Point>(kCentre));
-    ScreenBuffer buffer(40, 30);
-    const MapDrawing drawn = draw_map(buffer, map, kFrame, CellRect::fromEdges(2, 17, 38, 29), {}, Glyphs::asciiSet());
+    const MapDrawing drawn = draw_map(buffer, map, kFrame, area, {}, Glyphs::asciiSet());
     ASSERT_EQ(drawn.pins.size(), 1u);
     EXPECT_EQ(buffer.at(20, 24).glyph, U'@');
     for (int l = 0; l < 30; ++l) {

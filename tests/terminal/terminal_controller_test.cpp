@@ -1,4 +1,4 @@
-// Keys and clicks on the demo screens, without a terminal: where the
+// Keys and clicks on the gallery's screens, without a terminal: where the
 // highlight goes and what gets tapped.
 #include "frontend/terminal/terminal_controller.h"
 
@@ -6,7 +6,8 @@
 
 #include <clocale>
 
-#include "demo_screens.h"
+#include "frontend/gtk/dev/gallery_screens.h"
+#include "uikit/UISwitch.h"
 
 namespace vgps::term {
 namespace {
@@ -17,10 +18,9 @@ class TerminalControllerTest : public ::testing::Test {
 protected:
     void launch(bool alert, int cols = 40, int lines = 30) {
         std::setlocale(LC_CTYPE, "C.UTF-8");
-        delegate = std::make_unique<demo::Delegate>(alert, 0);
-        app.setDelegate(delegate.get());
         controller.setSize(cols, lines);
-        ASSERT_TRUE(app.launch());
+        gallery = std::make_unique<gallery::Gallery>(&app);
+        if (alert) gallery->showNotice();
         app.displayIfNeeded();
         controller.render();
     }
@@ -42,10 +42,18 @@ protected:
         if (!f) return "none";
         return f->kind == UITappable::AlertButton ? "alert" : f->view->className();
     }
+    UITableView* mainTable() {
+        return static_cast<UITableViewController*>(gallery->navigation()->viewControllers().front().get())->tableView();
+    }
+    UISwitch* mainSwitch() {
+        UIView* row = mainTable()->cellForRowAtIndexPath({0, 0})->contentView();
+        return dynamic_cast<UISwitch*>(row->subviews().back().get());
+    }
+    size_t screens() { return gallery->navigation()->viewControllers().size(); }
 
     RunLoop loop;
     UIApplication app{&loop};
-    std::unique_ptr<demo::Delegate> delegate;
+    std::unique_ptr<gallery::Gallery> gallery;
     TerminalController controller{&app, Glyphs::unicodeSet()};
 };
 
@@ -56,32 +64,41 @@ TEST_F(TerminalControllerTest, TheHighlightGoesToTheAlertThenComesBackToTheScree
     EXPECT_EQ(app.visibleAlert(), nullptr);
     EXPECT_EQ(focusedClass(), "SmartCellView");
     // The highlight is drawn in reverse video over the row's content.
-    EXPECT_NE(controller.buffer().at(5, 6).attrs() & kReverse, 0);
-    EXPECT_EQ(controller.buffer().at(5, 5).attrs() & kReverse, 0);
+    EXPECT_NE(controller.buffer().at(5, 8).attrs() & kReverse, 0);
+    EXPECT_EQ(controller.buffer().at(5, 7).attrs() & kReverse, 0);
     press(K::Down);
     EXPECT_EQ(focusedClass(), "UISwitch");
     press(K::Enter);
-    EXPECT_FALSE(delegate->root()->globalSwitch()->isOn());
-    // One section left: the switch row and the switch; round and round.
+    EXPECT_FALSE(mainSwitch()->isOn());
+    // Round and round: past the search row is the switch's row again.
+    press(K::End);
+    EXPECT_EQ(focusedClass(), "FindMoreView");
     press(K::Tab);
     EXPECT_EQ(focusedClass(), "SmartCellView");
     press(K::BackTab);
-    EXPECT_EQ(focusedClass(), "UISwitch");
-    press(K::Enter);
-    EXPECT_TRUE(delegate->root()->globalSwitch()->isOn());
+    EXPECT_EQ(focusedClass(), "FindMoreView");
 }
 
 TEST_F(TerminalControllerTest, PushingAndGoingBackKeepsEachScreensHighlight) {
     launch(false);
-    press(K::End);
-    press(K::Up);
-    press(K::Up);
+    // The connecting device's spinner turns, a frame at each tick.
+    ASSERT_TRUE(controller.spinnersTurning());
+    const char32_t spinner = controller.buffer().at(4, 19).glyph;
+    controller.advanceSpinner();
+    ASSERT_TRUE(controller.needsRender());
+    controller.render();
+    EXPECT_NE(controller.buffer().at(4, 19).glyph, spinner);
+
+    press(K::Home);
+    press(K::Down);
+    press(K::Down);
+    press(K::Down);
     ASSERT_EQ(controller.focused()->kind, UITappable::AccessoryButton);
     press(K::Enter);
-    ASSERT_EQ(delegate->navigation()->viewControllers().size(), 2u);
+    ASSERT_EQ(screens(), 2u);
     EXPECT_EQ(focusedClass(), "SmartCellView");  // the first thing on the new screen
     press(K::Backspace);
-    ASSERT_EQ(delegate->navigation()->viewControllers().size(), 1u);
+    ASSERT_EQ(screens(), 1u);
     EXPECT_EQ(controller.focused()->kind, UITappable::AccessoryButton);
     // q asks to quit.
     int quits = 0;
@@ -93,28 +110,30 @@ TEST_F(TerminalControllerTest, PushingAndGoingBackKeepsEachScreensHighlight) {
 
 TEST_F(TerminalControllerTest, AClickTapsWhatItLandsOnAndSlidingOffTapsNothing) {
     launch(false);
-    // The switch is drawn at columns 28 to 35 of line 6.
-    click(30, 6);
-    EXPECT_FALSE(delegate->root()->globalSwitch()->isOn());
+    // The switch is drawn at columns 27 to 34 of line 8.
+    click(30, 8);
+    EXPECT_FALSE(mainSwitch()->isOn());
     EXPECT_EQ(focusedClass(), "UISwitch");
-    click(30, 6);
-    EXPECT_TRUE(delegate->root()->globalSwitch()->isOn());
+    click(30, 8);
+    EXPECT_TRUE(mainSwitch()->isOn());
     // Down on the switch, up elsewhere: nothing.
-    controller.handle({K::MousePress, 0, 30, 6, 0});
-    controller.handle({K::MouseRelease, 0, 10, 6, 0});
-    EXPECT_TRUE(delegate->root()->globalSwitch()->isOn());
-    // The ribbon of the first device (line 11, column 35).
-    click(35, 11);
-    EXPECT_FALSE(delegate->root()->device(0).bookmarked);
+    controller.handle({K::MousePress, 0, 30, 8, 0});
+    controller.handle({K::MouseRelease, 0, 10, 8, 0});
+    EXPECT_TRUE(mainSwitch()->isOn());
+    // The ribbon of the first device (line 15, column 31), not its row.
+    click(31, 15);
+    EXPECT_EQ(focusedClass(), "UIButton");
+    EXPECT_EQ(screens(), 1u);
     // A row's separator line is not drawn as the row, but the kit finds the
     // row under the point.
-    click(10, 17);
-    EXPECT_EQ(delegate->navigation()->viewControllers().size(), 2u);
+    click(10, 18);
+    ASSERT_TRUE(mainTable()->indexPathForSelectedRow().has_value());
+    EXPECT_EQ(mainTable()->indexPathForSelectedRow()->row, 1);  // drawn from line 19
 }
 
 TEST_F(TerminalControllerTest, PastTheLastThingTheListScrolls) {
     launch(false, 40, 16);
-    auto* table = delegate->root()->tableView();
+    UITableView* table = mainTable();
     ASSERT_GT(table->contentSize().height, table->bounds().size.height);
     press(K::End);
     press(K::Down);

@@ -1,4 +1,5 @@
-// The renderer on the demo screens: what each line of the terminal holds.
+// The renderer on the gallery's screens (a device list and an inspector made
+// of every kind of toolkit view): what each line of the terminal holds.
 #include "frontend/terminal/view_renderer.h"
 
 #include <gtest/gtest.h>
@@ -7,12 +8,12 @@
 #include <clocale>
 #include <ostream>
 
-#include "demo_screens.h"
+#include "frontend/gtk/dev/gallery_screens.h"
+#include "ui/BTDeviceView.h"
+#include "ui/MapViewCell.h"
 
 namespace vgps::term {
 namespace {
-
-using namespace std::chrono_literals;
 
 }  // namespace
 
@@ -26,16 +27,15 @@ class ViewRendererTest : public ::testing::Test {
 protected:
     void launch(bool alert, int cols = 40, int lines = 30) {
         std::setlocale(LC_CTYPE, "C.UTF-8");
-        delegate = std::make_unique<demo::Delegate>(alert, 0);
         app.setScreenSize(screen_size_for(cols, lines));
-        app.setDelegate(delegate.get());
-        ASSERT_TRUE(app.launch());
+        gallery = std::make_unique<gallery::Gallery>(&app);
+        if (alert) gallery->showNotice();
         settle();
         buffer.resize(cols, lines);
     }
     // One turn of the loop: the banner arrives, layout is done.
     void settle() {
-        loop.run_until([] { return false; }, 5ms);
+        loop.run_until([] { return false; }, std::chrono::milliseconds(5));
         app.displayIfNeeded();
     }
     std::string render() {
@@ -46,7 +46,7 @@ protected:
 
     RunLoop loop;
     UIApplication app{&loop};
-    std::unique_ptr<demo::Delegate> delegate;
+    std::unique_ptr<gallery::Gallery> gallery;
     ViewRenderer renderer{Glyphs::unicodeSet()};
     ScreenBuffer buffer;
 };
@@ -56,43 +56,43 @@ TEST_F(ViewRendererTest, TheMainScreenAtFortyByThirty) {
     EXPECT_EQ(render(),
               "                                        \n"
               "                                        \n"
-              "             Terminal Demo              \n"
+              "               vexod GPS                \n"
               "                                        \n"
               "                                        \n"
+              "                                        \n"
+              "  vexod daemon                          \n"
               " ╭────────────────────────────────────╮ \n"
-              " │ GPS                      [ ON ● ]  │ \n"
+              " │ vexod                   [ ON ● ]   │ \n"
+              " │                                    │ \n"
               " ╰────────────────────────────────────╯ \n"
+              "       Connected to vexod daemon.       \n"
               "                                        \n"
               "  Devices                               \n"
               " ╭────────────────────────────────────╮ \n"
-              " │ Receiver One                    ★  │ \n"
-              " │ Address: 00:1c:88:30:5e:01 Class:… │ \n"
+              " │ ✓   Holux GPSlim 236        ★  (>) │ \n"
+              " │     00:0b:0d:88:a1:3c              │ \n"
               " │                                    │ \n"
               " ├────────────────────────────────────┤ \n"
-              " │  ⠋  Receiver Two                   │ \n"
-              " │     Connecting ...                 │ \n"
+              " │  ⠋  BT-Q1000X                      │ \n"
+              " │     00:1c:88:20:51:07              │ \n"
               " ├────────────────────────────────────┤ \n"
-              " │ ✓   Receiver Three          ☆  (>) │ \n"
-              " │     Address: 00:1c:88:30:5e:03…    │ \n"
+              " │ iBlue 747                       ☆  │ \n"
+              " │ 00:02:78:11:3e:9a                  │ \n"
+              " │                                    │ \n"
               " ├────────────────────────────────────┤ \n"
               " │ Discover more ...                  │ \n"
-              " │                                    │ \n"
               " ╰────────────────────────────────────╯ \n"
-              "     Tap on one device to connect.      \n"
               "vexod-gps: your Bluetooth GPS receiver,…\n"
-              "                                        \n"
-              "                                        \n"
-              "                                        \n"
               "                                        \n");
     // The bar is painted, titles are bold, descriptions dim, the switch green.
     EXPECT_EQ(buffer.at(0, 1).bg, Color::Blue);
-    EXPECT_EQ(buffer.at(13, 2).fg, Color::White);
-    EXPECT_EQ(buffer.at(3, 21).ink, kBold);
-    EXPECT_EQ(buffer.at(3, 12).ink, kDim);
-    EXPECT_EQ(buffer.at(28, 6).fg, Color::Green);
-    EXPECT_EQ(buffer.at(3, 18).fg, Color::Green);  // the check mark
-    EXPECT_EQ(buffer.at(5, 24).ink, kDim);         // the footer
-    EXPECT_EQ(buffer.at(0, 25).bg, Color::Cyan);   // the banner
+    EXPECT_EQ(buffer.at(15, 2).fg, Color::White);
+    EXPECT_EQ(buffer.at(3, 26).ink, kBold);
+    EXPECT_EQ(buffer.at(7, 16).ink, kDim);
+    EXPECT_EQ(buffer.at(27, 8).fg, Color::Green);
+    EXPECT_EQ(buffer.at(3, 15).fg, Color::Green);  // the check mark
+    EXPECT_EQ(buffer.at(7, 11).ink, kDim);         // the footer
+    EXPECT_EQ(buffer.at(0, 28).bg, Color::Cyan);   // the banner
     EXPECT_TRUE(renderer.spinnersTurning());
 
     // Where the things to tap were drawn.
@@ -100,12 +100,12 @@ TEST_F(ViewRendererTest, TheMainScreenAtFortyByThirty) {
     std::vector<CellRect> rects;
     for (const auto& t : tappables) rects.push_back(renderer.drawnRect(t));
     ASSERT_EQ(rects.size(), 9u);  // switch row, switch, three rows, two ribbons, detail, search row
-    EXPECT_EQ(rects[0], (CellRect{2, 6, 36, 1}));
-    EXPECT_EQ(rects[1], (CellRect{28, 6, 8, 1}));
-    EXPECT_EQ(rects[2], (CellRect{2, 11, 36, 3}));
-    EXPECT_EQ(rects[3], (CellRect{35, 11, 1, 1}));
-    EXPECT_EQ(tappables[6].kind, UITappable::AccessoryButton);
-    EXPECT_EQ(rects[6], (CellRect{34, 18, 3, 1}));
+    EXPECT_EQ(rects[0], (CellRect{2, 8, 36, 2}));
+    EXPECT_EQ(rects[1], (CellRect{27, 8, 8, 1}));
+    EXPECT_EQ(rects[2], (CellRect{2, 15, 36, 3}));
+    EXPECT_EQ(tappables[3].kind, UITappable::AccessoryButton);
+    EXPECT_EQ(rects[3], (CellRect{34, 15, 3, 1}));
+    EXPECT_EQ(rects[4], (CellRect{31, 15, 1, 1}));  // the ribbon
 }
 
 TEST_F(ViewRendererTest, AnAlertIsABoxOverTheDimmedWindowWithItsButtonWhereTapsGo) {
@@ -115,13 +115,13 @@ TEST_F(ViewRendererTest, AnAlertIsABoxOverTheDimmedWindowWithItsButtonWhereTapsG
     // either side; its texts wrapped inside, centred; the button on the
     // line of the kit's button.
     EXPECT_EQ(buffer.lineText(9), "  ╭──────────────────────────────────╮  ");
-    EXPECT_EQ(buffer.lineText(11), "  │          Terminal Demo           │  ");
-    EXPECT_EQ(buffer.lineText(13), "  │  A window of the toolkit, drawn  │  ");
-    EXPECT_EQ(buffer.lineText(14), "  │ in a terminal. Tab moves, Enter  │  ");
-    EXPECT_EQ(buffer.lineText(15), "  │              taps.               │  ");
+    EXPECT_EQ(buffer.lineText(11), "  │              Notice              │  ");
+    EXPECT_EQ(buffer.lineText(13), "  │  This demonstration only checks  │  ");
+    EXPECT_EQ(buffer.lineText(14), "  │ that the receiver works with the │  ");
+    EXPECT_EQ(buffer.lineText(15), "  │           application.           │  ");
     EXPECT_EQ(buffer.lineText(18), "  │           [ Dismiss ]            │  ");
     EXPECT_EQ(buffer.lineText(20), "  ╰──────────────────────────────────╯  ");
-    EXPECT_EQ(buffer.at(13, 11).ink, kBold);
+    EXPECT_EQ(buffer.at(17, 11).ink, kBold);
     const auto tappables = app.tappables();
     ASSERT_EQ(tappables.size(), 1u);
     const CellRect button = renderer.drawnRect(tappables[0]);
@@ -141,9 +141,11 @@ TEST_F(ViewRendererTest, AnAlertIsABoxOverTheDimmedWindowWithItsButtonWhereTapsG
 
 TEST_F(ViewRendererTest, NamesFromTheRadioNeverReachTheTerminalAsControlsAndWideOnesAreCutWhole) {
     launch(false);
-    delegate->root()->device(0).name = "Evil\x1b]0;owned\x07\nName\xff";
-    delegate->root()->device(1).name = "受信機テスト受信機テスト受信機テスト受信機";
-    delegate->root()->tableView()->reloadData();
+    render();
+    UITableView* table =
+        static_cast<UITableViewController*>(gallery->navigation()->viewControllers().front().get())->tableView();
+    static_cast<BTDeviceView*>(table->cellForRowAtIndexPath({1, 0}))->setTitle("Evil\x1b]0;owned\x07\nName\xff");
+    static_cast<BTDeviceView*>(table->cellForRowAtIndexPath({1, 1}))->setTitle("受信機テスト受信機テスト受信機テスト受信機");
     render();
     for (int l = 0; l < buffer.lines(); ++l) {
         for (int c = 0; c < buffer.cols(); ++c) {
@@ -151,63 +153,47 @@ TEST_F(ViewRendererTest, NamesFromTheRadioNeverReachTheTerminalAsControlsAndWide
             ASSERT_FALSE(g < 0x20 || (g >= 0x7F && g < 0xA0)) << c << "," << l;
         }
     }
-    EXPECT_EQ(buffer.lineText(11), " │ Evil\uFFFD]0;owned\uFFFD Name\uFFFD            ★  │ ");
+    EXPECT_EQ(buffer.lineText(15), " │ ✓   Evil\uFFFD]0;owned\uFFFD Name\uFFFD    ★  (>) │ ");
     // Two columns a character; cut before the column that would split one.
-    EXPECT_EQ(buffer.lineText(15), " │  ⠋  受信機テスト受信機テスト受信…  │ ");
-    EXPECT_EQ(buffer.at(7, 15).glyph, U'受');
-    EXPECT_NE(buffer.at(8, 15).flags & Cell::kWideTail, 0);
+    EXPECT_EQ(buffer.lineText(19), " │  ⠋  受信機テスト受信機テスト受信…  │ ");
+    EXPECT_EQ(buffer.at(7, 19).glyph, U'受');
+    EXPECT_NE(buffer.at(8, 19).flags & Cell::kWideTail, 0);
 }
 
 TEST_F(ViewRendererTest, TheInspectorsValuesAndItsMapInsideTheGroups) {
     launch(false);
     ASSERT_TRUE(app.activate(app.tappables().at(2)));  // the first device row
     render();
+    gallery->showPosition(48.117302, 11.518666, 3, "12:34:56");
+    render();
     EXPECT_EQ(buffer.lineText(2), " < back      GPS Inspector              ");
     EXPECT_EQ(buffer.lineText(5), " ╭────────────────────────────────────╮ ");
     EXPECT_EQ(buffer.lineText(6), " │ UTC                       12:34:56 │ ");
     EXPECT_EQ(buffer.lineText(7), " ├────────────────────────────────────┤ ");
-    EXPECT_EQ(buffer.lineText(10), " │ LON                      11.518666 │ ");
-    EXPECT_EQ(buffer.lineText(12), " │ LAT                      48.117302 │ ");
+    EXPECT_EQ(buffer.lineText(11), " │ LON                      11.518666 │ ");
+    EXPECT_EQ(buffer.lineText(14), " │ LAT                      48.117302 │ ");
     // The map's group shares its top edge with the values' bottom edge.
-    EXPECT_EQ(buffer.lineText(13), " ├────────────────────────────────────┤ ");
+    EXPECT_EQ(buffer.lineText(16), " ├────────────────────────────────────┤ ");
     // The region is centred on the position: the pin in the middle of the
-    // map row (points 10 to 310 by 212 to 460), the callout above it.
-    EXPECT_EQ(buffer.at(20, 21).glyph, U'●');
-    EXPECT_NE(buffer.lineText(19).find("Current Location"), std::string::npos);
-    EXPECT_NE(buffer.lineText(20).find(" 48.117302 - 11.518666 "), std::string::npos);
-    EXPECT_EQ(buffer.at(1, 20).glyph, U'│');
-    EXPECT_EQ(buffer.at(38, 20).glyph, U'│');
+    // map row, the callout above it.
+    EXPECT_EQ(buffer.at(20, 24).glyph, U'●');
+    EXPECT_NE(buffer.lineText(22).find("Current Location"), std::string::npos);
+    EXPECT_NE(buffer.lineText(23).find(" 48.117302 - 11.518666 "), std::string::npos);
+    EXPECT_EQ(buffer.at(1, 23).glyph, U'│');
+    EXPECT_EQ(buffer.at(38, 23).glyph, U'│');
     // The banner's line crosses the map, as the screen places it.
-    EXPECT_EQ(buffer.lineText(25), "vexod-gps: your Bluetooth GPS receiver,…");
+    EXPECT_EQ(buffer.lineText(28), "vexod-gps: your Bluetooth GPS receiver,…");
 
     // The pin moves: its earlier places make the track.
-    auto* map =
-        dynamic_cast<MapViewCell*>(static_cast<UITableViewController*>(delegate->navigation()->topViewController())
-                                       ->tableView()
-                                       ->cellForRowAtIndexPath({1, 0}));
+    auto* map = dynamic_cast<MapViewCell*>(gallery->inspector()->tableView()->cellForRowAtIndexPath({1, 0}));
     ASSERT_NE(map, nullptr);
     map->didLocatedTo({48.1175, 11.5187});
     render();
     const auto* track = renderer.track(map->mapView()->viewId());
     ASSERT_NE(track, nullptr);
     EXPECT_EQ(track->size(), 2u);
-    EXPECT_EQ(buffer.at(20, 21).glyph, U'●');
-    EXPECT_NE(buffer.lineText(20).find("48.117500 - 11.518700"), std::string::npos);
-}
-
-TEST_F(ViewRendererTest, AWiderTerminalIsAWiderScreen) {
-    launch(false);
-    app.setScreenSize(screen_size_for(64, 20));
-    buffer.resize(64, 20);
-    render();
-    EXPECT_EQ(buffer.lineText(2).find("Terminal Demo"), 25u);
-    EXPECT_EQ(
-        buffer.lineText(5), " ╭" + [] {
-            std::string line;
-            for (int i = 0; i < 60; ++i) line += "─";
-            return line;
-        }() + "╮ ");
-    EXPECT_NE(buffer.lineText(6).find("[ ON ● ]  │"), std::string::npos);
+    EXPECT_EQ(buffer.at(20, 24).glyph, U'●');
+    EXPECT_NE(buffer.lineText(23).find("48.117500 - 11.518700"), std::string::npos);
 }
 
 }  // namespace

@@ -85,7 +85,6 @@ public:
         switch_->addTarget_action_forControlEvents(
             this,
             [this](UIControl*) {
-                ++switchChanges_;
                 footer_ = switch_->isOn() ? "Connected to vexod daemon." : "Shutting down vexod daemon ...";
                 tableView()->reloadSections_withRowAnimation(NSIndexSet{0}, UITableViewRowAnimationNone);
             },
@@ -145,7 +144,6 @@ public:
     Gallery* gallery_;
     std::shared_ptr<UISwitch> switch_;
     std::optional<std::string> footer_ = "Connected to vexod daemon.";
-    int switchChanges_ = 0;
 };
 
 Gallery::Gallery(UIApplication* app) : app_(app) {
@@ -174,9 +172,5 @@ void Gallery::showNotice() {
 void Gallery::showPosition(double latitude, double longitude, int fix, const std::string& utc) {
     if (auto* screen = dynamic_cast<InspectorScreen*>(inspector())) screen->show(latitude, longitude, fix, utc);
 }
-
-int Gallery::switchChanges() const { return main_->switchChanges_; }
-bool Gallery::switchOn() const { return main_->switch_->isOn(); }
-uint64_t Gallery::switchViewId() const { return main_->switch_->viewId(); }
 
 }  // namespace vgps::gallery

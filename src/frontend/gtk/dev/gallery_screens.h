@@ -2,8 +2,8 @@
 // application's own: a device list (a switch, device rows connecting and
 // connected, a search row, section headers and footers, the banner) and an
 // inspector (value rows and the map cell) that a tap on a device row
-// pushes. For looking at the GTK front-end while working on it and for its
-// tests; the front-end itself never sees these.
+// pushes. For looking at the GTK front-end while working on it and for the
+// front-ends' tests; the front-ends themselves never see these.
 #pragma once
 
 #include <memory>
@@ -35,11 +35,6 @@ public:
     void showNotice();
     // A position as the inspector shows it: its labels, then the map.
     void showPosition(double latitude, double longitude, int fix, const std::string& utc);
-
-    // How often the switch's handler ran, and the switch's value then.
-    int switchChanges() const;
-    bool switchOn() const;
-    uint64_t switchViewId() const;
 
 private:
     UIApplication* app_;
