@@ -172,20 +172,5 @@ TEST_F(RfcommBridgeTest, EveryEndIsReportedOnce) {
     }
 }
 
-// A receiver that closes right after the link came up: its bytes wait for
-// the application.
-TEST_F(RfcommBridgeTest, TheReceiversLastWordsWaitForTheApplication) {
-    open(BridgeOptions{});
-    const std::string last = capture(1);
-    receiver->send(last);
-    receiver->close_when_sent();
-    settle(100ms);
-    EXPECT_TRUE(ends.empty());
-    connect_app();
-    ASSERT_TRUE(run_until([&] { return app->at_end; }));
-    EXPECT_TRUE(app->in == last);
-    expect_end(LinkEnd::DeviceClosed);
-}
-
 }  // namespace
 }  // namespace vexod::bluez

@@ -29,13 +29,13 @@ using test::SdpServer;
 
 // The bytes of the hex digits in `text`, blanks skipped.
 Bytes from_hex(const std::string& text) {
-    std::string digits;
-    for (char c : text) {
-        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
-    }
     Bytes out;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
-        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    std::string pair;
+    for (char c : text) {
+        if (std::isxdigit(static_cast<unsigned char>(c)) && (pair += c).size() == 2) {
+            out.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
+            pair.clear();
+        }
     }
     return out;
 }
