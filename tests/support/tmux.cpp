@@ -99,14 +99,6 @@ std::string framed_command(const std::string& command) {
            "echo \"exit=$status modes: $modes.\"; sleep 600";
 }
 
-int column_of(const std::string& line, const std::string& text) {
-    const size_t at = line.find(text);
-    if (at == std::string::npos) return -1;
-    int col = 0;
-    for (size_t i = 0; i < at; ++i) col += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
-    return col;
-}
-
 std::string reverse_video_text(const std::string& styled) {
     std::string out;
     bool reverse = false;

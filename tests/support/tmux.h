@@ -65,9 +65,6 @@ private:
 // and echo afterwards ("icanon echo " when both are on again); then the
 // shell waits, so that the pane stays to be read.
 std::string framed_command(const std::string& command);
-// The column where `text` starts in a line of the screen (characters, not
-// bytes), or -1.
-int column_of(const std::string& line, const std::string& text);
 // What a styled screen (styledScreen()) shows in reverse video, in order,
 // lines joined.
 std::string reverse_video_text(const std::string& styled);
