@@ -26,6 +26,9 @@ using Bytes = std::vector<uint8_t>;
 // attribute.
 const Bytes kPattern = {0x35, 0x03, 0x19, 0x11, 0x01};
 const Bytes kAllAttributes = {0x35, 0x05, 0x0A, 0x00, 0x00, 0xFF, 0xFF};
+// What each request to the device must carry for it: the pattern, the
+// maximum byte count (0xFFFF), the attribute list.
+const Bytes kAsked = {0x35, 0x03, 0x19, 0x11, 0x01, 0xFF, 0xFF, 0x35, 0x05, 0x0A, 0x00, 0x00, 0xFF, 0xFF};
 
 // A device's SDP server: answers each ServiceSearchAttributeRequest with
 // at most `chunk` bytes of `attributes`, the rest behind a continuation
@@ -44,13 +47,6 @@ public:
     // pattern, the maximum byte count, the attribute list.
     std::vector<Bytes> requests;
     bool saw_end = false;  // the client closed its end
-    // What the application asks for, as each request must carry it.
-    static Bytes asked() {
-        Bytes b = kPattern;
-        b.insert(b.end(), {0xFF, 0xFF});
-        b.insert(b.end(), kAllAttributes.begin(), kAllAttributes.end());
-        return b;
-    }
 
 private:
     void serve() {

@@ -24,6 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::Bytes;
 using test::kAllAttributes;
+using test::kAsked;
 using test::kPattern;
 using test::SdpServer;
 
@@ -108,7 +109,7 @@ TEST_F(SdpSearchTest, RecordsComeBackAsSentAndGiveTheSameChannel) {
             EXPECT_EQ(channel(out.attributes), c.channel);
             // The device is asked for exactly what the application asked.
             EXPECT_EQ(server->requests,
-                      std::vector<Bytes>((c.records.size() + chunk - 1) / chunk, SdpServer::asked()));
+                      std::vector<Bytes>((c.records.size() + chunk - 1) / chunk, kAsked));
             EXPECT_TRUE(loop.run_until([&] { return server->saw_end; }, 2000ms)) << "closed after the answer";
         }
     }

@@ -203,7 +203,7 @@ TEST(VexodBluez, SearchesLinksAndStreamsARealReceiverToTheApplication) {
     // The application's pattern and attribute list went to the device as
     // they were sent; the records came back in parts and were whole again.
     ASSERT_TRUE(device.sdp);
-    EXPECT_EQ(device.sdp->requests, std::vector<test::Bytes>((records.size() + 47) / 48, test::SdpServer::asked()));
+    EXPECT_EQ(device.sdp->requests, std::vector<test::Bytes>((records.size() + 47) / 48, test::kAsked));
 
     const auto lines = output_lines(dir.file("gps.out"));
     const auto at = std::find(lines.begin(), lines.end(), "connecting 00:0b:0d:88:a2:3c");
