@@ -1,7 +1,6 @@
 #include "scenario.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "support/temp_dir.h"
@@ -79,7 +78,6 @@ TEST(Scenario, ErrorsNameTheLineOrTheValue) {
         {R"([1, 2])", ": must be an object"},
         {"{\n  \"radio\": {\n    \"powered\": tru\n  }\n}",
          "line 3, column 19: syntax error while parsing value - invalid literal; last read: '\"powered\": tru<U+000A>'"},
-        {R"({"link":{"speed":1e400}})", "line 1, column 22: number overflow parsing '1e400'"},
         {"{\n  \"comment\": [\"fast\", -2E+999]\n}", "line 2, column 29: number overflow parsing '-2E+999'"},
         {R"({"comment": )" + std::string(400, '9') + "}",
          "line 1, column 412: number overflow parsing '" + std::string(400, '9') + "'"},
