@@ -55,11 +55,12 @@ void AppSession::stop() {
     loop_->add_timer(std::chrono::milliseconds(0), [] {});
 }
 
-void AppSession::playScript(std::vector<ScriptLine> lines, ScriptCommands commands) {
+void AppSession::playScript(std::vector<ScriptLine> lines, ScriptCommands commands, ScriptPlayer::Sink out,
+                            ScriptPlayer::Sink err) {
+    if (!out) out = [](const std::string& line) { print_line(stdout, line); };
+    if (!err) err = [](const std::string& line) { print_line(stderr, line); };
     player_ = std::make_unique<ScriptPlayer>(
-        &app_, std::move(lines), std::move(commands), [](const std::string& line) { print_line(stdout, line); },
-        [](const std::string& line) { print_line(stderr, line); },
-        [this](int status) {
+        &app_, std::move(lines), std::move(commands), std::move(out), std::move(err), [this](int status) {
             scriptStatus_ = status;
             stop();
         });

@@ -46,9 +46,11 @@ public:
     bool interrupted() const { return interrupted_; }
     bool timedOut() const { return timedOut_; }
 
-    // Plays `lines` with `commands`: dumps on stdout, complaints on stderr;
-    // the application stops when the script ends.
-    void playScript(std::vector<ScriptLine> lines, ScriptCommands commands);
+    // Plays `lines` with `commands`: dumps to `out` and complaints to `err`
+    // (by default stdout and stderr, at once); the application stops when
+    // the script ends.
+    void playScript(std::vector<ScriptLine> lines, ScriptCommands commands, ScriptPlayer::Sink out = nullptr,
+                    ScriptPlayer::Sink err = nullptr);
     // The script's status (0 without one).
     int scriptStatus() const { return scriptStatus_; }
 
