@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace vgps {
 namespace {
@@ -37,6 +39,22 @@ TEST(NmeaConversions, AgreeWithTheCLibraryBitForBit) {
     EXPECT_EQ(std::strtod(ones.substr(0, 255).c_str(), nullptr), nmea_atof(ones.data(), 255));
     EXPECT_EQ(0.0, nmea_atof(ones.data(), 256));
     EXPECT_EQ(0, nmea_atoi(ones.data(), 256, 10));
+}
+
+TEST(NmeaScanf, CountsEveryFieldItReaches) {
+    int a = -1, b = -1, c = -1;
+    char letter = 0;
+    // Empty fields count but store nothing; non-numbers count as 0.
+    EXPECT_EQ(3, nmea_scanf("x,,7*", 5, "%d,%d,%d*", &a, &b, &c));
+    EXPECT_EQ((std::vector<int>{0, -1, 7}), (std::vector<int>{a, b, c}));
+    // A letter field of two characters ends the scan right after it.
+    EXPECT_EQ(1, nmea_scanf("AB,5*", 5, "%C,%d*", &letter, &b));
+    EXPECT_EQ(std::make_pair('A', -1), std::make_pair(letter, b));
+    // Widths take exactly that many bytes, whatever they are; a width that
+    // does not fit ends the scan uncounted.
+    EXPECT_EQ(3, nmea_scanf(",003.1", 6, "%2d%2d%2d", &a, &b, &c));
+    EXPECT_EQ(3, b);
+    EXPECT_EQ(2, nmea_scanf("12345", 5, "%2d%2d%2d", &a, &b, &c));
 }
 
 }  // namespace
