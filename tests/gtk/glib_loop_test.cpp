@@ -64,21 +64,6 @@ GSource* watch_readable(int fd, GMainContext* context, int* reads) {
     return watch;
 }
 
-TEST_F(GLibLoopTest, TimeoutsAndRunLoopTimersAreBothServed) {
-    GLibLoopJoin join(&loop, context);
-    ASSERT_TRUE(join.ok());
-    int glib = 0, platform = 0;
-    attach_counting(g_timeout_source_new(30), context, &glib);
-    loop.add_timer(10ms, [&] { ++platform; });
-    EXPECT_TRUE(loop.run_until([&] { return glib == 1 && platform == 1; }, 5s));
-
-    // An idle source runs without the loop waiting for anything else.
-    int idle = 0;
-    attach_counting(g_idle_source_new(), context, &idle);
-    loop.run_once(10s);
-    EXPECT_EQ(idle, 1);
-}
-
 TEST_F(GLibLoopTest, DescriptorWatchesFollowTheDescriptorsGLibAsksFor) {
     GLibLoopJoin join(&loop, context);
     ASSERT_TRUE(join.ok());
@@ -149,18 +134,6 @@ TEST_F(GLibLoopTest, AnIdleLoopSleepsAndAnotherThreadCanWakeIt) {
     });
     EXPECT_TRUE(loop.run_until([&] { return calls == 1; }, 5s));
     other.join();
-}
-
-TEST_F(GLibLoopTest, OnlyOneThreadCanOwnTheContext) {
-    bool owned = false;
-    std::thread other([&] {
-        owned = g_main_context_acquire(context);
-    });
-    other.join();
-    ASSERT_TRUE(owned);
-    // Still owned by the thread that ended without releasing it.
-    GLibLoopJoin join(&loop, context);
-    EXPECT_FALSE(join.ok());
 }
 
 TEST_F(GLibLoopTest, TheFrontEndUpdatesBeforeGLibPreparesItsWait) {

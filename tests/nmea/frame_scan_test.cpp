@@ -12,8 +12,6 @@
 namespace vgps {
 namespace {
 
-using test::nmea_sentence;
-
 // Every frame as "kind length head".
 struct FrameLog : NmeaFrameSink {
     std::vector<std::string> frames;
@@ -27,60 +25,6 @@ struct FrameLog : NmeaFrameSink {
         if (f.kind == NmeaFrameKind::Checked && f.pack_type != NMEA_NOPACK) checked.push_back(head);
     }
 };
-
-TEST(NmeaFrameScan, TellsEachFrameAsTheParserCutsIt) {
-    const std::string gga = nmea_sentence("GPGGA,123520,4807.040,N,01131.002,E,1,08,0.9,545.4,M,46.9,M,,");
-    const std::string gnrmc = nmea_sentence("GNRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W");
-    std::string bad = gga;
-    bad[10] = '9';
-    const std::string cut = "$GPRMC,1235";
-    const std::string pgrme = nmea_sentence("PGRME,15.0,M,45.0,M,25.0,M");
-    const std::string stream = "xy" + gga + bad + cut + gnrmc + pgrme + gga;
-
-    // Whole, then in blocks of 1, 5 and 1023 bytes: the same frames.
-    std::vector<std::string> whole;
-    for (const int block : {static_cast<int>(stream.size()), 1, 5, 1023}) {
-        SCOPED_TRACE("blocks of " + std::to_string(block));
-        NmeaFrameScanner scanner;
-        FrameLog log;
-        for (size_t pos = 0; pos < stream.size(); pos += static_cast<size_t>(block))
-            scanner.scan(stream.data() + pos, static_cast<int>(std::min<size_t>(block, stream.size() - pos)), &log);
-        if (whole.empty()) whole = log.frames;
-        EXPECT_EQ(log.frames, whole);
-        EXPECT_EQ(scanner.held(), 0);
-    }
-    const std::string len = std::to_string(gga.size());
-    EXPECT_EQ(whole, (std::vector<std::string>{
-                         "skipped 2 xy",
-                         "checked " + len + " $GPGGA,",
-                         "bad-checksum " + len + " $GPGGA,",
-                         "skipped 11 $GPRMC,",
-                         "checked " + std::to_string(gnrmc.size()) + " $GNRMC,",
-                         "checked " + std::to_string(pgrme.size()) + " $PGRME,",
-                         "checked " + len + " $GPGGA,",
-                     }));
-
-    // A "*" not followed by CR LF stalls the scan: the bytes pile up to
-    // 1023, and the next byte drops them.
-    NmeaFrameScanner scanner;
-    FrameLog log;
-    const std::string stalled = nmea_sentence("PGRME,15.0,M", "") + gga;
-    scanner.scan(stalled.data(), static_cast<int>(stalled.size()), &log);
-    const std::string filler(1023 - stalled.size(), 'z');
-    scanner.scan(filler.data(), static_cast<int>(filler.size()), &log);
-    EXPECT_EQ(scanner.held(), 1023);
-    EXPECT_TRUE(log.frames.empty());
-    scanner.scan(gga.data(), static_cast<int>(gga.size()), &log);
-    EXPECT_EQ(log.frames, (std::vector<std::string>{"dropped 1023", "checked " + len + " $GPGGA,"}));
-
-    // A smaller buffer fills sooner; nothing is held after a reset.
-    scanner.reset(300);
-    log.frames.clear();
-    const std::string run(400, 'x');
-    scanner.scan(run.data(), static_cast<int>(run.size()), &log);
-    EXPECT_EQ(log.frames, (std::vector<std::string>{"dropped 299"}));
-    EXPECT_EQ(scanner.held(), 101);
-}
 
 // Real captures with wrong bytes, cut sentences, noise, other talkers and
 // stalls, in random blocks through the parser and the scanner side by side:

@@ -191,16 +191,6 @@ TEST_F(NmeaParser, InitialisingAgainReleasesBufferAndQueue) {
     EXPECT_EQ(0, parser.buff_use);
 }
 
-TEST(NmeaAssertions, StopOnNullArgumentsNamingTheCondition) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    nmeaPARSER empty;
-    nmeaINFO info{};
-    EXPECT_DEATH(nmea_parser_init(nullptr), "Assertion failed: parser ");
-    EXPECT_DEATH(nmea_parse(&empty, "$", 1, &info), "parser && parser->buffer");
-    EXPECT_DEATH(nmea_find_tail("$", 1, nullptr), "buff && res_crc");
-    EXPECT_DEATH(nmea_GPRMC2info(nullptr, &info), "pack && info");
-}
-
 // ---- Real receiver captures -------------------------------------------
 
 // The record after each line, fed in turn to one parser.

@@ -104,23 +104,5 @@ TEST(RunLoop, AnIdleRunSleepsUntilASourceIsReady) {
     ::close(fds[1]);
 }
 
-TEST(RunLoop, BeforeWaitObserversRunAtTheStartOfEveryTurn) {
-    RunLoop loop;
-    std::vector<std::string> order;
-    RunLoop::ObserverId second = 0;
-    loop.add_before_wait_observer([&] {
-        order.push_back("first");
-        // A timer added here counts for this turn's wait: it fires now.
-        if (order.size() == 1) loop.add_timer(0ms, [&] { order.push_back("timer"); });
-    });
-    second = loop.add_before_wait_observer([&] {
-        order.push_back("second");
-        loop.remove_before_wait_observer(second);  // from inside itself
-    });
-    loop.run_once(1000ms);
-    loop.run_once(0ms);
-    EXPECT_EQ(order, (std::vector<std::string>{"first", "second", "timer", "first"}));
-}
-
 }  // namespace
 }  // namespace vgps

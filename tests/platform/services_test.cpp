@@ -11,21 +11,6 @@
 namespace vgps {
 namespace {
 
-TEST(NotificationCenter, DeliversSynchronouslyToObserversOfTheName) {
-    NotificationCenter center;
-    std::vector<std::string> seen;
-    NotificationCenter::ObserverId second = 0;
-    center.addObserver("fix", [&](const Notification& n) {
-        seen.push_back("first " + std::get<std::string>(n.userInfo.at("UTC")));
-        center.removeObserver(second);  // removed before its turn: not called
-    });
-    second = center.addObserver("fix", [&](const Notification&) { seen.push_back("second"); });
-    center.addObserver("other", [&](const Notification&) { seen.push_back("other"); });
-    center.postNotificationName("fix", nullptr, {{"UTC", std::string("12:00")}, {"FIX", int64_t{3}}, {"LAT", 4807.038}});
-    EXPECT_EQ(seen, (std::vector<std::string>{"first 12:00"}));
-    EXPECT_EQ(center.observerCount("fix"), 1u);
-}
-
 // (Matching "GPS" ignoring case is the record walk's: tests/sdp.)
 TEST(Text, AcceptsOnlyWellFormedUtf8) {
     for (const char* text : {"Garmin \xc3\xa9trex", "\xf0\x9f\x9b\xb0", ""}) EXPECT_EQ(string_from_utf8(text), text);

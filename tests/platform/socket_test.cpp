@@ -74,24 +74,6 @@ TEST(Socket, ConnectsToALocalListenerOrSaysWhyNot) {
     }
 }
 
-TEST(Socket, InvalidateUnregistersAndClosesPerFlags) {
-    RunLoop loop;
-    test::SocketPair closing, keeping;
-    Counter c;
-    auto a = on_pair(closing, &c, &loop, kSocketAutomaticallyReenableReadCallBack | kSocketCloseOnInvalidate);
-    auto b = on_pair(keeping, &c, &loop, kSocketAutomaticallyReenableReadCallBack);
-    EXPECT_EQ(loop.source_count(), 2u);
-    const int fa = a->native(), fb = b->native();
-    a->invalidate();
-    b->invalidate();
-    b->invalidate();  // idempotent
-    EXPECT_FALSE(a->valid() || b->valid());
-    EXPECT_EQ(loop.source_count(), 0u);
-    EXPECT_EQ(::fcntl(fa, F_GETFD), -1) << "closed";
-    EXPECT_NE(::fcntl(fb, F_GETFD), -1) << "left open";
-    ::close(fb);
-}
-
 TEST(Socket, ReadCallbackIsOneShotWithoutReenableAndMayReleaseItsSocket) {
     RunLoop loop;
     test::SocketPair pair;

@@ -124,24 +124,6 @@ TEST_F(CacheFiles, ReadsTheDevicesFileOncePerLoad) {
     EXPECT_EQ(cache.deviceAt(kDevices - 1)->deviceName(), "Receiver " + std::to_string(kDevices - 1));
 }
 
-// sharedCache is one per process and loads once. The checks run in a forked
-// child so that they see a process in which nobody has made the singleton
-// yet, whether this binary runs one test (ctest) or all of them.
-TEST_F(CacheFiles, SharedCacheLoadsOnce) {
-    use("binary/a-then-b");
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        BTDeviceCache* shared = BTDeviceCache::sharedCache();
-        bool ok = shared && shared->deviceCount() == 2 && shared->deviceAt(1)->isBookmarked();
-        use("xml/partial-entries");  // three devices now on disk
-        ::_exit(ok && BTDeviceCache::sharedCache() == shared && shared->deviceCount() == 2 ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-}
-
 TEST(BTDeviceCacheList, UnsavedPositionsAndClearing) {
     BTDeviceCache cache;
     std::vector<std::shared_ptr<BTDevice>> d;

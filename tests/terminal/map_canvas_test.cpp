@@ -1,5 +1,5 @@
-// The map canvas: where coordinates land, the pin, its callout, the track,
-// the grid and the scale bar.
+// The map canvas: the pin at its cell, its callout, and the map without
+// Unicode.
 #include "frontend/terminal/map_canvas.h"
 
 #include <gtest/gtest.h>
@@ -50,21 +50,6 @@ protected:
     const CellRect area = CellRect::fromEdges(2, 17, 38, 29);
 };
 
-TEST_F(MapCanvasTest, CoordinatesLandWhereTheyShouldAndComeBack) {
-    const MapProjection p(map.region(), kFrame);
-    EXPECT_EQ(p.pointFor(kCentre), CGPointMake(160, 384));
-    // 0.001 degrees north is 24.8 points up, 0.002 east 33.1 to the right
-    // (0.01 degrees of latitude, 1113 m, over 248 points is the scale).
-    const CGPoint q = p.pointFor({kCentre.latitude + 0.001, kCentre.longitude + 0.002});
-    EXPECT_NEAR(q.y, 384 - 24.8, 0.05);
-    EXPECT_NEAR(q.x, 160 + 33.1, 0.05);
-    const CLLocationCoordinate2D back = p.coordinateAt(q);
-    EXPECT_NEAR(back.latitude, kCentre.latitude + 0.001, 1e-12);
-    EXPECT_NEAR(back.longitude, kCentre.longitude + 0.002, 1e-12);
-    // Across the date line the short way round.
-    EXPECT_GT(MapProjection({{10, 179.999}, {0.01, 0.01}}, kFrame).pointFor({10, -179.999}).x, 160);
-}
-
 TEST_F(MapCanvasTest, APinAtAKnownCoordinateLandsOnItsCellWithItsCalloutBeside) {
     // 0.001 north and 0.002 east of the centre: (193.1, 359.2) in points.
     map.addAnnotation(
@@ -88,48 +73,6 @@ TEST_F(MapCanvasTest, APinAtAKnownCoordinateLandsOnItsCellWithItsCalloutBeside) 
     ASSERT_EQ(right.pins.size(), 1u);
     EXPECT_EQ(right.callout.col, right.pins[0].col + 2);
     EXPECT_EQ(right.callout.line, right.pins[0].line - 1);
-}
-
-TEST_F(MapCanvasTest, TheTrackIsDrawnInFainterDotsOverALightGridWithAScaleBar) {
-    const MapProjection p(map.region(), kFrame);
-    // Three earlier positions west of the centre, one dot each.
-    std::vector<CLLocationCoordinate2D> track;
-    for (int i = 1; i <= 3; ++i) track.push_back(p.coordinateAt({160.0 - 24 * i + 1, 384 + 1}));
-    const MapDrawing drawn = draw_map(buffer, map, kFrame, area, track, Glyphs::unicodeSet());
-    EXPECT_TRUE(drawn.pins.empty());
-    for (int i = 1; i <= 3; ++i) {
-        const int col = (160 - 24 * i) / 8;
-        const Cell& cell = buffer.at(col, 24);
-        EXPECT_EQ(cell.fg, Color::Magenta) << i;
-        EXPECT_EQ(cell.ink & kDim, 0) << i;
-        // Only the track's dot: top left of its cell.
-        EXPECT_EQ(cell.glyph, char32_t(0x2801)) << i;
-    }
-    // Elsewhere the grid: dim dots only.
-    int gridCells = 0;
-    for (int l = area.line; l < area.bottom() - 1; ++l) {
-        for (int c = area.col; c < area.right(); ++c) {
-            const Cell& cell = buffer.at(c, l);
-            if (cell.glyph == U' ' || cell.fg == Color::Magenta) continue;
-            EXPECT_GE(cell.glyph, char32_t(0x2800));
-            EXPECT_EQ(cell.ink, kDim);
-            ++gridCells;
-        }
-    }
-    EXPECT_GT(gridCells, 20);
-    EXPECT_LT(gridCells, area.cols * (area.lines - 1) / 2);
-    // The map is 36 columns (1293 m) wide: a 200 m bar, 11 dots long.
-    EXPECT_EQ(drawn.scaleMetres, 200);
-    EXPECT_EQ(buffer.lineText(28).substr(0, 3 + 3 * 6), "   ⣆⣀⣀⣀⣀⣰");
-    EXPECT_NE(buffer.lineText(28).find("⣰ 200 m "), std::string::npos);
-}
-
-TEST(MapScale, NiceLengthsAndLabels) {
-    for (auto [metres, nice] : {std::pair{431.0, 200}, {999.0, 500}, {1000.0, 1000}, {7.0, 5}, {0.2, 1}}) {
-        EXPECT_EQ(nice_length(metres), nice) << metres;
-    }
-    EXPECT_EQ(scale_label(200), "200 m");
-    EXPECT_EQ(scale_label(5000), "5 km");
 }
 
 TEST_F(MapCanvasTest, WithoutUnicodeTheMapStaysReadable) {

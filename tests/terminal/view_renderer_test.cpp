@@ -108,37 +108,6 @@ TEST_F(ViewRendererTest, TheMainScreenAtFortyByThirty) {
     EXPECT_EQ(rects[4], (CellRect{31, 15, 1, 1}));  // the ribbon
 }
 
-TEST_F(ViewRendererTest, AnAlertIsABoxOverTheDimmedWindowWithItsButtonWhereTapsGo) {
-    launch(true);
-    render();
-    // The kit's box (284 points, centred) on lines 9 to 20, a blank column
-    // either side; its texts wrapped inside, centred; the button on the
-    // line of the kit's button.
-    EXPECT_EQ(buffer.lineText(9), "  ╭──────────────────────────────────╮  ");
-    EXPECT_EQ(buffer.lineText(11), "  │              Notice              │  ");
-    EXPECT_EQ(buffer.lineText(13), "  │  This demonstration only checks  │  ");
-    EXPECT_EQ(buffer.lineText(14), "  │ that the receiver works with the │  ");
-    EXPECT_EQ(buffer.lineText(15), "  │           application.           │  ");
-    EXPECT_EQ(buffer.lineText(18), "  │           [ Dismiss ]            │  ");
-    EXPECT_EQ(buffer.lineText(20), "  ╰──────────────────────────────────╯  ");
-    EXPECT_EQ(buffer.at(17, 11).ink, kBold);
-    const auto tappables = app.tappables();
-    ASSERT_EQ(tappables.size(), 1u);
-    const CellRect button = renderer.drawnRect(tappables[0]);
-    EXPECT_EQ(button, (CellRect{14, 18, 11, 1}));
-    // A tap in the middle of the drawn button lands on the kit's button.
-    EXPECT_TRUE(CGRectContainsPoint(tappables[0].frame, point_at_cell(button.col + 5, button.line)));
-    // Outside the box everything is dimmed and has lost its colours.
-    for (int l = 0; l < 30; ++l) {
-        for (int c = 0; c < 40; ++c) {
-            if (c >= 1 && c < 39 && l >= 9 && l <= 20) continue;  // the box and its margin
-            const Cell& cell = buffer.at(c, l);
-            ASSERT_TRUE((cell.attrs() & kDim) != 0 && cell.bg == Color::Default && cell.fg == Color::Default)
-                << c << "," << l;
-        }
-    }
-}
-
 TEST_F(ViewRendererTest, NamesFromTheRadioNeverReachTheTerminalAsControlsAndWideOnesAreCutWhole) {
     launch(false);
     render();
@@ -158,42 +127,6 @@ TEST_F(ViewRendererTest, NamesFromTheRadioNeverReachTheTerminalAsControlsAndWide
     EXPECT_EQ(buffer.lineText(19), " │  ⠋  受信機テスト受信機テスト受信…  │ ");
     EXPECT_EQ(buffer.at(7, 19).glyph, U'受');
     EXPECT_NE(buffer.at(8, 19).flags & Cell::kWideTail, 0);
-}
-
-TEST_F(ViewRendererTest, TheInspectorsValuesAndItsMapInsideTheGroups) {
-    launch(false);
-    ASSERT_TRUE(app.activate(app.tappables().at(2)));  // the first device row
-    render();
-    gallery->showPosition(48.117302, 11.518666, 3, "12:34:56");
-    render();
-    EXPECT_EQ(buffer.lineText(2), " < back      GPS Inspector              ");
-    EXPECT_EQ(buffer.lineText(5), " ╭────────────────────────────────────╮ ");
-    EXPECT_EQ(buffer.lineText(6), " │ UTC                       12:34:56 │ ");
-    EXPECT_EQ(buffer.lineText(7), " ├────────────────────────────────────┤ ");
-    EXPECT_EQ(buffer.lineText(11), " │ LON                      11.518666 │ ");
-    EXPECT_EQ(buffer.lineText(14), " │ LAT                      48.117302 │ ");
-    // The map's group shares its top edge with the values' bottom edge.
-    EXPECT_EQ(buffer.lineText(16), " ├────────────────────────────────────┤ ");
-    // The region is centred on the position: the pin in the middle of the
-    // map row, the callout above it.
-    EXPECT_EQ(buffer.at(20, 24).glyph, U'●');
-    EXPECT_NE(buffer.lineText(22).find("Current Location"), std::string::npos);
-    EXPECT_NE(buffer.lineText(23).find(" 48.117302 - 11.518666 "), std::string::npos);
-    EXPECT_EQ(buffer.at(1, 23).glyph, U'│');
-    EXPECT_EQ(buffer.at(38, 23).glyph, U'│');
-    // The banner's line crosses the map, as the screen places it.
-    EXPECT_EQ(buffer.lineText(28), "vexod-gps: your Bluetooth GPS receiver,…");
-
-    // The pin moves: its earlier places make the track.
-    auto* map = dynamic_cast<MapViewCell*>(gallery->inspector()->tableView()->cellForRowAtIndexPath({1, 0}));
-    ASSERT_NE(map, nullptr);
-    map->didLocatedTo({48.1175, 11.5187});
-    render();
-    const auto* track = renderer.track(map->mapView()->viewId());
-    ASSERT_NE(track, nullptr);
-    EXPECT_EQ(track->size(), 2u);
-    EXPECT_EQ(buffer.at(20, 24).glyph, U'●');
-    EXPECT_NE(buffer.lineText(23).find("48.117500 - 11.518700"), std::string::npos);
 }
 
 }  // namespace

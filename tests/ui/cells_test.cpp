@@ -1,4 +1,4 @@
-// The device, search and smart cells, laid out alone and in a real table.
+// The device cell, laid out alone and in a real table.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,11 +7,7 @@
 
 #include "platform/run_loop.h"
 #include "ui/BTDeviceView.h"
-#include "ui/FindMoreView.h"
-#include "ui/SmartCellView.h"
 #include "uikit/UIApplication.h"
-#include "uikit/UISegmentedControl.h"
-#include "uikit/UISwitch.h"
 #include "uikit/UITableView.h"
 #include "uikit/UIWindow.h"
 
@@ -39,41 +35,6 @@ protected:
     RunLoop loop;
     UIApplication app{&loop};
 };
-
-TEST_F(CellsTest, DeviceRowLooksFollowTheState) {
-    auto cell = deviceCell();
-    UIView* content = cell->contentView();
-    cell->setState(1);
-    cell->setNeedsLayout();
-    cell->layoutIfNeeded();  // a second layout in state 1
-    EXPECT_EQ(count_tagged(content, BTDeviceView::kAccessoryTag), 1);
-    EXPECT_TRUE(cell->activityView()->isAnimating());
-    EXPECT_EQ(cell->activityView()->frame(), CGRectMake(10, 13, 25, 25));
-    EXPECT_EQ(cell->titleLabel()->frame(), CGRectMake(45, 8, 250, 22));
-    EXPECT_EQ(cell->descLabel()->frame(), CGRectMake(45, 30, 250, 22));
-
-    cell->setState(2);
-    EXPECT_EQ(count_tagged(content, BTDeviceView::kAccessoryTag), 0);  // the spinner went
-    EXPECT_TRUE(cell->activityView()->isAnimating());                 // but keeps spinning
-    EXPECT_EQ(image_name(cell->imageView()->image()), "checked.png");
-    EXPECT_EQ(cell->imageView()->frame(), CGRectMake(10, 16, 22, 22));
-    EXPECT_TRUE(cell->titleLabel()->font().bold);
-
-    cell->setState(0);
-    EXPECT_EQ(cell->imageView()->image(), nullptr);
-    EXPECT_EQ(cell->titleLabel()->font(), UIFont::systemFontOfSize(18));
-    EXPECT_EQ(cell->titleLabel()->textColor(), UIColor::darkTextColor());
-    EXPECT_EQ(cell->descLabel()->textColor(), UIColor::darkGrayColor());
-    EXPECT_EQ(cell->descLabel()->font(), UIFont::fontWithName_size("Arial", 14));
-    EXPECT_TRUE(cell->descLabel()->adjustsFontSizeToFitWidth());
-    EXPECT_EQ(cell->titleLabel()->frame(), CGRectMake(16, 8, 270, 22));
-
-    cell->setState(7);  // unknown: the previous frames and fonts stay, nothing beside them
-    EXPECT_EQ(cell->titleLabel()->frame(), CGRectMake(16, 8, 270, 22));
-    EXPECT_EQ(count_tagged(content, BTDeviceView::kAccessoryTag), 0);
-    EXPECT_EQ(cell->imageView()->image(), nullptr);
-    EXPECT_EQ(cell->getState(), 7);
-}
 
 TEST_F(CellsTest, BookmarkFlagsShowAtTheNextLayoutWithTheirRibbons) {
     auto cell = deviceCell();
@@ -154,46 +115,6 @@ TEST_F(CellsTest, ThePressedRibbonSwapsItsImageAndTellsTheDelegate) {
     EXPECT_EQ(dump["class"], "BTDeviceView");
     EXPECT_EQ(dump["indexPath"], JSON::array({0, 0}));
     EXPECT_EQ(dump["accessory"], 2);
-}
-
-TEST_F(CellsTest, TheSearchRowShowsItsTextAndSpinner) {
-    auto cell = std::make_shared<FindMoreView>(UITableViewCellStyleDefault, "Cell_Section_1_Search");
-    cell->setFrame(CGRectMake(10, 0, 300, 44));
-    cell->layoutIfNeeded();
-    UIView* content = cell->contentView();
-    EXPECT_EQ(cell->textLabel()->text(), "Discover more ...");
-    cell->setSearching(true);
-    cell->layoutIfNeeded();
-    EXPECT_EQ(cell->textLabel()->text(), "Searching ...");
-    EXPECT_EQ(content->viewWithTag(FindMoreView::kAccessoryTag), cell->activityView());
-    EXPECT_EQ(cell->activityView()->frame(), CGRectMake(260, 8, 25, 25));
-    cell->setSearching(false);
-    cell->layoutIfNeeded();
-    EXPECT_EQ(cell->textLabel()->text(), "Discover more ...");
-    EXPECT_EQ(content->viewWithTag(FindMoreView::kAccessoryTag), nullptr);
-}
-
-// A segmented control of another class.
-class OwnSegments : public UISegmentedControl {};
-
-TEST_F(CellsTest, TheSmartCellMovesItsViewsToTheRightEdge) {
-    auto cell = std::make_shared<SmartCellView>(UITableViewCellStyleDefault, "Cell_Section_0");
-    cell->setFrame(CGRectMake(10, 0, 300, 44));
-    cell->textLabel()->setText("GPS");
-    auto toggle = std::make_shared<UISwitch>(CGRectMake(0, 8, 75, 25));
-    auto spinner = std::make_shared<UIActivityIndicatorView>(UIActivityIndicatorViewStyleGray);
-    spinner->setFrame(CGRectMake(0, 8, 25, 25));
-    auto segments = std::make_shared<UISegmentedControl>(std::vector<std::string>{"a", "b"});
-    segments->setFrame(CGRectMake(0, 0, 100, 30));
-    auto own = std::make_shared<OwnSegments>();
-    own->setFrame(CGRectMake(0, 4, 100, 30));
-    for (auto v : std::vector<std::shared_ptr<UIView>>{toggle, spinner, segments, own}) cell->contentView()->addSubview(v);
-    cell->layoutIfNeeded();
-    EXPECT_EQ(toggle->frame(), CGRectMake(215, 8, 75, 25));
-    EXPECT_EQ(spinner->frame(), CGRectMake(265, 8, 25, 25));
-    EXPECT_EQ(segments->frame(), CGRectMake(-1, -1, 302, 47));
-    EXPECT_EQ(own->frame(), CGRectMake(190, 4, 100, 30));  // only the exact class covers the cell
-    EXPECT_EQ(cell->textLabel()->frame(), CGRectMake(10, 0, 280, 44));
 }
 
 }  // namespace

@@ -69,14 +69,5 @@ TEST_F(MapCellTest, TheCalloutPrintsTheCoordinateWithItsSigns) {
     EXPECT_EQ(pin.subtitle(), "-33.856784 - -151.215297");
 }
 
-TEST_F(MapCellTest, TheUserLocationGetsTheStandardView) {
-    EXPECT_EQ(cell->mapView_viewForAnnotation(map, map->userLocation()), nullptr);
-    map->setShowsUserLocation(true);
-    MKAnnotationView* view = map->viewForAnnotation(map->userLocation().get());
-    ASSERT_NE(view, nullptr);
-    EXPECT_STREQ(view->className(), "MKAnnotationView");
-    EXPECT_FALSE(CLLocationCoordinate2DIsValid(map->userLocation()->coordinate()));  // no location service here
-}
-
 }  // namespace
 }  // namespace vgps

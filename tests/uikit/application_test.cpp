@@ -13,7 +13,6 @@
 #include "uikit/GADBannerView.h"
 #include "uikit/UIActivityIndicatorView.h"
 #include "uikit/UIAlertView.h"
-#include "uikit/UIButton.h"
 #include "uikit/UIImageView.h"
 #include "uikit/UILabel.h"
 #include "uikit/UINavigationController.h"
@@ -52,7 +51,6 @@ public:
         events.push_back(name_ + " appear");
     }
     void viewWillDisappear(bool) override { events.push_back(name_ + " disappear"); }
-    void viewDidUnload() override { events.push_back(name_ + " unload"); }
     void alertView_clickedButtonAtIndex(UIAlertView* alert, int index) override {
         events.push_back(name_ + " alert " + alert->buttonTitleAtIndex(index));
     }
@@ -131,31 +129,6 @@ TEST_F(UIApplicationTest, AlertsQueueAndTheFirstOneIsOnScreenUntilDismissed) {
     EXPECT_TRUE(app.alerts().empty());
 }
 
-TEST_F(UIApplicationTest, LaunchingRunsTheDelegateAndARefusedLaunchEndsAtOnce) {
-    struct Delegate : UIApplicationDelegate {
-        bool application_didFinishLaunchingWithOptions(UIApplication* application,
-                                                       const UIApplicationLaunchOptions*) override {
-            if (!accept) return false;
-            window = std::make_shared<UIWindow>(UIScreen::mainScreen()->bounds());
-            window->setBackgroundColor(UIColor::blackColor());
-            window->makeKeyAndVisible();
-            application->runLoop()->add_timer(0ms, [application] { application->stop(); });
-            return true;
-        }
-        void applicationWillTerminate(UIApplication*) override { terminated = true; }
-        bool accept = true, terminated = false;
-        std::shared_ptr<UIWindow> window;
-    } delegate;
-    EXPECT_EQ(UIApplicationMain(&app, &delegate), 0);
-    EXPECT_TRUE(delegate.terminated);
-    EXPECT_EQ(app.keyWindow(), delegate.window.get());
-    EXPECT_EQ(app.dumpJSON()["window"]["frame"], JSON::array({0, 0, 320, 480}));
-    delegate.accept = false;
-    delegate.terminated = false;
-    EXPECT_EQ(UIApplicationMain(&app, &delegate), 1);
-    EXPECT_FALSE(delegate.terminated);
-}
-
 TEST_F(UIApplicationTest, TheFrontEndIsToldOncePerTurnAfterLayoutNeverInsideAChange) {
     Recorder recorder;
     app.setDisplayObserver(&recorder);
@@ -183,40 +156,6 @@ TEST_F(UIApplicationTest, TheFrontEndIsToldOncePerTurnAfterLayoutNeverInsideACha
     EXPECT_EQ(recorder.told[1].views.count(gone), 0u);
     EXPECT_TRUE(recorder.told[1].alerts);
     app.setDisplayObserver(nullptr);
-}
-
-TEST_F(UIApplicationTest, ControlsTakeTapsAsTheToolkitDoes) {
-    auto window = makeWindow();
-    auto toggle = std::make_shared<UISwitch>(CGRectMake(10, 10, 75, 25));
-    auto button = UIButton::buttonWithType(UIButtonTypeCustom);
-    button->setFrame(CGRectMake(100, 10, 26, 34));
-    auto cover = std::make_shared<UILabel>(CGRectMake(100, 10, 26, 34));  // labels let touches through
-    window->addSubview(toggle);
-    window->addSubview(button);
-    window->addSubview(cover);
-    std::vector<std::string> sent;
-    toggle->addTarget_action_forControlEvents(
-        this, [&](UIControl* c) { sent.push_back(static_cast<UISwitch*>(c)->isOn() ? "on" : "off"); },
-        UIControlEventValueChanged);
-    button->addTarget_action_forControlEvents(this, [&](UIControl*) { sent.push_back("pressed"); },
-                                              UIControlEventTouchUpInside);
-
-    toggle->setOn(true);  // quietly
-    EXPECT_TRUE(app.tapAtPoint({20, 20}));
-    EXPECT_FALSE(toggle->isOn());
-    EXPECT_TRUE(app.tapAtPoint({110, 20}));
-    app.touchDownAtPoint({110, 20});
-    app.touchUpAtPoint({200, 200});  // slid off: no press
-    EXPECT_EQ(sent, (std::vector<std::string>{"off", "pressed"}));
-
-    const auto tappables = app.tappables();
-    ASSERT_EQ(tappables.size(), 2u);
-    EXPECT_EQ(tappables[1].view, button.get());
-    EXPECT_EQ(tappables[1].frame, CGRectMake(100, 10, 26, 34));
-    EXPECT_TRUE(app.activate(tappables[0]));
-    EXPECT_EQ(sent.back(), "on");
-    toggle->removeFromSuperview();
-    EXPECT_FALSE(app.activate(tappables[0]));  // gone since the list was made
 }
 
 TEST_F(UIApplicationTest, TheNavigationStackSizesScreensBelowTheBarAndTheBackButtonPops) {
@@ -252,27 +191,6 @@ TEST_F(UIApplicationTest, TheNavigationStackSizesScreensBelowTheBarAndTheBackBut
     loop.run_once(0ms);
     EXPECT_TRUE(watch.expired());
     EXPECT_EQ(nav->popViewControllerAnimated(true), nullptr);  // the root stays
-}
-
-TEST_F(UIApplicationTest, ResizingLaysTheScreensOutAgainAndMemoryWarningsUnloadHiddenScreens) {
-    auto window = makeWindow();
-    auto root = std::make_shared<Screen>("root");
-    auto nav = std::make_shared<UINavigationController>(root);
-    window->addSubview(nav->viewShared());
-    nav->pushViewController_animated(std::make_shared<Screen>("top"), false);
-    app.setScreenSize({480, 320});
-    EXPECT_EQ(window->frame(), CGRectMake(0, 0, 480, 320));
-    EXPECT_EQ(nav->navigationBar()->frame(), CGRectMake(0, 0, 480, 44));
-    EXPECT_EQ(nav->topViewController()->view()->frame(), CGRectMake(0, 44, 480, 256));
-
-    Screen::events.clear();
-    app.didReceiveMemoryWarning();
-    EXPECT_EQ(Screen::events, (std::vector<std::string>{"root unload"}));
-    EXPECT_FALSE(root->isViewLoaded());
-    nav->popViewControllerAnimated(false);
-    // Loaded again, at the current size, when it comes back on top.
-    EXPECT_EQ(Screen::events,
-              (std::vector<std::string>{"root unload", "top disappear", "root load 256", "root appear"}));
 }
 
 TEST_F(UIApplicationTest, TheBannerShowsTheHouseTextOnTheTurnAfterARequest) {

@@ -7,7 +7,6 @@
 
 #include "kit_fixture.h"
 #include "platform/log.h"
-#include "uikit/UITableViewController.h"
 
 namespace vgps {
 namespace {
@@ -17,7 +16,6 @@ namespace {
 class Rows : public UITableViewDataSource, public UITableViewDelegate {
 public:
     std::vector<std::vector<std::string>> sections;
-    std::vector<std::optional<std::string>> headers, footers;
     double height = 44;
     int made = 0;
     std::vector<std::string> calls;
@@ -36,12 +34,6 @@ public:
         }
         cell->textLabel()->setText(sections[static_cast<size_t>(p.section)][static_cast<size_t>(p.row)]);
         return cell;
-    }
-    std::optional<std::string> tableView_titleForHeaderInSection(UITableView*, int s) override {
-        return static_cast<size_t>(s) < headers.size() ? headers[static_cast<size_t>(s)] : std::nullopt;
-    }
-    std::optional<std::string> tableView_titleForFooterInSection(UITableView*, int s) override {
-        return static_cast<size_t>(s) < footers.size() ? footers[static_cast<size_t>(s)] : std::nullopt;
     }
     double tableView_heightForRowAtIndexPath(UITableView*, NSIndexPath) override { return height; }
     std::optional<NSIndexPath> tableView_willSelectRowAtIndexPath(UITableView*, NSIndexPath p) override {
@@ -163,27 +155,6 @@ TEST_F(UITableViewTest, AnUpdateThatDoesNotMatchTheDataSourceReloadsEverything) 
     EXPECT_EQ(table->numberOfRowsInSection(0), 5);
 }
 
-TEST_F(UITableViewTest, ReloadingASectionOrARowMakesOnlyThoseCellsAgain) {
-    rows.sections = {numbered(2), numbered(2)};
-    rows.footers = {"first", std::nullopt};
-    table->reloadData();
-    UITableViewCell* keep = table->cellForRowAtIndexPath({0, 1});
-    rows.sections[1][0] = "changed";
-    rows.footers[0] = "second";
-    rows.calls.clear();
-    table->reloadSections_withRowAnimation({1}, UITableViewRowAnimationNone);
-    EXPECT_EQ(rows.calls, (std::vector<std::string>{"cell 1.0", "cell 1.1"}));
-    EXPECT_EQ(text_at(*table, 1, 0), "changed");
-    EXPECT_EQ(table->cellForRowAtIndexPath({0, 1}), keep);
-    EXPECT_EQ(table->sectionLayouts()[0].footer, "first");  // section 0 was not asked again
-
-    rows.sections[0][1] = "again";
-    rows.calls.clear();
-    table->reloadRowsAtIndexPaths_withRowAnimation({{0, 1}}, UITableViewRowAnimationFade);
-    EXPECT_EQ(rows.calls, (std::vector<std::string>{"cell 0.1"}));
-    EXPECT_EQ(text_at(*table, 0, 1), "again");
-}
-
 TEST_F(UITableViewTest, TappedRowsAskWillSelectThenSelectAndDeselectionIsRecorded) {
     auto window = makeWindow();
     window->addSubview(table);
@@ -213,73 +184,6 @@ TEST_F(UITableViewTest, TappedRowsAskWillSelectThenSelectAndDeselectionIsRecorde
     EXPECT_FALSE(table->cellForRowAtIndexPath({0, 2})->isSelected());
     EXPECT_EQ(table->updates().back().kind, "deselect");
     EXPECT_TRUE(table->updates().back().animated);
-}
-
-TEST_F(UITableViewTest, RowsAndDetailButtonsOnScreenAreTappableWithinTheTable) {
-    auto window = makeWindow();
-    table->setFrame(CGRectMake(0, 64, 320, 100));
-    window->addSubview(table);
-    rows.sections = {numbered(5)};
-    rows.headers = {"Plain"};
-    table->reloadData();
-    EXPECT_EQ(table->sectionLayouts()[0].headerFrame, CGRectMake(0, 0, 320, 22));
-    table->cellForRowAtIndexPath({0, 1})->setAccessoryType(UITableViewCellAccessoryDetailDisclosureButton);
-    table->setContentOffset({0, 30});  // row 0 partly hidden under the table's top edge
-    const auto tappables = app.tappables();
-    ASSERT_EQ(tappables.size(), 4u);  // rows 0, 1, 1's button, 2
-    EXPECT_EQ(tappables[0].kind, UITappable::Row);
-    EXPECT_EQ(tappables[0].frame, CGRectMake(0, 64, 320, 36));  // cut at the table's edge
-    EXPECT_EQ(tappables[2].kind, UITappable::AccessoryButton);
-    EXPECT_EQ(tappables[2].frame, CGRectMake(287, 100, 33, 44));
-    EXPECT_EQ(tappables[3].frame, CGRectMake(0, 144, 320, 20));
-    app.activate(tappables[2]);
-    EXPECT_EQ(rows.calls.back(), "accessory 1");
-    app.activate(tappables[3]);
-    EXPECT_EQ(rows.calls.back(), "did 2");
-    // Taps above the table's top edge do not reach its rows.
-    EXPECT_FALSE(app.tapAtPoint({100, 60}));
-}
-
-// A grouped table screen whose last row is as tall as the table allows.
-class GroupedScreen : public UITableViewController {
-public:
-    GroupedScreen() : UITableViewController(UITableViewStyleGrouped) {}
-    int numberOfSectionsInTableView(UITableView*) override { return 2; }
-    int tableView_numberOfRowsInSection(UITableView*, int section) override { return section == 0 ? 2 : 1; }
-    std::shared_ptr<UITableViewCell> tableView_cellForRowAtIndexPath(UITableView*, NSIndexPath) override {
-        return std::make_shared<UITableViewCell>(UITableViewCellStyleDefault, std::nullopt);
-    }
-    std::optional<std::string> tableView_titleForHeaderInSection(UITableView*, int section) override {
-        return section == 1 ? std::optional<std::string>("Devices") : std::nullopt;
-    }
-    std::optional<std::string> tableView_titleForFooterInSection(UITableView*, int section) override {
-        return section == 0 ? std::optional<std::string>("status") : std::nullopt;
-    }
-    double tableView_heightForRowAtIndexPath(UITableView* table, NSIndexPath p) override {
-        return p.section == 1 ? table->bounds().size.height - 168 : 44;
-    }
-};
-
-TEST_F(UITableViewTest, GroupedSectionsAreInsetAndHeightsFollowTheTableSize) {
-    auto screen = std::make_shared<GroupedScreen>();
-    UITableView* grouped = screen->tableView();
-    grouped->setFrame(CGRectMake(0, 0, 320, 416));
-    grouped->reloadData();
-    const auto sections = grouped->sectionLayouts();
-    ASSERT_EQ(sections.size(), 2u);
-    EXPECT_EQ(sections[0].headerFrame, CGRect{});
-    EXPECT_EQ(sections[0].groupFrame, CGRectMake(10, 10, 300, 88));
-    EXPECT_EQ(sections[0].footerFrame, CGRectMake(10, 98, 300, 30));
-    EXPECT_EQ(sections[1].headerFrame, CGRectMake(10, 138, 300, 36));
-    EXPECT_EQ(sections[1].groupFrame, CGRectMake(10, 174, 300, 248));
-    UITableViewCell* cell = grouped->cellForRowAtIndexPath({0, 0});
-    ASSERT_NE(cell, nullptr);
-    EXPECT_EQ(cell->frame(), CGRectMake(10, 10, 300, 44));
-    EXPECT_EQ(cell->contentView()->frame().size.width, 300);
-
-    grouped->setFrame(CGRectMake(0, 0, 400, 516));  // a larger screen
-    EXPECT_EQ(grouped->rectForRowAtIndexPath({1, 0}), CGRectMake(10, 174, 380, 348));
-    EXPECT_EQ(cell->frame().size.width, 380);
 }
 
 }  // namespace

@@ -8,26 +8,6 @@ namespace {
 
 using UIViewInWindow = test::KitTest;
 
-std::shared_ptr<UIView> tagged(int tag, CGRect frame = {}) {
-    auto v = std::make_shared<UIView>(frame);
-    v->setTag(tag);
-    return v;
-}
-
-TEST(UIView, ViewWithTagLooksAtItselfThenDepthFirstInSubviewOrder) {
-    auto root = tagged(3);
-    auto a = tagged(1), a1 = tagged(3), b = tagged(3);
-    root->addSubview(a);
-    a->addSubview(a1);
-    root->addSubview(b);
-    EXPECT_EQ(root->viewWithTag(3), root.get());
-    root->setTag(0);
-    EXPECT_EQ(root->viewWithTag(3), a1.get());  // inside the first subview before the second one
-    a1->removeFromSuperview();
-    EXPECT_EQ(root->viewWithTag(3), b.get());
-    EXPECT_EQ(root->viewWithTag(7), nullptr);
-}
-
 TEST(UIView, SubviewsMoveBetweenSuperviewsAndOutliveRemovalWhileKept) {
     auto one = std::make_shared<UIView>(), two = std::make_shared<UIView>();
     std::weak_ptr<UIView> watch;
@@ -72,22 +52,6 @@ TEST(UIView, CoordinatesFollowFramesAndScrolledBounds) {
     over->setHidden(true);
     EXPECT_EQ(root->hitTest({20, 120}), inner.get());
     EXPECT_EQ(root->hitTest({320, 50}), nullptr);  // the far edge is outside
-}
-
-TEST(UIView, AutoresizingSharesASizeChangeAmongTheFlexibleParts) {
-    auto parent = std::make_shared<UIView>(CGRectMake(0, 0, 320, 460));
-    auto fill = std::make_shared<UIView>(CGRectMake(0, 44, 320, 416));
-    fill->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
-    auto pinned = std::make_shared<UIView>(CGRectMake(300, 10, 10, 10));
-    pinned->setAutoresizingMask(UIViewAutoresizingFlexibleLeftMargin);
-    auto fixed = std::make_shared<UIView>(CGRectMake(5, 5, 10, 10));
-    parent->addSubview(fill);
-    parent->addSubview(pinned);
-    parent->addSubview(fixed);
-    parent->setFrame(CGRectMake(0, 0, 400, 560));
-    EXPECT_EQ(fill->frame(), CGRectMake(0, 44, 400, 516));
-    EXPECT_EQ(pinned->frame(), CGRectMake(380, 10, 10, 10));
-    EXPECT_EQ(fixed->frame(), CGRectMake(5, 5, 10, 10));
 }
 
 // Counts its layouts.
