@@ -1,6 +1,6 @@
 // The BlueZ client against python-dbusmock's BlueZ template on a private
-// bus: adapters, power, discovery, names, and the adapter, BlueZ or the bus
-// itself going away.
+// bus: names never known, and the adapter, BlueZ or the bus itself going
+// away. (Adapters, power, discovery and late names: vexod_bluez_test.cpp.)
 #include "bluez/bluez_client.h"
 
 #include <gtest/gtest.h>
@@ -66,75 +66,6 @@ protected:
     Recorder recorder;
     std::unique_ptr<BluezClient> client;
 };
-
-// (A named adapter that comes later: vexod_bluez_test.cpp.)
-TEST_F(BluezClientTest, TheFirstAdapterOrTheNamedOne) {
-    mock.add_adapter("hci1");
-    mock.add_adapter("hci0");
-    start();
-    EXPECT_EQ(client->adapter(), "hci1") << "the first one BlueZ reports, not the lowest number";
-    EXPECT_TRUE(client->powered());
-    EXPECT_EQ(recorder.events, std::vector<std::string>{"adapter hci1"});
-    start(BluezOptions{.adapter = "hci0"});
-    EXPECT_EQ(client->adapter(), "hci0");
-}
-
-// (Switched on through request 6: vexod_bluez_test.cpp.)
-TEST_F(BluezClientTest, PowerOffAndOn) {
-    mock.add_adapter("hci0");
-    start();
-    std::vector<std::string> results;
-    auto done = [&](bool ok, const std::string& error) { results.push_back(ok ? "ok" : "failed: " + error); };
-    client->set_powered(false, done);
-    EXPECT_TRUE(results.empty()) << "answered on the loop, not from inside the call";
-    ASSERT_TRUE(run_until([&] { return results.size() == 1; }));
-    EXPECT_FALSE(client->powered());
-    EXPECT_FALSE(mock.powered("hci0"));
-    // Switched on by someone else: followed.
-    mock.set_powered("hci0", true);
-    ASSERT_TRUE(run_until([&] { return client->powered(); }));
-    // Without an adapter the request fails, on the loop as well.
-    mock.remove_adapter("hci0", false);
-    ASSERT_TRUE(event("adapter "));
-    client->set_powered(true, done);
-    ASSERT_TRUE(run_until([&] { return results.size() == 2; }));
-    EXPECT_EQ(results, (std::vector<std::string>{"ok", "failed: no Bluetooth adapter"}));
-}
-
-TEST_F(BluezClientTest, InquiryReportsEachDeviceWithAClassOncePerInquiry) {
-    mock.add_adapter("hci0");
-    const std::string gps = mock.add_device("hci0", "00:0B:0D:88:A2:3C", "GPSlim236", 0x001f00);
-    start();
-
-    ASSERT_TRUE(client->start_inquiry(1500ms));
-    // In range already when the inquiry starts.
-    ASSERT_TRUE(event("found 00:0b:0d:88:a2:3c 001f00"));
-    EXPECT_TRUE(run_until([&] { return mock.discovering("hci0"); }));
-    // Found while it runs; a low-energy-only device (no class) is not
-    // reported; seeing a device again does not report it again.
-    mock.add_unnamed_device("hci0", "00:1C:88:30:5E:01", 0x5a020c);
-    mock.add_unnamed_device("hci0", "C4:7C:8D:6A:11:22", 0);
-    mock.set_rssi(gps, -40);
-    ASSERT_TRUE(event("complete"));
-    EXPECT_EQ(recorder.events, (std::vector<std::string>{"adapter hci0", "found 00:0b:0d:88:a2:3c 001f00",
-                                                         "found 00:1c:88:30:5e:01 5a020c", "complete"}));
-    // Classic devices only, asked for once; discovery stops after it.
-    EXPECT_EQ(mock.calls("hci0", "SetDiscoveryFilter"), 1);
-    EXPECT_EQ(mock.calls("hci0", "StartDiscovery"), 1);
-    EXPECT_TRUE(run_until([&] { return !mock.discovering("hci0"); }));
-    EXPECT_EQ(mock.calls("hci0", "StopDiscovery"), 1);
-
-    // The next inquiry reports them again; one started while it runs
-    // replaces it, reporting them again too, and discovery goes on.
-    recorder.events.clear();
-    ASSERT_TRUE(client->start_inquiry(5000ms));
-    ASSERT_TRUE(run_until([&] { return recorder.count("found ") == 2; }));
-    ASSERT_TRUE(client->start_inquiry(300ms));
-    ASSERT_TRUE(event("complete"));
-    EXPECT_EQ(recorder.count("found "), 4u);
-    EXPECT_EQ(recorder.count("complete"), 1u) << "the replaced inquiry does not end on its own";
-    EXPECT_EQ(mock.calls("hci0", "StartDiscovery"), 2);
-}
 
 TEST_F(BluezClientTest, NamesKnownLateOrNever) {
     mock.add_adapter("hci0");
