@@ -191,7 +191,8 @@ TEST(VexodBluez, SearchesLinksAndStreamsARealReceiverToTheApplication) {
     // Enough records for a 16-bit sequence header, the GPS one last.
     const test::Bytes records = build_attribute_lists(
         {{"SPP", 1}, {"Dial-up Networking", 3}, {"Headset", 4}, {"Console", 5}, {"GPS Serial Port", 2}});
-    ASSERT_EQ(records.at(0), 0x36) << records.size();
+    ASSERT_EQ(records.at(0), 0x36);
+    ASSERT_EQ((records.at(1) << 8 | records.at(2)) + 3, records.size()) << "the length of what follows";
     // A Bluetooth receiver's capture, as it sent it (CR LF).
     const std::string capture = read_file(std::string(VGPS_TEST_DATA_DIR) + "/nmea/bt-q818.log");
     LocalDevice device(&loop, dir.path(), "00:0b:0d:88:a2:3c", records, capture);

@@ -67,26 +67,6 @@ std::string read_to_end(int fd) {
     return all;
 }
 
-// The sentences of a stream; each must end in CR LF and carry a correct
-// checksum.
-std::vector<std::string> checked_sentences(const std::string& stream) {
-    std::vector<std::string> out;
-    for (size_t pos = 0, end; pos < stream.size(); pos = end + 2) {
-        if ((end = stream.find("\r\n", pos)) == std::string::npos) {
-            ADD_FAILURE() << "unterminated sentence at " << pos;
-            break;
-        }
-        const std::string s = stream.substr(pos, end - pos);
-        const size_t star = s.rfind('*');
-        EXPECT_TRUE(s[0] == '$' && star != std::string::npos && star + 3 == s.size()) << s;
-        unsigned sum = 0;
-        for (size_t i = 1; i < star; ++i) sum ^= static_cast<unsigned char>(s[i]);
-        EXPECT_EQ(std::stoul(s.substr(star + 1), nullptr, 16), sum) << s;
-        out.push_back(s);
-    }
-    return out;
-}
-
 // Scenarios the daemon cannot use end its start with status 2 and the
 // reason, never with an abort (a number too large for a double) or a wait
 // (a FIFO nobody writes to, a device that never ends).
@@ -186,44 +166,6 @@ TEST(VexodProcess, ReplacesAStaleSocketButNotALiveOne) {
     EXPECT_TRUE(exited_with(second.wait(5000ms), 1));
     EXPECT_NE(read_file(dir.file("e")).find("another daemon is listening"), std::string::npos);
     EXPECT_TRUE(exists(first.socket_path()));
-}
-
-TEST(VexodLink, ReplaysARecordedCaptureInOrderThenEndsTheLink) {
-    TempDir dir;
-    const std::string capture_path = std::string(VGPS_TEST_DATA_DIR) + "/nmea/haicom-305N.log";
-    vgps::test::write_file(dir.file("s.json"), R"({"link": {"speed": 1}, "devices": [{"address": "00:1c:88:30:5e:01",
-        "connect_delay_ms": 0, "services": [{"name": "GPS", "rfcomm_channel": 2}], "nmea_file": ")" +
-                                                   capture_path + "\"}]}");
-    // --speed 0 (as fast as the socket takes it) overrides the scenario.
-    ChildProcess vexod({VEXOD_BINARY, "--socket", dir.file("v.sock"), "--scenario", dir.file("s.json"), "--speed", "0"},
-                       dir.file("out"), dir.file("err"));
-    ASSERT_TRUE(vgps::test::wait_for_text(dir.file("err"), "listening on"));
-    VexodClient client(dir.file("v.sock"));
-
-    const VexodClient::Link c = client.link(address(), 2);
-    ASSERT_EQ(c.result, 0u);
-    EXPECT_EQ(c.channel, 2);
-    struct stat st;
-    ASSERT_EQ(::stat(folder_of(c.path).c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u) << "a private folder";
-    ASSERT_EQ(::stat(c.path.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISSOCK(st.st_mode));
-
-    const int data = vgps::test::connect_unix(c.path);
-    ASSERT_GE(data, 0) << std::strerror(errno);
-    const std::vector<std::string> sentences = checked_sentences(read_to_end(data));
-    // The capture's data lines, in order, '#' lines dropped.
-    const std::string capture = vgps::test::read_file(capture_path);
-    std::vector<std::string> expected;
-    for (size_t pos = 0, end; pos < capture.size(); pos = end + 1) {
-        end = capture.find('\n', pos);
-        std::string line = capture.substr(pos, end - pos);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty() && line[0] != '#') expected.push_back(line);
-    }
-    EXPECT_EQ(sentences, expected);
-    EXPECT_EQ(client.link_end(2), 0u) << "end of the recorded stream";
-    EXPECT_FALSE(exists(folder_of(c.path)));
 }
 
 TEST(VexodLink, FailedConnectsAndPathsNobodyCanUse) {
