@@ -1,6 +1,7 @@
 // The BlueZ client against python-dbusmock's BlueZ template on a private
-// bus: names never known, and the adapter, BlueZ or the bus itself going
-// away. (Adapters, power, discovery and late names: vexod_bluez_test.cpp.)
+// bus: each device once per inquiry (the application's registry would hide
+// a repeat), names late or never, and the adapter, BlueZ or the bus itself
+// going away. (Adapters and power: vexod_bluez_test.cpp.)
 #include "bluez/bluez_client.h"
 
 #include <gtest/gtest.h>
@@ -36,6 +37,9 @@ struct Recorder : BluezListener {
     void bluez_name_result(const vgps::bdaddr& address, const std::optional<std::string>& name) override {
         events.push_back("name " + vgps::ba2str(address) + " " + (name ? "\"" + *name + "\"" : "none"));
     }
+    size_t count(const std::string& prefix) const {
+        return std::count_if(events.begin(), events.end(), [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
+    }
     bool has(const std::string& event) const { return std::find(events.begin(), events.end(), event) != events.end(); }
 };
 
@@ -63,6 +67,41 @@ protected:
     Recorder recorder;
     std::unique_ptr<BluezClient> client;
 };
+
+TEST_F(BluezClientTest, InquiryReportsEachDeviceWithAClassOncePerInquiry) {
+    mock.add_adapter("hci0");
+    const std::string gps = mock.add_device("hci0", "00:0B:0D:88:A2:3C", "GPSlim236", 0x001f00);
+    start();
+
+    ASSERT_TRUE(client->start_inquiry(1500ms));
+    // In range already when the inquiry starts.
+    ASSERT_TRUE(event("found 00:0b:0d:88:a2:3c 001f00"));
+    EXPECT_TRUE(run_until([&] { return mock.discovering("hci0"); }));
+    // Found while it runs; a low-energy-only device (no class) is not
+    // reported; seeing a device again does not report it again.
+    mock.add_unnamed_device("hci0", "00:1C:88:30:5E:01", 0x5a020c);
+    mock.add_unnamed_device("hci0", "C4:7C:8D:6A:11:22", 0);
+    mock.set_rssi(gps, -40);
+    ASSERT_TRUE(event("complete"));
+    EXPECT_EQ(recorder.events, (std::vector<std::string>{"adapter hci0", "found 00:0b:0d:88:a2:3c 001f00",
+                                                         "found 00:1c:88:30:5e:01 5a020c", "complete"}));
+    // Classic devices only, asked for once; discovery stops after it.
+    EXPECT_EQ(mock.calls("hci0", "SetDiscoveryFilter"), 1);
+    EXPECT_EQ(mock.calls("hci0", "StartDiscovery"), 1);
+    EXPECT_TRUE(run_until([&] { return !mock.discovering("hci0"); }));
+    EXPECT_EQ(mock.calls("hci0", "StopDiscovery"), 1);
+
+    // The next inquiry reports them again; one started while it runs
+    // replaces it, reporting them again too, and discovery goes on.
+    recorder.events.clear();
+    ASSERT_TRUE(client->start_inquiry(5000ms));
+    ASSERT_TRUE(run_until([&] { return recorder.count("found ") == 2; }));
+    ASSERT_TRUE(client->start_inquiry(300ms));
+    ASSERT_TRUE(event("complete"));
+    EXPECT_EQ(recorder.count("found "), 4u);
+    EXPECT_EQ(recorder.count("complete"), 1u) << "the replaced inquiry does not end on its own";
+    EXPECT_EQ(mock.calls("hci0", "StartDiscovery"), 2);
+}
 
 TEST_F(BluezClientTest, NamesLateOrNever) {
     mock.add_adapter("hci0");

@@ -106,6 +106,8 @@ public:
         call(device, kMock, "AddProperty", "ssv", kDevice, "Name", "s", "");
         update(device, kDevice, "Name", "s", name.c_str());
     }
+    // The device seen again.
+    void set_rssi(const std::string& device, int16_t rssi) { update(device, kDevice, "RSSI", "n", rssi); }
     // Someone else switches the adapter.
     void set_powered(const std::string& adapter, bool on) {
         update("/org/bluez/" + adapter, kAdapter, "Powered", "b", on);
@@ -113,6 +115,14 @@ public:
 
     bool powered(const std::string& adapter) { return adapter_flag(adapter, "Powered"); }
     bool discovering(const std::string& adapter) { return adapter_flag(adapter, "Discovering"); }
+    // How often a method of an adapter was called.
+    int calls(const std::string& adapter, const char* method) {
+        const auto reply = call("/org/bluez/" + adapter, kMock, "GetMethodCalls", "s", method);
+        int count = 0;
+        if (reply && sd_bus_message_enter_container(reply.get(), 'a', "(tav)") > 0)
+            while (sd_bus_message_skip(reply.get(), "(tav)") > 0) ++count;
+        return count;
+    }
 
     std::string log() const {
         std::string text = vgps::test::read_file(dir_.file("bus.err"));
