@@ -148,14 +148,14 @@ TEST(VexodBluez, WithoutASystemBusOrAnAdapter) {
 class LocalDevice {
 public:
     LocalDevice(vgps::RunLoop* loop, const std::string& dir, const std::string& address, test::Bytes records,
-                std::string stream) {
+                std::string stream, bool hang_up = true) {
         listen(loop, dir + "/" + address + ".sdp", SOCK_SEQPACKET, [this, loop, records](int fd) {
             sdp = std::make_unique<test::SdpServer>(loop, fd, records, 48);
         });
-        listen(loop, dir + "/" + address + ".2", SOCK_STREAM, [this, loop, stream](int fd) {
+        listen(loop, dir + "/" + address + ".2", SOCK_STREAM, [this, loop, stream, hang_up](int fd) {
             receiver = std::make_unique<test::Peer>(loop, fd);
             receiver->send(stream);
-            receiver->close_when_sent();
+            if (hang_up) receiver->close_when_sent();
         });
     }
     ~LocalDevice() {
@@ -236,6 +236,25 @@ TEST(VexodBluez, SearchesLinksAndStreamsARealReceiverToTheApplication) {
               std::string::npos)
         << log;
     EXPECT_EQ(device.receiver->sent, capture.size());
+}
+
+// The daemon's client leaving with a link up: the RFCOMM link is closed and
+// its files go with it.
+TEST(VexodBluez, TheClientLeavingEndsItsLink) {
+    TempDir dir;
+    BluezMock mock;
+    mock.add_adapter("hci0");
+    vgps::RunLoop loop;
+    LocalDevice device(&loop, dir.path(), "00:0b:0d:88:a2:3c", {}, "$GPGGA,1*00\r\n", false);
+    const vgps::test::ScopedEnv radio("VEXOD_LOCAL_RADIO", dir.path());
+    auto vexod = start_vexod(dir, VEXOD_LOCAL_RADIO_BINARY);
+    vgps::test::VexodClient client(dir.file("vexod"));
+    const auto link = client.link(vgps::bdaddr{{0x00, 0x0b, 0x0d, 0x88, 0xa2, 0x3c}}, 2);
+    ASSERT_EQ(link.result, 0u) << read_file(dir.file("vexod.err"));
+    ASSERT_TRUE(loop.run_until([&] { return device.receiver != nullptr; }, 5000ms));
+    client.close();
+    EXPECT_TRUE(loop.run_until([&] { return device.receiver->at_end; }, 5000ms)) << read_file(dir.file("vexod.err"));
+    EXPECT_NE(::access(link.path.substr(0, link.path.rfind('/')).c_str(), F_OK), 0) << link.path;
 }
 
 }  // namespace
