@@ -238,8 +238,8 @@ TEST(VexodBluez, SearchesLinksAndStreamsARealReceiverToTheApplication) {
     EXPECT_EQ(device.receiver->sent, capture.size());
 }
 
-// The daemon's client leaving with a link up: the RFCOMM link is closed and
-// its files go with it.
+// Links refused, and the daemon's client leaving with a link up: the RFCOMM
+// link is closed and its files go with it.
 TEST(VexodBluez, TheClientLeavingEndsItsLink) {
     TempDir dir;
     BluezMock mock;
@@ -249,8 +249,11 @@ TEST(VexodBluez, TheClientLeavingEndsItsLink) {
     const vgps::test::ScopedEnv radio("VEXOD_LOCAL_RADIO", dir.path());
     auto vexod = start_vexod(dir, VEXOD_LOCAL_RADIO_BINARY);
     vgps::test::VexodClient client(dir.file("vexod"));
-    const auto link = client.link(vgps::bdaddr{{0x00, 0x0b, 0x0d, 0x88, 0xa2, 0x3c}}, 2);
+    const vgps::bdaddr address{{0x00, 0x0b, 0x0d, 0x88, 0xa2, 0x3c}};
+    EXPECT_EQ(client.link(address, 5).result, 111u) << "a channel the device does not offer";
+    const auto link = client.link(address, 2);
     ASSERT_EQ(link.result, 0u) << read_file(dir.file("vexod.err"));
+    EXPECT_EQ(client.link(address, 2).result, 16u) << "linked already";
     ASSERT_TRUE(loop.run_until([&] { return device.receiver != nullptr; }, 5000ms));
     client.close();
     EXPECT_TRUE(loop.run_until([&] { return device.receiver->at_end; }, 5000ms)) << read_file(dir.file("vexod.err"));
