@@ -129,20 +129,6 @@ TEST_F(RfcommBridgeTest, EveryEndIsReportedOnce) {
     };
     const Case cases[] = {
         {"the application never connects", [](RfcommBridgeTest&) {}, LinkEnd::NotConnected, 0},
-        {"the application closes at once",
-         [](RfcommBridgeTest& t) {
-             t.connect_app();
-             t.app->close();
-         },
-         LinkEnd::AppClosed, 0},
-        {"the receiver closes before the application comes", [](RfcommBridgeTest& t) { t.receiver->close(); },
-         LinkEnd::DeviceClosed, 0},
-        {"the receiver's last words wait for an application that never comes",
-         [](RfcommBridgeTest& t) {
-             t.receiver->send("$GPGGA,1*00\r\n");
-             t.receiver->close_when_sent();
-         },
-         LinkEnd::NotConnected, 0},
         {"the link breaks with bytes on their way to the receiver",
          [](RfcommBridgeTest& t) {
              t.connect_app();

@@ -148,14 +148,14 @@ TEST(VexodBluez, WithoutASystemBusOrAnAdapter) {
 class LocalDevice {
 public:
     LocalDevice(vgps::RunLoop* loop, const std::string& dir, const std::string& address, test::Bytes records,
-                std::string stream) {
+                std::string stream, bool hang_up = true) {
         listen(loop, dir + "/" + address + ".sdp", SOCK_SEQPACKET, [this, loop, records](int fd) {
             sdp = std::make_unique<test::SdpServer>(loop, fd, records, 48);
         });
-        listen(loop, dir + "/" + address + ".2", SOCK_STREAM, [this, loop, stream](int fd) {
+        listen(loop, dir + "/" + address + ".2", SOCK_STREAM, [this, loop, stream, hang_up](int fd) {
             receiver = std::make_unique<test::Peer>(loop, fd);
             receiver->send(stream);
-            receiver->close_when_sent();
+            if (hang_up) receiver->close_when_sent();
         });
     }
     ~LocalDevice() {
@@ -188,7 +188,11 @@ TEST(VexodBluez, SearchesLinksAndStreamsARealReceiverToTheApplication) {
     mock.add_adapter("hci0");
     mock.add_device("hci0", "00:0B:0D:88:A2:3C", "HI-305N", 0x001f00);
     vgps::RunLoop loop;
-    const test::Bytes records = build_attribute_lists({{"SPP", 1}, {"GPS Serial Port", 2}});
+    // Enough records for a 16-bit sequence header, the GPS one last.
+    const test::Bytes records = build_attribute_lists(
+        {{"SPP", 1}, {"Dial-up Networking", 3}, {"Headset", 4}, {"Console", 5}, {"GPS Serial Port", 2}});
+    ASSERT_EQ(records.at(0), 0x36);
+    ASSERT_EQ((records.at(1) << 8 | records.at(2)) + 3, records.size()) << "the length of what follows";
     // A Bluetooth receiver's capture, as it sent it (CR LF).
     const std::string capture = read_file(std::string(VGPS_TEST_DATA_DIR) + "/nmea/bt-q818.log");
     LocalDevice device(&loop, dir.path(), "00:0b:0d:88:a2:3c", records, capture);
@@ -232,6 +236,28 @@ TEST(VexodBluez, SearchesLinksAndStreamsARealReceiverToTheApplication) {
               std::string::npos)
         << log;
     EXPECT_EQ(device.receiver->sent, capture.size());
+}
+
+// Links refused, and the daemon's client leaving with a link up: the RFCOMM
+// link is closed and its files go with it.
+TEST(VexodBluez, TheClientLeavingEndsItsLink) {
+    TempDir dir;
+    BluezMock mock;
+    mock.add_adapter("hci0");
+    vgps::RunLoop loop;
+    LocalDevice device(&loop, dir.path(), "00:0b:0d:88:a2:3c", {}, "$GPGGA,1*00\r\n", false);
+    const vgps::test::ScopedEnv radio("VEXOD_LOCAL_RADIO", dir.path());
+    auto vexod = start_vexod(dir, VEXOD_LOCAL_RADIO_BINARY);
+    vgps::test::VexodClient client(dir.file("vexod"));
+    const vgps::bdaddr address{{0x00, 0x0b, 0x0d, 0x88, 0xa2, 0x3c}};
+    EXPECT_EQ(client.link(address, 5).result, 111u) << "a channel the device does not offer";
+    const auto link = client.link(address, 2);
+    ASSERT_EQ(link.result, 0u) << read_file(dir.file("vexod.err"));
+    EXPECT_EQ(client.link(address, 2).result, 16u) << "linked already";
+    ASSERT_TRUE(loop.run_until([&] { return device.receiver != nullptr; }, 5000ms));
+    client.close();
+    EXPECT_TRUE(loop.run_until([&] { return device.receiver->at_end; }, 5000ms)) << read_file(dir.file("vexod.err"));
+    EXPECT_NE(::access(link.path.substr(0, link.path.rfind('/')).c_str(), F_OK), 0) << link.path;
 }
 
 }  // namespace

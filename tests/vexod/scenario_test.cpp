@@ -68,14 +68,11 @@ TEST(Scenario, ErrorsNameTheLineOrTheValue) {
         {R"({"devices": [{"address": "00:11:22:33:44:55", "nmae": "x"}]})", "devices[0].nmae: unknown key"},
         {R"({"devices": [{"address": "00:11:22:33:44:55", "class": "0x1000000"}]})",
          "devices[0].class: must fit in 24 bits"},
-        {R"({"devices": [{"address": "00:11:22:33:44:55", "inquiry_delay_ms": -5}]})",
-         "devices[0].inquiry_delay_ms: must be a whole number of 0 or more"},
         {R"({"devices": [{"address": "00:11:22:33:44:55", "nmea_file": "/nonexistent/t.log"}]})",
          "devices[0].nmea_file: cannot read /nonexistent/t.log: No such file or directory"},
         {R"({"devices": [{"address": "00:11:22:33:44:55", "link_faults": {"sdp_attributes_hex": "35 0"}}]})",
          "devices[0].link_faults.sdp_attributes_hex: must be pairs of hex digits such as \"35 00\""},
         {R"({"link": {"speed": -1}})", "link.speed: must be between 0 and 1e+06"},
-        {R"([1, 2])", ": must be an object"},
         {"{\n  \"radio\": {\n    \"powered\": tru\n  }\n}",
          "line 3, column 19: syntax error while parsing value - invalid literal; last read: '\"powered\": tru<U+000A>'"},
         {"{\n  \"comment\": [\"fast\", -2E+999]\n}", "line 2, column 29: number overflow parsing '-2E+999'"},
@@ -108,15 +105,10 @@ TEST(Scenario, ReadsRegularFilesOnly) {
         EXPECT_FALSE(load_scenario(path, &s, &error)) << path;
         EXPECT_EQ(error, expected);
     }
-    const std::pair<std::string, std::string> nmea_cases[] = {
-        {"huge", dir.file("huge") + ": is 5368709120 bytes, more than the limit of 64 MiB"},
-    };
-    for (const auto& [nmea_file, expected] : nmea_cases) {
-        vgps::test::write_file(dir.file("s.json"),
-                               R"({"devices": [{"address": "00:11:22:33:44:55", "nmea_file": ")" + nmea_file + "\"}]}");
-        EXPECT_FALSE(load_scenario(dir.file("s.json"), &s, &error)) << nmea_file;
-        EXPECT_EQ(error, "devices[0].nmea_file: cannot read " + expected);
-    }
+    vgps::test::write_file(dir.file("s.json"), R"({"devices": [{"address": "00:11:22:33:44:55", "nmea_file": "huge"}]})");
+    EXPECT_FALSE(load_scenario(dir.file("s.json"), &s, &error));
+    EXPECT_EQ(error, "devices[0].nmea_file: cannot read " + dir.file("huge") +
+                         ": is 5368709120 bytes, more than the limit of 64 MiB");
 }
 
 }  // namespace

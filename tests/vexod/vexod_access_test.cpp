@@ -32,8 +32,13 @@ TEST(VexodAccess, TheSocketIsTheUsersAloneUnlessSharedWithAGroup) {
     TempDir dir;
     const std::string mine = " " + std::to_string(::geteuid()) + ":" + std::to_string(::getegid());
     {
-        vgps::test::VexodProcess vexod(VEXOD_BINARY, dir.path(), "{}");
+        // Each link's folder too.
+        vgps::test::VexodProcess vexod(VEXOD_BINARY, dir.path(), R"({"devices": [{"address": "00:0b:0d:88:a2:3c",
+            "services": [{"rfcomm_channel": 1}]}]})");
         EXPECT_EQ(mode_of(vexod.socket_path()), "0600" + mine);
+        vgps::test::VexodClient client(vexod.socket_path());
+        const std::string path = client.link(vgps::bdaddr{{0x00, 0x0b, 0x0d, 0x88, 0xa2, 0x3c}}).path;
+        EXPECT_EQ(mode_of(path.substr(0, path.rfind('/'))), "0700" + mine);
     }
 
     // Shared with this process's own group, named as the system names it:
