@@ -157,22 +157,6 @@ TEST_F(GpsLinkTest, FailuresAreReportedAndLeaveState1WithoutADescriptor) {
     EXPECT_TRUE(positions.empty());
 }
 
-TEST_F(GpsLinkTest, DataSocketPathOf103BytesFitsAndOneMoreIsRefused) {
-    ASSERT_NO_FATAL_FAILURE(start(scenario({})));
-    std::string path = dir.file("");
-    path += std::string(103 - path.size(), 'p');
-    const int listener = test::listen_unix(path);
-    ASSERT_GE(listener, 0);
-    manager->connectWithSocketPath_status(path.c_str(), 0);
-    EXPECT_EQ(manager->state(), DaemonStateLinked);
-    manager->disconnectFromDevice();
-    ::close(listener);
-    manager->connectWithSocketPath_status((path + "p").c_str(), 0);
-    EXPECT_TRUE(
-        log.contains("<-[DaemonManager connectWithSocketPath:status:]> failed to create socket: File name too long"));
-    EXPECT_EQ(manager->dataDescriptor(), -1);
-}
-
 TEST_F(GpsLinkTest, BurstAndSplitBlocksLoseNoEpoch) {
     // Epochs one second apart from 08:30:05: the first ones in one write of
     // more than 1023 bytes, the fifth with its first sentence split across
@@ -233,51 +217,6 @@ TEST_F(GpsLinkTest, ReplayedCaptureGivesTheRecordedFixes) {
     }
     EXPECT_GE(seen.size() * 2, reference.size());
     EXPECT_TRUE(seen.count(reference.rbegin()->first));
-}
-
-// The health verdict on real receivers replayed by vexod through the
-// manager's data link, checked as each link ends (the record stays with
-// the manager); the counts behind them are in link_health_test.
-TEST_F(GpsLinkTest, HealthVerdictsOnRealReceiversThroughTheDataLink) {
-    ASSERT_NO_FATAL_FAILURE(start(scenario({
-        replay("00:00:00:00:00:01", "bt-q818.log"),
-        // Its first seven epochs: the fix under the GN and GL talkers only.
-        replay("00:00:00:00:00:02", "ch-4711.log", R"("link_faults": {"drop_after_epochs": 7})"),
-        replay("00:00:00:00:00:03", "gp-320fw-2019-04-07-coldboot.log"),
-    })));
-    const struct {
-        const char* address;
-        std::string verdict;  // a prefix of it
-    } cases[] = {
-        {"00:00:00:00:00:01", "receiving GP sentences, 3D fix"},
-        {"00:00:00:00:00:02", "receiving GN and GL sentences: this build decodes GP only"},
-        {"00:00:00:00:00:03", "checksum errors: "},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.address);
-        tap(c.address);
-        ASSERT_TRUE(run_until([&] { return link_over(); }));
-        const LinkHealthReport r = manager->linkHealth().report(LinkHealth::Clock::now());
-        const std::string verdict = link_verdict(r, manager->gpsInfo().fix);
-        EXPECT_EQ(verdict.substr(0, c.verdict.size()), c.verdict) << verdict;
-        EXPECT_GT(r.bytes, 0u);
-    }
-}
-
-TEST_F(GpsLinkTest, HealthOfALinkThatFallsSilent) {
-    // One epoch, and the next not before 1000 s: the link stays up, silent.
-    ASSERT_NO_FATAL_FAILURE(start(scenario({replay("00:00:00:00:00:01", "bt-q818.log")}, "0.001")));
-    tap("00:00:00:00:00:01");
-    ASSERT_TRUE(run_until([&] { return manager->linkHealth().report(LinkHealth::Clock::now()).applied == 6; }));
-    const auto now = LinkHealth::Clock::now();
-    EXPECT_EQ(link_verdict(manager->linkHealth().report(now), manager->gpsInfo().fix),
-              "receiving GP sentences, 3D fix");
-    // The same record six seconds on: the verdict counts the silence, and
-    // the window of five whole seconds has nothing left.
-    const LinkHealthReport later = manager->linkHealth().report(now + std::chrono::milliseconds(6300));
-    EXPECT_EQ(link_verdict(later, manager->gpsInfo().fix), "no data for 6 s");
-    EXPECT_EQ(later.bytesPerSecond, 0.0);
-    EXPECT_GE(manager->dataDescriptor(), 0) << "the link is still up";
 }
 
 }  // namespace
