@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <map>
-#include <regex>
-#include <set>
 
 #include "manager_fixture.h"
 #include "platform/notification_center.h"
@@ -34,13 +32,6 @@ const std::string kSdpWho =
 std::string device(const std::string& address, const std::string& services, const std::string& extra = "") {
     return R"({"address": ")" + address + R"(", "search_delay_ms": 0, "connect_delay_ms": 0, "services": )" + services +
            R"(, "generator": {"start_time": 1316075405})" + (extra.empty() ? "" : ", " + extra) + "}";
-}
-
-// A device replaying a capture of tests/data/nmea.
-std::string replay(const std::string& address, const std::string& file, const std::string& faults = "") {
-    return device(address, kGps,
-                  R"("nmea_file": ")" + std::string(VGPS_TEST_DATA_DIR) + "/nmea/" + file + R"(")" +
-                      (faults.empty() ? "" : ", " + faults));
 }
 
 std::string scenario(const std::vector<std::string>& devices, const std::string& speed = "0") {
@@ -186,37 +177,6 @@ TEST_F(GpsLinkTest, AReceiverFasterThanDecodingCannotHoldTheLoop) {
     std::map<int, int> per_turn;
     for (const Position& p : positions) ++per_turn[p.turn];
     for (const auto& [turn_number, count] : per_turn) EXPECT_LE(count, 64) << "turn " << turn_number;
-}
-
-TEST_F(GpsLinkTest, ReplayedCaptureGivesTheRecordedFixes) {
-    ASSERT_NO_FATAL_FAILURE(start(scenario({replay("00:00:00:00:00:01", "bt-q818.log")}, "50")));
-    tap("00:00:00:00:00:01");
-    ASSERT_TRUE(run_until([&] { return link_over(); }));
-
-    // The reference decoder's fixes beside the capture, by second.
-    std::map<std::string, std::pair<double, double>> reference;
-    const std::regex tpv(R"re("time":"(\d+)-(\d+)-(\d+)T([\d:]{8})[^"]*".*"lat":([-\d.]+),"lon":([-\d.]+))re");
-    const std::string chk = test::read_file(std::string(VGPS_TEST_DATA_DIR) + "/nmea/bt-q818.gpsd.chk");
-    for (std::sregex_iterator m(chk.begin(), chk.end(), tpv), end; m != end; ++m) {
-        const auto& g = *m;
-        reference[g[1].str() + "/" + g[2].str() + "/" + g[3].str() + " " + g[4].str()] = {std::stod(g[5]),
-                                                                                          std::stod(g[6])};
-    }
-    ASSERT_FALSE(reference.empty());
-    // Every posted position with a fix is one the reference decoder reported
-    // for the same second (single precision: about a metre), and most of
-    // them were posted: one epoch per write.
-    std::set<std::string> seen;
-    for (const Position& p : positions) {
-        if (p.fix < 2) continue;
-        const auto it = reference.find(p.utc.substr(0, 19));
-        ASSERT_NE(it, reference.end()) << p.utc;
-        EXPECT_NEAR(nmea_ndeg2degree(p.lat), it->second.first, 2e-5) << p.utc;
-        EXPECT_NEAR(nmea_ndeg2degree(p.lon), it->second.second, 2e-5) << p.utc;
-        seen.insert(it->first);
-    }
-    EXPECT_GE(seen.size() * 2, reference.size());
-    EXPECT_TRUE(seen.count(reference.rbegin()->first));
 }
 
 }  // namespace
