@@ -50,6 +50,10 @@ std::vector<std::string> logged(const LogCapture& log, const std::string& prefix
     return out;
 }
 
+// A receiver found by the search, generating a track from Munich.
+const char* kOneReceiver = R"({"inquiry": {"end_after_ms": 20}, "link": {"speed": 20}, "devices": [
+    {"address": "00:0b:0d:88:a2:3c", "class": "0x001f00", "name": "GPSlim236",
+     "services": [{"name": "SPP", "rfcomm_channel": 1}]}]})";
 const char* kToTheNames = "dismiss\ntap-row 1 0\nwait-for \"Tap on one device to connect.\"\n";
 
 TEST_F(ScreensTest, StartShowsTheNoticeTitleBackButtonAndBanner) {
@@ -303,6 +307,47 @@ TEST_F(ScreensTest, BookmarksToggleOnScreenOnlyAndAreNeverWritten) {
     EXPECT_FALSE(devices.deviceAt(1)->isBookmarked());
     EXPECT_EQ(complaints, (std::vector<std::string>{"not on screen 1 0", "no bookmark button 2"}));
     EXPECT_EQ(read_file(dir.file("com.quiloe.vexod.plist")), prefs);
+}
+
+TEST_F(ScreensTest, PositionsWithNoInspectorShownChangeNothingAndArePostedToNobody) {
+    startDaemon(kOneReceiver);
+    launch();
+    play(std::string(kToTheNames) + "tap-row 1 0\nwait-for \"GPS Inspector\"\nwait-for 3D\nback\nwait 0.1");
+    EXPECT_EQ(nav()->viewControllers().size(), 1u);
+    EXPECT_EQ(center.observerCount(kPositionNotificationName), 0u);
+    struct Counter : UIDisplayObserver {
+        void applicationNeedsDisplay(UIApplication*, const UIDisplayChanges& c) override { views += c.views.size(); }
+        size_t views = 0;
+    } counter;
+    app.setDisplayObserver(&counter);
+    const JSON before = dumpNow();
+    play("wait 0.5");  // ten epochs
+    EXPECT_EQ(counter.views, 0u);
+    EXPECT_EQ(dumpNow(), before);
+    EXPECT_EQ(manager->state(), DaemonStateLinked);
+    app.setDisplayObserver(nullptr);
+}
+
+TEST_F(ScreensTest, ATappedRowIsDeselectedLaterUnlessItIsGone) {
+    startDaemon(R"({"inquiry": {"end_after_ms": 20}, "devices": [
+      {"address": "00:0b:0d:88:a2:3c", "name": "Slow", "switched_off": true, "search_delay_ms": 2000}]})");
+    launch();
+    play(kToTheNames);
+    UITableView* table = root()->tableView();
+    table->clearUpdates();
+    auto d = play("tap-row 1 0\ndump\nwait 0.7\ndump");
+    EXPECT_TRUE(cell_at(d[0], 1, 0)["selected"].get<bool>());
+    EXPECT_FALSE(cell_at(d[1], 1, 0)["selected"].get<bool>());
+    const auto deselected = std::count_if(table->updates().begin(), table->updates().end(), [](const auto& u) {
+        return u.kind == "deselect" && u.rows == std::vector<NSIndexPath>{{1, 0}} && u.animated;
+    });
+    EXPECT_EQ(deselected, 1);
+
+    // The switch goes off before the half second is over: the row is gone.
+    table->clearUpdates();
+    d = play("tap-row 1 0\ntap-switch\nwait 0.7\ndump");
+    EXPECT_EQ(sections_text(d[0]).size(), 1u);
+    for (const auto& u : table->updates()) EXPECT_NE(u.kind, "deselect");
 }
 
 }  // namespace

@@ -91,6 +91,22 @@ protected:
     }
 };
 
+TEST_F(DaemonManagerTest, ConnectRegistersAndPowersOnOnlyARadioThatIsOff) {
+    for (const bool powered : {false, true}) {
+        SCOPED_TRACE(powered ? "radio on" : "radio off");
+        start_daemon(std::string(R"({"radio": {"powered": )") + (powered ? "true" : "false") + "}}",
+                     powered ? "on.sock" : "off.sock");
+        log.clear();
+        delegate.events.clear();
+        EXPECT_TRUE(manager->connectToDaemon());
+        EXPECT_EQ(delegate.events, Events{"initial 1"});
+        EXPECT_EQ(log.lines().at(0), "<-[DaemonManager connectToDaemon]> Running on Linux ...");
+        EXPECT_EQ(count_lines("<vexod_register_application> funcid = 2"), 1);
+        EXPECT_EQ(count_lines("<vexod_power_on> funcid = 6"), powered ? 0 : 1);
+        manager->shutdownDaemon();
+    }
+}
+
 TEST_F(DaemonManagerTest, DaemonLostWhileConnectingIsNotReportedAsConnected) {
     // The daemon hangs up on the power-state request, right after register.
     start_daemon(R"({"faults": {"hang_up_at_request": 2}})");

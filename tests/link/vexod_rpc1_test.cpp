@@ -128,6 +128,31 @@ TEST(Framing, AMessageMustCompleteWithinOneDeadlineHoweverSlowlyItTrickles) {
     set_read_timeout_ms(saved_timeout);
 }
 
+TEST(Framing, ANotificationDoesNotBuyTheResponseMoreTime) {
+    // It comes 200 ms into a 300 ms wait, and nothing after it: the request
+    // fails on the first deadline, the notification held.
+    const int saved_timeout = read_timeout_ms();
+    set_read_timeout_ms(300);
+    test::SocketPair pair;
+    ASSERT_EQ(set_nonblocking(pair.app()), 1);
+    test::PeerThread peer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        test::write_all(pair.peer(), frame(26, 0, 0, {0, 0, 0, 0}));
+    });
+    std::vector<VexodLoss> lost;
+    auto previous = vexod_set_peer_disconnect_handler([&](int, VexodLoss why) { lost.push_back(why); });
+    vexod_rpc_ctx ctx;
+    ctx.fd = pair.app();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(vexod_xrecv(8, &ctx), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
+    EXPECT_EQ(lost, std::vector<VexodLoss>{VexodLoss::NoAnswer});
+    EXPECT_EQ(vexod_held_count(pair.app()), 1u);
+    vexod_drop_held(pair.app());
+    vexod_set_peer_disconnect_handler(std::move(previous));
+    set_read_timeout_ms(saved_timeout);
+}
+
 // Plays the daemon for one request: records it, then answers with what
 // `reply` makes of it.
 struct OneRequest {
