@@ -257,5 +257,41 @@ TEST_F(DaemonManagerTest, ADataSocketOfAnotherUserIsRefused) {
     });
 }
 
+TEST_F(DaemonManagerTest, SideObserversHearEachReportJustBeforeTheDelegate) {
+    start_daemon(R"({"inquiry": {"end_after_ms": 20}, "devices": [
+      {"address": "00:0b:0d:88:a2:3c", "name": "GPSlim236", "switched_off": true}]})");
+    test::RecordingDelegate observer("observer");
+    manager->addObserver(&observer);
+    manager->addObserver(&observer);  // once is enough
+    ASSERT_TRUE(manager->connectToDaemon());
+    manager->startInquiry();
+    ASSERT_TRUE(run_until([&] { return delegate.events.back() == "stopped 1"; }));
+    manager->connectToDevice(*deviceList.deviceAt(0));
+    ASSERT_TRUE(run_until([&] { return delegate.events.back().rfind("show ", 0) == 0; }));
+
+    std::vector<std::string> reports;
+    for (const std::string& line : log.lines()) {
+        if (line.rfind("<observer> ", 0) == 0 || line.rfind("<delegate> ", 0) == 0) reports.push_back(line);
+    }
+    const std::string search_failed = "show Service Searching|Could be perform service searching, make sure the device is on.";
+    EXPECT_EQ(reports, (std::vector<std::string>{
+                           "<observer> initial 1", "<delegate> initial 1",
+                           "<observer> found 00:0b:0d:88:a2:3c", "<delegate> found 00:0b:0d:88:a2:3c",
+                           "<observer> stopped 1", "<delegate> stopped 1",
+                           "<observer> initial 1", "<delegate> initial 1",
+                           "<observer> " + search_failed, "<delegate> " + search_failed}));
+
+    // Gone: not told any more; without a delegate nobody is told.
+    manager->removeObserver(&observer);
+    log.clear();
+    manager->shutdownDaemon();
+    EXPECT_EQ(count_lines("<observer> state 1->0"), 0);
+    manager->addObserver(&observer);
+    manager->setDelegate(nullptr);
+    manager->stateChangedFrom_To(0, 1);
+    EXPECT_EQ(count_lines("<observer> initial 1"), 0);
+    manager->removeObserver(&observer);
+}
+
 }  // namespace
 }  // namespace vgps

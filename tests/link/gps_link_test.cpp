@@ -148,6 +148,22 @@ TEST_F(GpsLinkTest, FailuresAreReportedAndLeaveState1WithoutADescriptor) {
     EXPECT_TRUE(positions.empty());
 }
 
+TEST_F(GpsLinkTest, DataSocketPathOf103BytesFitsAndOneMoreIsRefused) {
+    ASSERT_NO_FATAL_FAILURE(start(scenario({})));
+    std::string path = dir.file("");
+    path += std::string(103 - path.size(), 'p');
+    const int listener = test::listen_unix(path);
+    ASSERT_GE(listener, 0);
+    manager->connectWithSocketPath_status(path.c_str(), 0);
+    EXPECT_EQ(manager->state(), DaemonStateLinked);
+    manager->disconnectFromDevice();
+    ::close(listener);
+    manager->connectWithSocketPath_status((path + "p").c_str(), 0);
+    EXPECT_TRUE(
+        log.contains("<-[DaemonManager connectWithSocketPath:status:]> failed to create socket: File name too long"));
+    EXPECT_EQ(manager->dataDescriptor(), -1);
+}
+
 TEST_F(GpsLinkTest, BurstAndSplitBlocksLoseNoEpoch) {
     // Epochs one second apart from 08:30:05: the first ones in one write of
     // more than 1023 bytes, the fifth with its first sentence split across

@@ -222,6 +222,34 @@ TEST(Requests, EveryRequestOnTheWire) {
     }
 }
 
+TEST(Requests, ResultCodesAndTheSlotWrittenOnlyOnSuccess) {
+    // The answer's result field, payload and id (relative to the request's).
+    const struct {
+        const char* what;
+        uint32_t result_field;
+        Bytes payload;
+        uint32_t id_offset;
+        int result;
+    } cases[] = {
+        {"24-byte success", 0, {42, 0, 0, 0}, 0, 0},
+        {"23-byte success", 0, {1, 2, 3}, 0, 3},
+        {"20-byte refusal", 5, {}, 0, 5},
+        {"refusal with value", 0x03020004, {9, 9, 9, 9}, 0, 0x03020004},
+        {"stale id (receive failed)", 0, {1, 2, 3, 4}, 1, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        OneRequest daemon;
+        uint32_t slot = 0xFEEDFACE;
+        EXPECT_EQ(daemon.run([&](int fd) { return vexod_get_power_state(fd, &slot); },
+                             [&](const Bytes& r) {
+                                 return frame(c.result_field, test::get32(r, 12) + c.id_offset, 1, c.payload);
+                             }),
+                  c.result);
+        EXPECT_EQ(slot, c.result == 0 ? 42u : 0xFEEDFACEu);
+    }
+}
+
 TEST(Requests, PeerGoneGives1AfterTheFunctionIdLineAndTheProcessLives) {
     ::signal(SIGPIPE, SIG_DFL);  // the request itself must ignore it, or EPIPE kills the process here
     test::SocketPair pair;
