@@ -122,6 +122,34 @@ TEST_F(ScreensTest, AnUnreachableDaemonKeepsTheSpinnerButTheSwitchTriesAgain) {
     EXPECT_EQ(manager->state(), DaemonStateConnected);
 }
 
+TEST_F(ScreensTest, SwitchingOffDropsTheLinkAndTheDaemonAndOnConnectsAgain) {
+    startDaemon(kOneReceiver);
+    launch();
+    play(std::string(kToTheNames) + "tap-row 1 0\nwait-for \"GPS Inspector\"\nback");
+    ASSERT_EQ(manager->state(), DaemonStateLinked);
+    log.clear();
+    const JSON off = play("tap-switch\ndump").at(0);
+    EXPECT_EQ(sections_text(off), std::vector<std::string>{"-|Connected to vexod daemon.|1"});
+    EXPECT_FALSE(first_in(cell_at(off, 0, 0), "UISwitch")["on"].get<bool>());
+    EXPECT_EQ(logged(log, "<-[RootViewController setDaemonStatus:]>"),
+              (std::vector<std::string>{"<-[RootViewController setDaemonStatus:]> Daemon status: Shutting down vexod daemon ...",
+                                        "<-[RootViewController setDaemonStatus:]> Daemon status: Connected to vexod daemon."}));
+    // The link went with it, and its device is idle again.
+    EXPECT_EQ(manager->state(), DaemonStateDisconnected);
+    EXPECT_LT(manager->dataDescriptor(), 0);
+    EXPECT_EQ(devices.deviceAt(0)->state(), BTDeviceStateIdle);
+
+    log.clear();
+    const JSON on = play("tap-switch\ndump").at(0);
+    EXPECT_EQ(logged(log, "<-[RootViewController setDaemonStatus:]>"),
+              (std::vector<std::string>{"<-[RootViewController setDaemonStatus:]> Daemon status: Initializing vexod daemon ...",
+                                        "<-[RootViewController setDaemonStatus:]> Daemon status: (null)"}));
+    EXPECT_EQ(sections_text(on), (std::vector<std::string>{"-|-|1", "Devices|Remote service disconnected.|2"}));
+    const JSON row = cell_at(on, 1, 0);
+    EXPECT_EQ(row["accessory"], 0);
+    EXPECT_TRUE(first_in(row, "UIImageView")["image"].is_null());
+}
+
 TEST_F(ScreensTest, TheSearchRowDropsUnsavedDevicesAndNamesResolveOneAtATime) {
     remember("a-then-b");
     startDaemon(R"({"inquiry": {"end_after_ms": 400}, "devices": [
