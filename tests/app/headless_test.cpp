@@ -45,7 +45,8 @@ TEST(Headless, FindsDevicesAndResolvesTheirNames) {
     VexodProcess vexod(VEXOD_BINARY, dir.path(), R"({"radio": {"powered": false}, "inquiry": {"end_after_ms": 50},
       "devices": [
         {"address": "00:0b:0d:88:a2:3c", "class": "0x001f00", "name": "GPSlim236", "inquiry_delay_ms": 10},
-        {"address": "00:1c:88:30:5e:01", "class": "0x001f00", "name": "BT \"5E01\"", "inquiry_delay_ms": 20},
+        {"address": "00:1c:88:30:5e:01", "class": "0x001f00", "name": "BT \"5E01\"", "inquiry_delay_ms": 20,
+         "repeat": 2},
         {"address": "00:02:78:14:c9:7d", "class": "0x5a020c", "inquiry_delay_ms": 30},
         {"address": "00:11:22:33:44:55", "class": "0x001f00", "name": "Remembered", "inquiry_delay_ms": 40}]})");
     auto gps = run_front_end(dir, vexod, {"--exit-when-done"});

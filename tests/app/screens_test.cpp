@@ -10,7 +10,6 @@
 #include "nmea/nmea_support.h"
 #include "screens_fixture.h"
 #include "support/sockets.h"
-#include "ui/MapViewCell.h"
 
 namespace vgps::test {
 namespace {
@@ -198,15 +197,6 @@ TEST_F(ScreensTest, TheSearchRowDropsUnsavedDevicesAndNamesResolveOneAtATime) {
     EXPECT_EQ(devices.deviceCount(), 2u);
 }
 
-TEST_F(ScreensTest, AnInquiryOfSavedDevicesOnlyAsksForNoName) {
-    remember("a-then-b");
-    startDaemon(R"({"inquiry": {"end_after_ms": 20}, "devices": [{"address": "00:11:22:33:44:55", "name": "A"}]})");
-    launch();
-    const JSON done = play("dismiss\ntap-row 1 2\nwait-for \"Tap on one device to connect.\"\ndump").at(0);
-    EXPECT_EQ(sections_text(done)[1], "Devices|Tap on one device to connect.|3");
-    EXPECT_TRUE(logged(log, "<vexod_request_name>").empty());
-}
-
 TEST_F(ScreensTest, ConnectingLinkingAndTheInspectorFollowingThePosition) {
     // Fix 1, 2, 3 at 48.1173 N 11.5167 E, then a step north, then a zero
     // that the record holds as negative (south, west).
@@ -294,50 +284,6 @@ TEST_F(ScreensTest, ConnectingLinkingAndTheInspectorFollowingThePosition) {
     EXPECT_EQ(complaints, std::vector<std::string>{"no detail button 1 0"});
 }
 
-TEST_F(ScreensTest, TheDetailButtonOpensAnInspectorAndTheMapRowOffScreenIsLeftAlone) {
-    startDaemon(kOneReceiver);
-    launch();
-    play(std::string(kToTheNames) + "tap-row 1 0\nwait-for \"GPS Inspector\"\nback\ntap-detail 1 0\nwait-for 3D");
-    ASSERT_EQ(nav()->viewControllers().size(), 2u);
-    GPSInspector* shown = inspector();
-    ASSERT_NE(shown, nullptr);
-    // Its banner has slid into place once its ad came.
-    EXPECT_TRUE(std::any_of(app.animations().begin(), app.animations().end(),
-                            [](const UIAnimationRecord& a) { return a.name == "BannerSlide"; }));
-    EXPECT_EQ(shown->bannerView()->frame(), CGRectMake(0, 322, 320, 50));
-    auto* map = dynamic_cast<MapViewCell*>(shown->tableView()->cellForRowAtIndexPath({1, 0}));
-    ASSERT_NE(map, nullptr);
-
-    // Dragged down past its top: the value rows show, the map row does not.
-    shown->tableView()->setContentOffset({0, -300});
-    shown->tableView()->layoutIfNeeded();
-    ASSERT_EQ(shown->tableView()->cellForRowAtIndexPath({1, 0}), nullptr);
-    const CLLocationCoordinate2D centre = map->mapView()->centerCoordinate();
-    const std::string lat = shown->latLabel()->text().value_or("");
-    play("wait 0.3");
-    EXPECT_NE(shown->latLabel()->text().value_or(""), lat);
-    EXPECT_EQ(map->mapView()->centerCoordinate(), centre);
-}
-
-TEST_F(ScreensTest, PositionsWithNoInspectorShownChangeNothingAndArePostedToNobody) {
-    startDaemon(kOneReceiver);
-    launch();
-    play(std::string(kToTheNames) + "tap-row 1 0\nwait-for \"GPS Inspector\"\nwait-for 3D\nback\nwait 0.1");
-    EXPECT_EQ(nav()->viewControllers().size(), 1u);
-    EXPECT_EQ(center.observerCount(kPositionNotificationName), 0u);
-    struct Counter : UIDisplayObserver {
-        void applicationNeedsDisplay(UIApplication*, const UIDisplayChanges& c) override { views += c.views.size(); }
-        size_t views = 0;
-    } counter;
-    app.setDisplayObserver(&counter);
-    const JSON before = dumpNow();
-    play("wait 0.5");  // ten epochs
-    EXPECT_EQ(counter.views, 0u);
-    EXPECT_EQ(dumpNow(), before);
-    EXPECT_EQ(manager->state(), DaemonStateLinked);
-    app.setDisplayObserver(nullptr);
-}
-
 TEST_F(ScreensTest, LinksComingOneAfterAnotherKeepTheStackTwoScreensDeep) {
     startDaemon("{}");
     launch();
@@ -366,23 +312,6 @@ TEST_F(ScreensTest, LinksComingOneAfterAnotherKeepTheStackTwoScreensDeep) {
     ::close(listener);
 }
 
-TEST_F(ScreensTest, AFailedConnectionPutsTheRowBackAndTheNextLinkMarksTheRightOne) {
-    startDaemon(R"({"inquiry": {"end_after_ms": 20}, "link": {"speed": 20}, "devices": [
-      {"address": "00:0b:0d:88:a2:3c", "name": "Off", "switched_off": true},
-      {"address": "00:1c:88:30:5e:01", "name": "On", "services": [{"name": "SPP", "rfcomm_channel": 1}]}]})");
-    launch();
-    const auto d = play(std::string(kToTheNames) +
-                        "tap-row 1 0\nwait-for \"Service Searching\"\ndump\ndismiss\n"
-                        "tap-row 1 1\nwait-for \"GPS Inspector\"\nback\ndump");
-    ASSERT_EQ(d.size(), 2u);
-    EXPECT_EQ(d[0]["alerts"][0]["message"], "Could be perform service searching, make sure the device is on.");
-    EXPECT_FALSE(spinning(cell_at(d[0], 1, 0)));
-    EXPECT_EQ(labels_in(cell_at(d[0], 1, 0))[1], "Address: 00:0b:0d:88:a2:3c Class: 000000");
-    EXPECT_EQ(first_in(cell_at(d[1], 1, 1), "UIImageView")["image"], "checked.png");
-    EXPECT_TRUE(first_in(cell_at(d[1], 1, 0), "UIImageView")["image"].is_null());
-    EXPECT_EQ(devices.deviceAt(0)->state(), BTDeviceStateIdle);
-}
-
 TEST_F(ScreensTest, BookmarksToggleOnScreenOnlyAndAreNeverWritten) {
     remember("a-then-b");  // B is the bookmarked one
     const std::string prefs = read_file(dir.file("com.quiloe.vexod.plist"));
@@ -406,6 +335,25 @@ TEST_F(ScreensTest, BookmarksToggleOnScreenOnlyAndAreNeverWritten) {
     EXPECT_FALSE(devices.deviceAt(1)->isBookmarked());
     EXPECT_EQ(complaints, (std::vector<std::string>{"not on screen 1 0", "no bookmark button 2"}));
     EXPECT_EQ(read_file(dir.file("com.quiloe.vexod.plist")), prefs);
+}
+
+TEST_F(ScreensTest, PositionsWithNoInspectorShownChangeNothingAndArePostedToNobody) {
+    startDaemon(kOneReceiver);
+    launch();
+    play(std::string(kToTheNames) + "tap-row 1 0\nwait-for \"GPS Inspector\"\nwait-for 3D\nback\nwait 0.1");
+    EXPECT_EQ(nav()->viewControllers().size(), 1u);
+    EXPECT_EQ(center.observerCount(kPositionNotificationName), 0u);
+    struct Counter : UIDisplayObserver {
+        void applicationNeedsDisplay(UIApplication*, const UIDisplayChanges& c) override { views += c.views.size(); }
+        size_t views = 0;
+    } counter;
+    app.setDisplayObserver(&counter);
+    const JSON before = dumpNow();
+    play("wait 0.5");  // ten epochs
+    EXPECT_EQ(counter.views, 0u);
+    EXPECT_EQ(dumpNow(), before);
+    EXPECT_EQ(manager->state(), DaemonStateLinked);
+    app.setDisplayObserver(nullptr);
 }
 
 TEST_F(ScreensTest, ATappedRowIsDeselectedLaterUnlessItIsGone) {

@@ -2,7 +2,6 @@
 // a script prints, what it complains about, how it ends.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <signal.h>
 
 #include <string>
 #include <vector>
@@ -105,20 +104,6 @@ TEST(Script, BadScriptsAreRefusedBeforeAnythingStarts) {
         EXPECT_TRUE(exited_with(run.status, 2)) << error;
         EXPECT_EQ(run.err.rfind("vexod-gps: " + error, 0), 0u) << run.err;
     }
-}
-
-TEST(Script, RunsWithNoDaemonAndIgnoresSigusr1) {
-    TempDir dir;
-    // No daemon: the script still runs, the failure is on screen.
-    write_file(dir.file("script"), "wait-for \"Failed to connect to vexod daemon.\"\ndump\nwait 1\ndump\n");
-    ChildProcess gps({VEXOD_GPS_BINARY, "--headless", "--script", dir.file("script"), "--socket", dir.file("nobody")},
-                     dir.file("out"), dir.file("err"));
-    ASSERT_TRUE(vgps::test::wait_for_text(dir.file("out"), "\n"));
-    gps.signal(SIGUSR1);
-    EXPECT_TRUE(exited_with(gps.wait(10000ms), 0)) << read_file(dir.file("err"));
-    const auto out = output_lines(dir.file("out"));
-    ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(nlohmann::json::parse(out[1])["alerts"][1]["title"], "Failed to connect to daemon");
 }
 
 }  // namespace

@@ -147,40 +147,6 @@ TEST_F(TerminalAppTest, ThePersonsRoadFromTheNoticeToThePinAndBack) {
     EXPECT_TRUE(wait_for_text(dir.file("log"), "<-[GPSInspector viewWillAppear:]> add observer"));
 }
 
-TEST_F(TerminalAppTest, TheStatusLineSaysWhyTheInspectorShowsNoFix) {
-    // A GPS/GLONASS receiver that reports its fix under the GN and GL
-    // talkers only (a real capture, an epoch every two seconds).
-    vexod = std::make_unique<VexodProcess>(VEXOD_BINARY, dir.path(), R"({"link": {"speed": 0.5}, "devices": [
-        {"address": "00:1b:c1:47:11:06", "class": "0x001f00", "name": "GNSS Mouse", "inquiry_delay_ms": 50,
-         "services": [{"name": "Serial Port", "rfcomm_channel": 1}],
-         "nmea_file": ")" + std::string(VGPS_TEST_DATA_DIR) + R"(/nmea/ch-4711.log"}]})",
-                                           "gn.sock");
-    start("", 80, 24);
-    dismissNotice();
-    tmux->click(12, tmux->lineOf("Discover more ..."));
-    ASSERT_TRUE(tmux->waitFor("Tap on one device to connect.")) << tmux->lastScreen();
-    EXPECT_EQ(tmux->line(23).find(" Tab/Shift-Tab/↑↓ move"), 0u) << "the help line, with no link";
-    tmux->click(12, tmux->lineOf("GNSS Mouse"));
-    ASSERT_TRUE(tmux->waitUntil([](const std::string& s) {
-        return has(s, "GPS Inspector") && has(s, "this build decodes GP only");
-    })) << tmux->lastScreen();
-    EXPECT_TRUE(has(tmux->lastScreen(), "Fix not available")) << tmux->lastScreen();
-    // The bottom line: the verdict, then the keys that fit beside it.
-    const std::string status = tmux->line(23);
-    EXPECT_EQ(status.find(" receiving GN"), 0u) << status;
-    EXPECT_NE(status.find("sentences: this build decodes GP only"), std::string::npos) << status;
-    EXPECT_NE(status.find("Esc back  q quit"), std::string::npos) << status;
-    EXPECT_TRUE(has(reverse_video_text(tmux->styledScreen()), "this build decodes GP only"));
-
-    // Back on the main screen the help line returns, while the link goes on.
-    tmux->keys({"Escape"});
-    ASSERT_TRUE(tmux->waitUntil([](const std::string& s) {
-        return has(s, "Skyvane GPS Demo") && has(s, "Tab/Shift-Tab/↑↓ move") && !has(s, "receiving");
-    })) << tmux->lastScreen();
-    tmux->keys({"q"});
-    expectEnd(0);
-}
-
 TEST_F(TerminalAppTest, WhenTheDaemonGoesAwayItsAlertEndsTheProgramOnceDismissed) {
     start();
     dismissNotice();
@@ -192,31 +158,6 @@ TEST_F(TerminalAppTest, WhenTheDaemonGoesAwayItsAlertEndsTheProgramOnceDismissed
     expectEnd(1);
 }
 
-TEST_F(TerminalAppTest, ADaemonNeverReachedEndsWithStatusOne) {
-    start("--socket " + dir.file("nobody.sock"));  // the last --socket counts
-    ASSERT_TRUE(tmux->waitFor("[ Dismiss ]")) << tmux->lastScreen();
-    tmux->keys({"Enter"});  // the notice; the failure's alert comes next
-    ASSERT_TRUE(tmux->waitFor("Please make sure this app was")) << tmux->lastScreen();
-    EXPECT_TRUE(has(tmux->lastScreen(), "Failed to connect to daemon")) << tmux->lastScreen();
-    tmux->keys({"Enter"});
-    ASSERT_TRUE(tmux->waitFor("Failed to connect to vexod daemon.")) << tmux->lastScreen();
-    tmux->keys({"q"});
-    expectEnd(1);
-}
-
-TEST_F(TerminalAppTest, AScriptPlaysTheUserAndItsDumpComesOutAfterwards) {
-    write_file(dir.file("script"), "wait-for \"Skyvane GPS Demo\"\ndismiss\nwait-for \"Discover more ...\"\ndump\n");
-    start("--script " + dir.file("script"));
-    ASSERT_TRUE(tmux->waitFor("exit=0 modes: icanon echo .")) << tmux->lastScreen();
-    // The dump is one line, after the shell's "before".
-    const std::string shown = tmux->history();
-    const size_t before = shown.find("before\n"),
-                 dump = shown.find("\n{\"screens\":[{\"class\":\"RootViewController\"");
-    ASSERT_NE(dump, std::string::npos) << shown;
-    EXPECT_LT(before, dump);
-    EXPECT_TRUE(has(shown.substr(dump), "\"text\":\"Discover more ...\"")) << shown;
-}
-
 TEST_F(TerminalAppTest, SigtermGivesTheTerminalBack) {
     start();
     ASSERT_TRUE(tmux->waitFor("[ Dismiss ]")) << tmux->lastScreen();
@@ -224,12 +165,6 @@ TEST_F(TerminalAppTest, SigtermGivesTheTerminalBack) {
     ASSERT_FALSE(pid.empty());
     ::kill(std::stoi(pid), SIGTERM);
     expectEnd(0);
-}
-
-TEST_F(TerminalAppTest, TheTimeOutEndsWithStatusThree) {
-    start("--timeout 0.5");
-    ASSERT_TRUE(tmux->waitFor("[ Dismiss ]")) << tmux->lastScreen();
-    expectEnd(3);
 }
 
 }  // namespace

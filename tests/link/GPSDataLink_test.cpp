@@ -17,13 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(PositionText, UtcIsWrittenWithTwoDigitHundredths) {
-    nmeaTIME t{111, 8, 15, 8, 30, 5, 25};
-    EXPECT_EQ(position_utc_text(t), "2011/09/15 08:30:05.25");
-    t.hsec = 7;
-    EXPECT_EQ(position_utc_text(t), "2011/09/15 08:30:05.07");
-}
-
 // A receiver's end: a listener at `path` and the connection it accepts.
 struct Receiver {
     explicit Receiver(std::string socket_path) : path(std::move(socket_path)), listener(test::listen_unix(path)) {}

@@ -1,14 +1,9 @@
 // DaemonManager end to end against the real vexod daemon.
 #include <gtest/gtest.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -37,13 +32,11 @@ public:
                   const vexod_msg_header h = vexod_header_load(req.data());
                   const test::Bytes body = test::read_exact(fd, h.msgsize - VEXOD_HEADER_SIZE);
                   req.insert(req.end(), body.begin(), body.end());
-                  funcids.push_back(h.funcid);
                   for (const test::Bytes& f : answer(req)) test::write_all(fd, f);
               }
               if (fd >= 0) ::close(fd);
           }) {}
     void join() { thread_.join(); }
-    std::vector<uint32_t> funcids;
 
 private:
     test::PeerThread thread_;
@@ -114,70 +107,6 @@ TEST_F(DaemonManagerTest, ConnectRegistersAndPowersOnOnlyARadioThatIsOff) {
     }
 }
 
-TEST_F(DaemonManagerTest, InquiryFindsEachDeviceOnceAndNamesResolveOneByOne) {
-    start_daemon(R"({"radio": {"powered": true}, "inquiry": {"end_after_ms": 50}, "devices": [
-      {"address": "00:0b:0d:88:a2:3c", "class": "0x001f00", "name": "GPSlim236"},
-      {"address": "00:1c:88:30:5e:01", "class": "0x001f00", "name": "BT-GPS 5E01", "repeat": 2},
-      {"address": "00:02:78:14:c9:7d", "class": 5898764, "inquiry_delay_ms": 30}]})");
-    ASSERT_TRUE(manager->connectToDaemon());
-    manager->startInquiry();
-    ASSERT_TRUE(run_until([&] { return delegate.events.back() == "stopped 1"; }));
-    // The second device is reported twice by the radio: one record, one report.
-    EXPECT_EQ(count_lines("<notify_inquiry_result> "), 4);
-    EXPECT_EQ(delegate.events, (Events{"initial 1", "found 00:0b:0d:88:a2:3c", "found 00:1c:88:30:5e:01",
-                                       "found 00:02:78:14:c9:7d", "stopped 1"}));
-    BTDeviceCache* cache = &deviceList;
-    ASSERT_EQ(cache->deviceCount(), 3u);
-
-    // One request at a time, each after the previous answer.
-    delegate.events.clear();
-    for (int32_t i = 0; i < 3; ++i) {
-        manager->requestNameForDevice(*cache->deviceAt(i));
-        ASSERT_TRUE(run_until([&] { return delegate.events.size() > static_cast<size_t>(i); }));
-    }
-    EXPECT_EQ(delegate.events, (Events{"name 00:0b:0d:88:a2:3c GPSlim236 ok", "name 00:1c:88:30:5e:01 BT-GPS 5E01 ok",
-                                       "name 00:02:78:14:c9:7d <none> failed"}));
-    EXPECT_EQ(cache->deviceAt(0)->deviceName(), "GPSlim236");
-    EXPECT_FALSE(cache->deviceAt(2)->deviceName().has_value());  // a failed lookup (length 0) leaves the record
-}
-
-TEST_F(DaemonManagerTest, DaemonKilledIsNoticedLoggedAndAnnounced) {
-    start_daemon(R"({})");
-    ASSERT_TRUE(manager->connectToDaemon());
-    daemon->process().signal(SIGKILL);
-    ASSERT_TRUE(run_until([&] { return delegate.alerts > 0; }));
-    EXPECT_EQ(manager->state(), DaemonStateDisconnected);
-    const Events expected = {"<readn> socket read return 0, disconnected",
-                             "<vexod_rpc_serve> read msg hdr of 20 byte failed", "<delegate> state 1->0",
-                             "<alert> Daemon disconnected|The vexod daemon exited.|Dismiss|0|0"};
-    Events seen;  // each once, in this order
-    for (const auto& line : log.lines())
-        if (std::count(expected.begin(), expected.end(), line)) seen.push_back(line);
-    EXPECT_EQ(seen, expected);
-    // Nothing is left registered with the run loop: no further callbacks.
-    EXPECT_FALSE(RunLoop::main()->run_once(50ms));
-}
-
-TEST_F(DaemonManagerTest, ReconnectKeepsMessageIdsRisingAndReplacesAnOpenConnection) {
-    start_daemon(R"({})");
-    ASSERT_TRUE(manager->connectToDaemon());
-    const uint32_t after_first = msgids.load();
-    manager->shutdownDaemon();
-    ASSERT_TRUE(manager->connectToDaemon());
-    EXPECT_EQ(msgids.load(), after_first + 2);  // register, power state
-    const std::string wire = "request 2 (register application), msgid " + std::to_string(after_first + 1);
-    EXPECT_NE(daemon->log().find(wire), std::string::npos);
-    // The daemon serves one client at a time: connecting again only
-    // succeeds when the open connection has been closed first.
-    ASSERT_TRUE(manager->connectToDaemon());
-    manager->startInquiry();
-    EXPECT_EQ(count_lines("<-[DaemonManager startInquiry]> 0"), 1);
-    // A replacement that fails leaves no connection, and says so.
-    manager->setDaemonSocketPath(dir.file("nobody"));
-    EXPECT_FALSE(manager->connectToDaemon());
-    EXPECT_EQ(delegate.events, (Events{"initial 1", "state 1->0", "initial 1", "initial 1", "state 1->0"}));
-}
-
 TEST_F(DaemonManagerTest, DaemonLostWhileConnectingIsNotReportedAsConnected) {
     // The daemon hangs up on the power-state request, right after register.
     start_daemon(R"({"faults": {"hang_up_at_request": 2}})");
@@ -232,29 +161,6 @@ TEST_F(DaemonManagerTest, ADaemonOfAnotherUserIsRefusedLikeAMissingOne) {
     EXPECT_EQ(count_lines("<vexod_register_application> funcid = 2"), 0);
     ASSERT_TRUE(test::wait_for_text(other.process().stderr_path(), "client 1 disconnected"));
     EXPECT_EQ(other.log().find("request"), std::string::npos) << other.log();
-}
-
-TEST_F(DaemonManagerTest, SimulatorModelTalksTcpToTheDevelopmentHost) {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(kDevelopmentPort);
-    a.sin_addr.s_addr = ::inet_addr(kDevelopmentHostAddress);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << std::strerror(errno);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    ScriptedDaemon daemon_thread(listener, [](const test::Bytes& req) { return std::vector<test::Bytes>{ok(req)}; });
-    const std::string previous_model = device_model();
-    set_device_model(kSimulatorModel);
-    const bool connected = manager->connectToDaemon();
-    set_device_model(previous_model);
-    EXPECT_TRUE(connected);
-    if (!connected) ::shutdown(listener, SHUT_RDWR);  // wakes the accept
-    manager->shutdownDaemon();
-    daemon_thread.join();
-    ::close(listener);
-    EXPECT_EQ(daemon_thread.funcids, (std::vector<uint32_t>{2, 5}));
 }
 
 // A daemon that refuses the service search, or the RFCOMM connect, sends no
@@ -349,18 +255,6 @@ TEST_F(DaemonManagerTest, ADataSocketOfAnotherUserIsRefused) {
                               ": it runs as uid 65534 (nobody), neither root nor this user (uid 0)"),
                   1);
     });
-}
-
-TEST_F(DaemonManagerTest, NoDaemonListeningFailsQuietlyAndRequestsFailCleanly) {
-    manager->setDaemonSocketPath(dir.file("nobody"));
-    EXPECT_FALSE(manager->connectToDaemon());
-    EXPECT_EQ(manager->state(), DaemonStateDisconnected);
-    EXPECT_EQ(log.lines().at(1), "<-[DaemonManager connectToDaemon]> failed to connect: No such file or directory");
-    manager->startInquiry();
-    manager->requestNameForDevice(BTDevice());
-    EXPECT_EQ(count_lines("<-[DaemonManager startInquiry]> 1"), 1);
-    EXPECT_EQ(count_lines("<-[DaemonManager requestNameForDevice:]> 1"), 1);
-    EXPECT_TRUE(delegate.events.empty());
 }
 
 TEST_F(DaemonManagerTest, SideObserversHearEachReportJustBeforeTheDelegate) {

@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <map>
-#include <regex>
-#include <set>
 
 #include "manager_fixture.h"
 #include "platform/notification_center.h"
@@ -34,13 +32,6 @@ const std::string kSdpWho =
 std::string device(const std::string& address, const std::string& services, const std::string& extra = "") {
     return R"({"address": ")" + address + R"(", "search_delay_ms": 0, "connect_delay_ms": 0, "services": )" + services +
            R"(, "generator": {"start_time": 1316075405})" + (extra.empty() ? "" : ", " + extra) + "}";
-}
-
-// A device replaying a capture of tests/data/nmea.
-std::string replay(const std::string& address, const std::string& file, const std::string& faults = "") {
-    return device(address, kGps,
-                  R"("nmea_file": ")" + std::string(VGPS_TEST_DATA_DIR) + "/nmea/" + file + R"(")" +
-                      (faults.empty() ? "" : ", " + faults));
 }
 
 std::string scenario(const std::vector<std::string>& devices, const std::string& speed = "0") {
@@ -202,82 +193,6 @@ TEST_F(GpsLinkTest, AReceiverFasterThanDecodingCannotHoldTheLoop) {
     std::map<int, int> per_turn;
     for (const Position& p : positions) ++per_turn[p.turn];
     for (const auto& [turn_number, count] : per_turn) EXPECT_LE(count, 64) << "turn " << turn_number;
-}
-
-TEST_F(GpsLinkTest, ReplayedCaptureGivesTheRecordedFixes) {
-    ASSERT_NO_FATAL_FAILURE(start(scenario({replay("00:00:00:00:00:01", "bt-q818.log")}, "50")));
-    tap("00:00:00:00:00:01");
-    ASSERT_TRUE(run_until([&] { return link_over(); }));
-
-    // The reference decoder's fixes beside the capture, by second.
-    std::map<std::string, std::pair<double, double>> reference;
-    const std::regex tpv(R"re("time":"(\d+)-(\d+)-(\d+)T([\d:]{8})[^"]*".*"lat":([-\d.]+),"lon":([-\d.]+))re");
-    const std::string chk = test::read_file(std::string(VGPS_TEST_DATA_DIR) + "/nmea/bt-q818.gpsd.chk");
-    for (std::sregex_iterator m(chk.begin(), chk.end(), tpv), end; m != end; ++m) {
-        const auto& g = *m;
-        reference[g[1].str() + "/" + g[2].str() + "/" + g[3].str() + " " + g[4].str()] = {std::stod(g[5]),
-                                                                                          std::stod(g[6])};
-    }
-    ASSERT_FALSE(reference.empty());
-    // Every posted position with a fix is one the reference decoder reported
-    // for the same second (single precision: about a metre), and most of
-    // them were posted: one epoch per write.
-    std::set<std::string> seen;
-    for (const Position& p : positions) {
-        if (p.fix < 2) continue;
-        const auto it = reference.find(p.utc.substr(0, 19));
-        ASSERT_NE(it, reference.end()) << p.utc;
-        EXPECT_NEAR(nmea_ndeg2degree(p.lat), it->second.first, 2e-5) << p.utc;
-        EXPECT_NEAR(nmea_ndeg2degree(p.lon), it->second.second, 2e-5) << p.utc;
-        seen.insert(it->first);
-    }
-    EXPECT_GE(seen.size() * 2, reference.size());
-    EXPECT_TRUE(seen.count(reference.rbegin()->first));
-}
-
-// The health verdict on real receivers replayed by vexod through the
-// manager's data link, checked as each link ends (the record stays with
-// the manager); the counts behind them are in link_health_test.
-TEST_F(GpsLinkTest, HealthVerdictsOnRealReceiversThroughTheDataLink) {
-    ASSERT_NO_FATAL_FAILURE(start(scenario({
-        replay("00:00:00:00:00:01", "bt-q818.log"),
-        // Its first seven epochs: the fix under the GN and GL talkers only.
-        replay("00:00:00:00:00:02", "ch-4711.log", R"("link_faults": {"drop_after_epochs": 7})"),
-        replay("00:00:00:00:00:03", "gp-320fw-2019-04-07-coldboot.log"),
-    })));
-    const struct {
-        const char* address;
-        std::string verdict;  // a prefix of it
-    } cases[] = {
-        {"00:00:00:00:00:01", "receiving GP sentences, 3D fix"},
-        {"00:00:00:00:00:02", "receiving GN and GL sentences: this build decodes GP only"},
-        {"00:00:00:00:00:03", "checksum errors: "},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.address);
-        tap(c.address);
-        ASSERT_TRUE(run_until([&] { return link_over(); }));
-        const LinkHealthReport r = manager->linkHealth().report(LinkHealth::Clock::now());
-        const std::string verdict = link_verdict(r, manager->gpsInfo().fix);
-        EXPECT_EQ(verdict.substr(0, c.verdict.size()), c.verdict) << verdict;
-        EXPECT_GT(r.bytes, 0u);
-    }
-}
-
-TEST_F(GpsLinkTest, HealthOfALinkThatFallsSilent) {
-    // One epoch, and the next not before 1000 s: the link stays up, silent.
-    ASSERT_NO_FATAL_FAILURE(start(scenario({replay("00:00:00:00:00:01", "bt-q818.log")}, "0.001")));
-    tap("00:00:00:00:00:01");
-    ASSERT_TRUE(run_until([&] { return manager->linkHealth().report(LinkHealth::Clock::now()).applied == 6; }));
-    const auto now = LinkHealth::Clock::now();
-    EXPECT_EQ(link_verdict(manager->linkHealth().report(now), manager->gpsInfo().fix),
-              "receiving GP sentences, 3D fix");
-    // The same record six seconds on: the verdict counts the silence, and
-    // the window of five whole seconds has nothing left.
-    const LinkHealthReport later = manager->linkHealth().report(now + std::chrono::milliseconds(6300));
-    EXPECT_EQ(link_verdict(later, manager->gpsInfo().fix), "no data for 6 s");
-    EXPECT_EQ(later.bytesPerSecond, 0.0);
-    EXPECT_GE(manager->dataDescriptor(), 0) << "the link is still up";
 }
 
 }  // namespace

@@ -5,32 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "nmea/nmea_support.h"
 #include "nmea/parser.h"
-
-namespace {
-std::atomic<long> g_allocations{0};
-}  // namespace
-
-// Counts every allocation of the test program, to show that none happens
-// while the record follows a stream. The replaced operators sit on malloc
-// and free.
-void* operator new(std::size_t size) {
-    ++g_allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace vgps {
 namespace {
@@ -250,22 +229,6 @@ TEST(LinkHealth, RatesComeFromTheLastWholeSecondsAndKindsFromFixedSlots) {
     r = link.report();
     ASSERT_EQ(r.skippedKinds, 1);
     EXPECT_STREQ(r.skipped[0].address, "PNEW");
-}
-
-TEST(LinkHealth, FollowingAStreamAllocatesNothing) {
-    std::string stream;
-    for (const char* name : {"ch-4711", "gp-320fw-2019-04-07-coldboot", "haicom-305N"})
-        for (const std::string& line : test::capture_lines(name)) stream += line;
-    LinkHealth health;
-    Clock::time_point now{};
-    health.reset(now, NMEA_DEF_PARSEBUFF);
-    const long before = g_allocations.load();
-    for (size_t pos = 0; pos < stream.size(); pos += 100) {
-        now += 100ms;
-        health.blockRead(stream.data() + pos, static_cast<int>(std::min<size_t>(100, stream.size() - pos)), 1, now);
-    }
-    EXPECT_EQ(g_allocations.load(), before);
-    EXPECT_GT(health.report(now).skippedSentences, 0u);
 }
 
 }  // namespace

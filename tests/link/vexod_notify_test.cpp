@@ -3,13 +3,11 @@
 #include "link/vexod_notify.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "platform/log.h"
-#include "platform/socket.h"
 #include "registry/BTDeviceCache.h"
 #include "support/sockets.h"
 
@@ -18,7 +16,6 @@ namespace {
 
 using test::Bytes;
 using test::le32;
-using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 
 // Records what the handlers pass upward, one short text per call.
@@ -72,22 +69,6 @@ const Bytes kAddr = {0x00, 0x0b, 0x0d, 0x88, 0xa2, 0x3c};
 
 Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-TEST_F(Notify, InquiryResultBuildsOneRecordPerAddress) {
-    const Bytes a1 = {0x0a, 0, 0, 0, 0, 1}, a2 = {0x0a, 0, 0, 0, 0, 2};
-    LogCapture log;
-    notify(28, {a1, {0x12, 0x34}, {0x00, 0x1F, 0x00}, le32(0), le32(7)});
-    notify(28, {a1, {0x12, 0x34}, {0x5a, 0x02, 0x0c}, le32(5), le32(7), text("again")});  // known address: nothing
-    notify(28, {a2, {0x12, 0x34}, {0x5a, 0x02, 0x0c}, le32(6), le32(7), text("Garmin")});
-    EXPECT_EQ(log.lines(), Lines(3, "<notify_inquiry_result> "));
-    ASSERT_EQ(rec.found.size(), 2u);
-    EXPECT_EQ(rec.found[0]->deviceClass(), 0x001F00u);
-    EXPECT_FALSE(rec.found[0]->deviceName().has_value());
-    EXPECT_FALSE(rec.found[0]->manufacturer().has_value());  // text length 0
-    EXPECT_EQ(rec.found[1]->deviceClass(), 0x5a020cu);
-    EXPECT_EQ(rec.found[1]->manufacturer(), "Garmin");
-    EXPECT_EQ(rec.devices.getBTDevice(rec.found[1]->getDeviceAddress()), rec.found[1]);
-}
-
 TEST_F(Notify, VariableFieldsAreCopiedWithATerminatingZero) {
     LogCapture log;
     // Service search of exactly 38 bytes with both lengths 0, then pattern
@@ -123,21 +104,6 @@ TEST_F(Notify, ShortOrOverlongNotificationsAreDroppedSilently) {
     EXPECT_TRUE(log.lines().empty());
     notify(26, {le32(0)});  // the stream is still in step
     EXPECT_EQ(rec.calls, Lines{"inquiry done"});
-}
-
-TEST_F(Notify, TwoQueuedNotificationsAreServedOneCallbackEach) {
-    // Registered the way the daemon manager registers the daemon socket.
-    RunLoop loop;
-    auto socket = Socket::create(PF_LOCAL, SOCK_STREAM, 0, kSocketReadCallBack, vexod_rpc_callback, nullptr);
-    ::dup2(pair.app(), socket->native());
-    socket->schedule(&loop);
-    ASSERT_TRUE(
-        test::write_all(pair.peer(), test::concat({test::frame(26, 0, 0, le32(0)), test::frame(27, 0, 0, le32(0))})));
-    loop.run_once(1000ms);
-    EXPECT_EQ(rec.calls.size(), 1u);
-    loop.run_once(1000ms);
-    EXPECT_EQ(rec.calls.size(), 2u);
-    EXPECT_FALSE(loop.run_once(20ms));
 }
 
 }  // namespace
