@@ -147,6 +147,40 @@ TEST_F(TerminalAppTest, ThePersonsRoadFromTheNoticeToThePinAndBack) {
     EXPECT_TRUE(wait_for_text(dir.file("log"), "<-[GPSInspector viewWillAppear:]> add observer"));
 }
 
+TEST_F(TerminalAppTest, TheStatusLineSaysWhyTheInspectorShowsNoFix) {
+    // A GPS/GLONASS receiver that reports its fix under the GN and GL
+    // talkers only (a real capture, an epoch every two seconds).
+    vexod = std::make_unique<VexodProcess>(VEXOD_BINARY, dir.path(), R"({"link": {"speed": 0.5}, "devices": [
+        {"address": "00:1b:c1:47:11:06", "class": "0x001f00", "name": "GNSS Mouse", "inquiry_delay_ms": 50,
+         "services": [{"name": "Serial Port", "rfcomm_channel": 1}],
+         "nmea_file": ")" + std::string(VGPS_TEST_DATA_DIR) + R"(/nmea/ch-4711.log"}]})",
+                                           "gn.sock");
+    start("", 80, 24);
+    dismissNotice();
+    tmux->click(12, tmux->lineOf("Discover more ..."));
+    ASSERT_TRUE(tmux->waitFor("Tap on one device to connect.")) << tmux->lastScreen();
+    EXPECT_EQ(tmux->line(23).find(" Tab/Shift-Tab/↑↓ move"), 0u) << "the help line, with no link";
+    tmux->click(12, tmux->lineOf("GNSS Mouse"));
+    ASSERT_TRUE(tmux->waitUntil([](const std::string& s) {
+        return has(s, "GPS Inspector") && has(s, "this build decodes GP only");
+    })) << tmux->lastScreen();
+    EXPECT_TRUE(has(tmux->lastScreen(), "Fix not available")) << tmux->lastScreen();
+    // The bottom line: the verdict, then the keys that fit beside it.
+    const std::string status = tmux->line(23);
+    EXPECT_EQ(status.find(" receiving GN"), 0u) << status;
+    EXPECT_NE(status.find("sentences: this build decodes GP only"), std::string::npos) << status;
+    EXPECT_NE(status.find("Esc back  q quit"), std::string::npos) << status;
+    EXPECT_TRUE(has(reverse_video_text(tmux->styledScreen()), "this build decodes GP only"));
+
+    // Back on the main screen the help line returns, while the link goes on.
+    tmux->keys({"Escape"});
+    ASSERT_TRUE(tmux->waitUntil([](const std::string& s) {
+        return has(s, "Skyvane GPS Demo") && has(s, "Tab/Shift-Tab/↑↓ move") && !has(s, "receiving");
+    })) << tmux->lastScreen();
+    tmux->keys({"q"});
+    expectEnd(0);
+}
+
 TEST_F(TerminalAppTest, WhenTheDaemonGoesAwayItsAlertEndsTheProgramOnceDismissed) {
     start();
     dismissNotice();
