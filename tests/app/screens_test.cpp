@@ -284,6 +284,23 @@ TEST_F(ScreensTest, ConnectingLinkingAndTheInspectorFollowingThePosition) {
     EXPECT_EQ(complaints, std::vector<std::string>{"no detail button 1 0"});
 }
 
+TEST_F(ScreensTest, AFailedConnectionPutsTheRowBackAndTheNextLinkMarksTheRightOne) {
+    startDaemon(R"({"inquiry": {"end_after_ms": 20}, "link": {"speed": 20}, "devices": [
+      {"address": "00:0b:0d:88:a2:3c", "name": "Off", "switched_off": true},
+      {"address": "00:1c:88:30:5e:01", "name": "On", "services": [{"name": "SPP", "rfcomm_channel": 1}]}]})");
+    launch();
+    const auto d = play(std::string(kToTheNames) +
+                        "tap-row 1 0\nwait-for \"Service Searching\"\ndump\ndismiss\n"
+                        "tap-row 1 1\nwait-for \"GPS Inspector\"\nback\ndump");
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_EQ(d[0]["alerts"][0]["message"], "Could be perform service searching, make sure the device is on.");
+    EXPECT_FALSE(spinning(cell_at(d[0], 1, 0)));
+    EXPECT_EQ(labels_in(cell_at(d[0], 1, 0))[1], "Address: 00:0b:0d:88:a2:3c Class: 000000");
+    EXPECT_EQ(first_in(cell_at(d[1], 1, 1), "UIImageView")["image"], "checked.png");
+    EXPECT_TRUE(first_in(cell_at(d[1], 1, 0), "UIImageView")["image"].is_null());
+    EXPECT_EQ(devices.deviceAt(0)->state(), BTDeviceStateIdle);
+}
+
 TEST_F(ScreensTest, LinksComingOneAfterAnotherKeepTheStackTwoScreensDeep) {
     startDaemon("{}");
     launch();
